@@ -1,0 +1,16 @@
+// The class-id table of vqSmartPtr::CreateInstance. It sits above the
+// subsystems of the network library because it names classes from all of them.
+
+#include "netlib/core/cpCMutex.h"
+#include "netlib/core/vqClassIds.h"
+#include "netlib/core/vqSmartPtr.h"
+
+vqIUnknown* vqCreateObject(uint32_t classId)
+{
+    switch (classId) {
+    case CLSID_cpCMutex:
+        return new cpCMutex();
+    default:
+        return nullptr;
+    }
+}

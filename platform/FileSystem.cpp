@@ -1,0 +1,54 @@
+#include "platform/FileSystem.h"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+bool PathExists(const std::string& path)
+{
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+bool DirectoryExists(const std::string& path)
+{
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateOneDirectory(const std::string& path)
+{
+    if (mkdir(path.c_str(), 0755) == 0) return true;
+    return errno == EEXIST && DirectoryExists(path);
+}
+
+bool CreateDirectoryChain(const std::string& folder)
+{
+    for (size_t i = 1; i < folder.size(); ++i) {
+        if (folder[i] != '/') continue;
+        std::string prefix = folder.substr(0, i + 1);
+        if (!DirectoryExists(prefix) && !CreateOneDirectory(prefix)) return false;
+    }
+    return true;
+}
+
+bool DeleteOneFile(const std::string& path)
+{
+    return unlink(path.c_str()) == 0;
+}
+
+int64_t FreeDiskSpace(const std::string& folder)
+{
+    std::string path = folder;
+    for (;;) {
+        struct statvfs vfs;
+        if (!path.empty() && statvfs(path.c_str(), &vfs) == 0)
+            return static_cast<int64_t>(vfs.f_bfree) * static_cast<int64_t>(vfs.f_frsize);
+        while (!path.empty() && path.back() == '/') path.pop_back();
+        size_t slash = path.find_last_of('/');
+        if (slash == std::string::npos) return -1;
+        path = path.substr(0, slash + 1);
+    }
+}

@@ -1,0 +1,18 @@
+#pragma once
+// Files and folders. Paths are narrow strings in the locale's encoding and use
+// '/'; a folder path ends in '/'.
+
+#include <cstdint>
+#include <string>
+
+bool PathExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// Creates one directory; true also when it already exists as a directory.
+bool CreateOneDirectory(const std::string& path);
+// Creates every missing directory named by a prefix of folder that ends in
+// '/', in turn from the second character; false at the first failure.
+bool CreateDirectoryChain(const std::string& folder);
+bool DeleteOneFile(const std::string& path);
+// Free bytes of the volume that holds folder (or its nearest existing
+// ancestor); -1 when nothing along the path can be queried.
+int64_t FreeDiskSpace(const std::string& folder);

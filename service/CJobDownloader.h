@@ -1,0 +1,68 @@
+#pragma once
+// The common part of the two job downloaders (the engine downloader and the
+// plain downloader): the jobs a downloader holds, the once-a-second tick, and
+// the routing of its findings into those jobs.
+//
+// Contract for subclasses: BeginJob runs when a job has been taken (it is
+// running and held); EndJob after it was stopped and let go; TickJob once a
+// second for every held job, before the job's progress event. All of them run
+// on the service thread (or under the network lock for Start/Stop from the
+// interface). A subclass may drop a job (PutNoticeAndDrop, PutComplete) from
+// inside any of them. The manager listener is not owned; jobs are not owned.
+
+#include "netlib/core/vqSmartPtr.h"
+#include "service/CJob.h"
+#include "service/IJobDownloadEventListener.h"
+
+#include <vector>
+
+class CJobDownloader {
+public:
+    explicit CJobDownloader(IJobDownloadEventListener* manager) : m_manager(manager) {}
+    virtual ~CJobDownloader();
+
+    // 515 when the job is held already; otherwise the answer of BeginJob.
+    int StartJob(CJob* job);
+    // 516 when the job is not held; 512 otherwise.
+    int StopJob(CJob* job);
+    // 516 when not held; otherwise AnswerResume and 512.
+    int ForwardResume(CJob* job, unsigned char resume, unsigned char applyToAll);
+    // The answer to DlAnswerResume when this is the current downloader.
+    virtual int HandleResumeAnswer(CJob* job, unsigned char resume, unsigned char applyToAll)
+    {
+        return AnswerResume(job, resume, applyToAll);
+    }
+    bool Holds(CJob* job, bool remove);
+    size_t HeldCount() const { return m_jobs.size(); }
+    bool NetworkDown() const { return m_networkDown != 0; }
+
+    // The once-a-second tick: TickJob then ReportProgress for every held job.
+    void Tick();
+
+protected:
+    virtual int BeginJob(CJob* job) = 0;
+    virtual void EndJob(CJob* job) = 0;
+    virtual void TickJob(CJob* job) = 0;
+    virtual int AnswerResume(CJob*, unsigned char, unsigned char) { return 512; }
+
+    void PutProgress(CJob* job, const DlProgress& record);
+    void PutNotice(CJob* job, int code, const char* text);
+    void PutNoticeAndDrop(CJob* job, int code, const char* text);
+    void PutFileDone(CJob* job, const char* path, const char* source);
+    void PutSize(CJob* job, int fileCount, long long total);
+    void PutComplete(CJob* job, int valueA, int valueB);
+
+    IJobDownloadEventListener* Manager() const { return m_manager; }
+    void SetNetworkDown(bool down) { m_networkDown = down ? 1 : 0; }
+
+private:
+    static void OnTickTimer(void* self);
+    void StartTickTimer();
+    void StopTickTimerIfIdle();
+
+    int m_networkDown = 0;
+    vqSmartPtr m_tickTimer;
+    bool m_ticking = false;
+    std::vector<CJob*> m_jobs;
+    IJobDownloadEventListener* m_manager;
+};

@@ -1,0 +1,180 @@
+#include "service/CJobManager.h"
+
+#include "engine/ElevationFlag.h"
+#include "netlib/core/cpCAutoLock.h"
+#include "platform/MessageLoop.h"
+#include "service/ActivityLog.h"
+#include "service/DownloaderFactory.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace {
+// Job handles are never reused within a process, so a stale handle is simply
+// unknown (517) instead of naming a newer job.
+std::atomic<int> g_nextJobHandle{0x100};
+std::atomic<int> g_nextIdentity{1};
+} // namespace
+
+CJobManager::CJobManager(cpCMutex* networkLock) : m_networkLock(networkLock), m_identity(g_nextIdentity.fetch_add(1))
+{
+}
+
+CJobManager::~CJobManager()
+{
+    cpCMutex* lock = NetworkLock();
+    if (lock) lock->Lock();
+    m_jobs.clear();
+    m_engine.reset();
+    m_plain.reset();
+    if (lock) lock->Unlock();
+    m_networkLock.Assign(nullptr);
+}
+
+int CJobManager::Configure(HWND window, DlEventCallback callback, const void* userData, unsigned char elevate)
+{
+    cpCAutoLock guard(NetworkLock());
+    m_target.window = window;
+    m_target.callback = callback;
+    m_target.userData = userData;
+    SetElevationFlag(elevate);
+    m_engine = CreateEngineDownloader(this);
+    m_plain = CreatePlainDownloader(this);
+    return DL_OK;
+}
+
+void CJobManager::ShutdownRuntime()
+{
+    cpCAutoLock guard(NetworkLock());
+    // The network runtime's bootstrap object joins with the connection issue
+    // (#5); until then there is nothing started that needs stopping.
+}
+
+CJob* CJobManager::FindJob(int handle) const
+{
+    for (const auto& job : m_jobs)
+        if (job->Handle() == handle) return job.get();
+    return nullptr;
+}
+
+CJob* CJobManager::CreateJob(const char* tag, const char* serviceId)
+{
+    int handle = g_nextJobHandle.fetch_add(1);
+    m_jobs.push_back(std::make_unique<CJob>(handle, m_nextJobNumber++, tag, serviceId, m_target));
+    return m_jobs.back().get();
+}
+
+void CJobManager::RemoveJob(CJob* job)
+{
+    auto it = std::find_if(m_jobs.begin(), m_jobs.end(), [job](const auto& held) { return held.get() == job; });
+    if (it == m_jobs.end()) return;
+    std::unique_ptr<CJob> owned = std::move(*it);
+    m_jobs.erase(it);
+    if (CJobDownloader* owner = OwningDownloader(job)) owner->StopJob(job);
+}
+
+CJobDownloader* CJobManager::CurrentDownloader() const
+{
+    return m_engine ? m_engine.get() : m_plain.get();
+}
+
+CJobDownloader* CJobManager::OwningDownloader(CJob* job) const
+{
+    if (m_engine && m_engine->Holds(job, false)) return m_engine.get();
+    if (m_plain && m_plain->Holds(job, false)) return m_plain.get();
+    return nullptr;
+}
+
+void CJobManager::OnEngineUpdateBegin(const char*, unsigned int, int)
+{
+    m_target.Raise(DL_EVENT_UPDATE_BEGIN, 0);
+}
+
+void CJobManager::OnEngineUpdateProgress(int, unsigned int, int)
+{
+    m_target.Raise(DL_EVENT_UPDATE_PROGRESS, 0);
+}
+
+void CJobManager::OnEngineUpdateSucceeded()
+{
+    m_target.Raise(DL_EVENT_UPDATE_SUCCEEDED, 0);
+}
+
+void CJobManager::OnEngineUpdateFailed()
+{
+    m_target.Raise(DL_EVENT_UPDATE_FAILED, 0);
+}
+
+void CJobManager::OnEngineUnavailable()
+{
+    cpCAutoLock guard(NetworkLock());
+    m_engine.reset();
+    if (!m_plain) return;
+    for (const auto& job : m_jobs) {
+        if (job->State() == JobState::Running && !m_plain->Holds(job.get(), false)) m_plain->StartJob(job.get());
+    }
+}
+
+void CJobManager::OnJobFallback(int handle)
+{
+    cpCAutoLock guard(NetworkLock());
+    CJob* job = FindJob(handle);
+    if (job && m_plain) m_plain->StartJob(job);
+}
+
+void CJobManager::OnPathAccessFailed(int kind)
+{
+    int code;
+    const char* line;
+    if (kind == 1) {
+        code = DL_EVENT_ENGINE_PATH_FAILED;
+        line = "[MeshpullLib] engine path access failed";
+    } else if (kind == 2) {
+        code = DL_EVENT_DOWNLOAD_PATH_FAILED;
+        line = "[MeshpullLib] download path access failed";
+    } else {
+        return;
+    }
+    if (m_target.window) {
+        LogWrite(line);
+        PostMessage(m_target.window, WM_DL_EVENT, static_cast<WPARAM>(code), static_cast<LPARAM>(m_identity));
+    }
+    if (m_target.callback) m_target.callback(code, m_identity, m_target.userData);
+}
+
+void CJobManager::OnEngineStatus(int)
+{
+    m_target.Raise(DL_EVENT_ENGINE_STATUS, 0);
+}
+
+void CJobManager::OnDataReady(const void*, long long)
+{
+    m_target.Raise(DL_EVENT_FETCH_DONE, 0);
+}
+
+void CJobManager::OnDataFailed(int)
+{
+    m_target.Raise(DL_EVENT_FETCH_FAILED, 0);
+}
+
+void CJobManager::OnDataTick()
+{
+    m_target.Raise(DL_EVENT_FETCH_TICK, 0);
+}
+
+void CJobManager::OnSizeCheckDone(unsigned int, int)
+{
+    m_target.Raise(DL_EVENT_SIZE_CHECK_DONE, 0);
+}
+
+void CJobManager::OnSizeCheckFailed(const char*)
+{
+    DebugTrace("[MeshpullLib_D] File Size Check Failed. 0x0011");
+    m_target.Raise(DL_EVENT_SIZE_CHECK_FAILED, 0);
+}
+
+void CJobManager::OnSizeCheckUnreachable()
+{
+    DebugTrace("[MeshpullLib_D] File Size Check Failed. 0x0012");
+    m_target.Raise(DL_EVENT_SIZE_CHECK_FAILED, 0);
+}

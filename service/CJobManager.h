@@ -1,0 +1,80 @@
+#pragma once
+// The object behind the service interface: owns the jobs, the two job
+// downloaders and the service's other sessions, turns their reports into
+// service events, and picks the downloader that runs a job (the engine
+// downloader while it exists, the plain downloader once the engine path has
+// been given up).
+//
+// Contract: constructed on the service thread holding the network lock;
+// configured and used by the interface functions under the network lock;
+// destroyed on the application thread after the service thread has ended.
+// Listener calls come on the service thread with the lock held.
+
+#include "netlib/core/cpCMutex.h"
+#include "netlib/core/vqSmartPtr.h"
+#include "service/CEventTarget.h"
+#include "service/CJob.h"
+#include "service/CJobDownloader.h"
+#include "service/IContentLengthCheckerEventListener.h"
+#include "service/IDataDownloadSessionEventListener.h"
+#include "service/IJobDownloadEventListener.h"
+
+#include <memory>
+#include <vector>
+
+class CJobManager : public IJobDownloadEventListener,
+                    public IDataDownloadSessionEventListener,
+                    public IContentLengthCheckerEventListener {
+public:
+    explicit CJobManager(cpCMutex* networkLock);
+    ~CJobManager() override;
+
+    cpCMutex* NetworkLock() const { return m_networkLock.As<cpCMutex>(); }
+
+    // Under the lock: stores the event target and the elevation flag, then
+    // makes the engine downloader and the plain downloader. 512.
+    int Configure(HWND window, DlEventCallback callback, const void* userData, unsigned char elevate);
+    // On the service thread, after its message loop: stops the network runtime.
+    void ShutdownRuntime();
+
+    CJob* FindJob(int handle) const;
+    CJob* CreateJob(const char* tag, const char* serviceId);
+    // Takes the job out of the list, stops it where it is held, destroys it.
+    void RemoveJob(CJob* job);
+    CJobDownloader* CurrentDownloader() const;
+    CJobDownloader* OwningDownloader(CJob* job) const;
+    CJobDownloader* EngineDownloader() const { return m_engine.get(); }
+    CJobDownloader* PlainDownloader() const { return m_plain.get(); }
+    const CEventTarget& Target() const { return m_target; }
+    // An opaque, non-zero parameter for events that name no job.
+    int Identity() const { return m_identity; }
+
+    // IJobDownloadEventListener
+    void OnEngineUpdateBegin(const char* fileName, unsigned int sizeLow, int sizeHigh) override;
+    void OnEngineUpdateProgress(int ignored, unsigned int bytesLow, int bytesHigh) override;
+    void OnEngineUpdateSucceeded() override;
+    void OnEngineUpdateFailed() override;
+    void OnEngineUnavailable() override;
+    void OnJobFallback(int job) override;
+    void OnPathAccessFailed(int kind) override;
+    void OnEngineStatus(int status) override;
+
+    // IDataDownloadSessionEventListener
+    void OnDataReady(const void* body, long long size) override;
+    void OnDataFailed(int reason) override;
+    void OnDataTick() override;
+
+    // IContentLengthCheckerEventListener
+    void OnSizeCheckDone(unsigned int totalLow, int totalHigh) override;
+    void OnSizeCheckFailed(const char* url) override;
+    void OnSizeCheckUnreachable() override;
+
+private:
+    std::unique_ptr<CJobDownloader> m_plain;
+    std::unique_ptr<CJobDownloader> m_engine;
+    vqSmartPtr m_networkLock;
+    std::vector<std::unique_ptr<CJob>> m_jobs;
+    int m_nextJobNumber = 0;
+    CEventTarget m_target;
+    int m_identity;
+};

@@ -1,0 +1,26 @@
+#pragma once
+// What the job downloaders (and, through the engine downloader, the engine
+// update) tell the job manager.
+//
+// Contract: every call comes on the service thread with the network lock held.
+// OnEngineUnavailable destroys the engine downloader that calls it: the caller
+// must return without touching itself afterwards. The other calls leave the
+// caller alive. The listener is not owned by the caller.
+
+class IJobDownloadEventListener {
+public:
+    virtual void OnEngineUpdateBegin(const char* fileName, unsigned int sizeLow, int sizeHigh) = 0; // 518
+    virtual void OnEngineUpdateProgress(int ignored, unsigned int bytesLow, int bytesHigh) = 0;     // 519
+    virtual void OnEngineUpdateSucceeded() = 0;                                                    // 520
+    virtual void OnEngineUpdateFailed() = 0;                                                       // 521
+    // Gives up the engine path: running jobs restart on the plain downloader.
+    virtual void OnEngineUnavailable() = 0;
+    // One job released by the engine restarts on the plain downloader.
+    virtual void OnJobFallback(int job) = 0;
+    // kind 1: the engine folder, 2: the download folder (events 527, 528).
+    virtual void OnPathAccessFailed(int kind) = 0;
+    virtual void OnEngineStatus(int status) = 0; // 530
+
+protected:
+    ~IJobDownloadEventListener() = default;
+};
