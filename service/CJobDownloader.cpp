@@ -1,6 +1,7 @@
 #include "service/CJobDownloader.h"
 
 #include "netlib/core/vqTimerLink.h"
+#include "service/ActivityLog.h"
 
 #include <algorithm>
 
@@ -8,6 +9,11 @@ namespace {
 constexpr uint32_t kTickPeriodMs = 1000;
 constexpr uintptr_t kTickTimerTag = 0x1000010;
 } // namespace
+
+CJobDownloader::CJobDownloader(IJobDownloadEventListener* manager) : m_manager(manager)
+{
+    LogReset();
+}
 
 CJobDownloader::~CJobDownloader()
 {

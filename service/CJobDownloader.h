@@ -18,7 +18,8 @@
 
 class CJobDownloader {
 public:
-    explicit CJobDownloader(IJobDownloadEventListener* manager) : m_manager(manager) {}
+    // Empties the activity log: a service run's log starts with its downloaders.
+    explicit CJobDownloader(IJobDownloadEventListener* manager);
     virtual ~CJobDownloader();
 
     // 515 when the job is held already; otherwise the answer of BeginJob.

@@ -7,6 +7,7 @@
 #include "service/ActivityLog.h"
 #include "service/CDownloadLibThread.h"
 #include "service/CJobManager.h"
+#include "service/DlTesting.h"
 
 #include <cstring>
 #include <memory>
@@ -349,4 +350,10 @@ int DlGetJobResult(int job, DlJobResult* record)
     if (!found || !record) return DL_ERR_GENERAL;
     found->TakeResult(record);
     return DL_OK;
+}
+
+cpCMutex* DlNetworkLockForTesting()
+{
+    CJobManager* manager = Manager();
+    return manager ? manager->NetworkLock() : nullptr;
 }

@@ -1,0 +1,166 @@
+#include "FakeJobDownloader.h"
+#include "service/CJobManager.h"
+#include "service/DownloaderFactory.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+FakeJobDownloader* g_engine = nullptr;
+FakeJobDownloader* g_plain = nullptr;
+int g_engineDestroyed = 0;
+
+struct EngineFake : FakeJobDownloader {
+    using FakeJobDownloader::FakeJobDownloader;
+    ~EngineFake() override { ++g_engineDestroyed; }
+};
+
+std::unique_ptr<CJobDownloader> MakeEngine(IJobDownloadEventListener* manager)
+{
+    auto downloader = std::make_unique<EngineFake>(manager);
+    g_engine = downloader.get();
+    return downloader;
+}
+
+std::unique_ptr<CJobDownloader> MakePlain(IJobDownloadEventListener* manager)
+{
+    auto downloader = std::make_unique<FakeJobDownloader>(manager);
+    g_plain = downloader.get();
+    return downloader;
+}
+
+std::vector<std::pair<int, int>> g_events;
+void Record(int code, int param, const void*)
+{
+    g_events.emplace_back(code, param);
+}
+
+class CJobManagerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_events.clear();
+        g_engineDestroyed = 0;
+        SetDownloaderMakersForTesting(&MakeEngine, &MakePlain);
+        lock.CreateInstance(0x1008);
+        manager = std::make_unique<CJobManager>(lock.As<cpCMutex>());
+        ASSERT_EQ(manager->Configure(nullptr, &Record, nullptr, 1), 512);
+    }
+    void TearDown() override
+    {
+        manager.reset();
+        SetDownloaderMakersForTesting(nullptr, nullptr);
+    }
+    CJob* JobWithFile()
+    {
+        CJob* job = manager->CreateJob(nullptr, nullptr);
+        EXPECT_EQ(job->AddFile("http://h/f", "/tmp/zdr", nullptr, 1, 1, 0), 512);
+        return job;
+    }
+
+    vqSmartPtr lock;
+    std::unique_ptr<CJobManager> manager;
+};
+
+} // namespace
+
+TEST_F(CJobManagerTest, JobsAreNumberedInCreationOrder)
+{
+    CJob* first = manager->CreateJob(nullptr, nullptr);
+    CJob* second = manager->CreateJob(nullptr, nullptr);
+    EXPECT_EQ(first->Number(), 0);
+    EXPECT_EQ(second->Number(), 1);
+    EXPECT_NE(first->Handle(), second->Handle());
+    EXPECT_EQ(manager->FindJob(second->Handle()), second);
+    manager->RemoveJob(first);
+    EXPECT_EQ(manager->FindJob(second->Handle()), second);
+    EXPECT_EQ(manager->CreateJob(nullptr, nullptr)->Number(), 2);
+}
+
+TEST_F(CJobManagerTest, EngineUnavailableRestartsExactlyTheRunningJobsOnThePlainDownloader)
+{
+    CJob* runningA = JobWithFile();
+    CJob* idle = JobWithFile();
+    CJob* runningB = JobWithFile();
+    ASSERT_EQ(manager->CurrentDownloader(), g_engine);
+    ASSERT_EQ(g_engine->StartJob(runningA), 512);
+    ASSERT_EQ(g_engine->StartJob(runningB), 512);
+    manager->OnEngineUnavailable();
+    EXPECT_EQ(g_engineDestroyed, 1);
+    EXPECT_EQ(manager->EngineDownloader(), nullptr);
+    EXPECT_EQ(g_plain->begun, (std::vector<CJob*>{runningA, runningB}));
+    EXPECT_EQ(idle->State(), JobState::Idle);
+    // From now on every start goes to the plain downloader.
+    EXPECT_EQ(manager->CurrentDownloader(), g_plain);
+    EXPECT_EQ(manager->CurrentDownloader()->StartJob(idle), 512);
+    EXPECT_EQ(manager->OwningDownloader(idle), g_plain);
+}
+
+TEST_F(CJobManagerTest, FallbackMovesOneJobAndIgnoresUnknownHandles)
+{
+    CJob* job = JobWithFile();
+    manager->OnJobFallback(job->Handle());
+    manager->OnJobFallback(0x7FFFFFF);
+    EXPECT_EQ(g_plain->begun, (std::vector<CJob*>{job}));
+    EXPECT_EQ(manager->OwningDownloader(job), g_plain);
+}
+
+TEST_F(CJobManagerTest, RemovingAHeldJobStopsItFirst)
+{
+    CJob* job = JobWithFile();
+    ASSERT_EQ(g_engine->StartJob(job), 512);
+    manager->RemoveJob(job);
+    EXPECT_EQ(g_engine->ended, (std::vector<CJob*>{job}));
+    EXPECT_EQ(g_engine->HeldCount(), 0u);
+}
+
+TEST_F(CJobManagerTest, ListenerCallsRaiseTheirServiceEvents)
+{
+    manager->OnEngineUpdateBegin("a.zip", 1, 0);
+    manager->OnEngineUpdateProgress(0, 1, 0);
+    manager->OnEngineUpdateSucceeded();
+    manager->OnEngineUpdateFailed();
+    manager->OnEngineStatus(3);
+    manager->OnDataReady("x", 1);
+    manager->OnDataFailed(4);
+    manager->OnDataTick();
+    manager->OnSizeCheckDone(5, 0);
+    manager->OnSizeCheckFailed("http://h/a");
+    manager->OnSizeCheckUnreachable();
+    manager->OnPathAccessFailed(1);
+    manager->OnPathAccessFailed(3); // unknown kind: nothing
+    const int id = manager->Identity();
+    EXPECT_EQ(g_events, (std::vector<std::pair<int, int>>{{518, 0}, {519, 0}, {520, 0}, {521, 0}, {530, 0}, {522, 0},
+                                                          {523, 0}, {529, 0}, {525, 0}, {526, 0}, {526, 0}, {527, id}}));
+}
+
+TEST_F(CJobManagerTest, RoutingIgnoresJobsTheDownloaderDoesNotHold)
+{
+    CJob* held = JobWithFile();
+    CJob* other = JobWithFile();
+    ASSERT_EQ(g_engine->StartJob(held), 512);
+    g_engine->PutNotice(other, 517, "x");
+    g_engine->PutSize(other, 1, 5);
+    EXPECT_TRUE(g_events.empty());
+    g_engine->PutNoticeAndDrop(held, 518, nullptr);
+    EXPECT_EQ(g_events, (std::vector<std::pair<int, int>>{{517, held->Handle()}}));
+    EXPECT_EQ(g_engine->HeldCount(), 0u);
+    g_engine->Tick();
+    EXPECT_TRUE(g_engine->ticked.empty());
+}
+
+TEST_F(CJobManagerTest, TickRunsEveryHeldJobThenItsProgressEvent)
+{
+    CJob* job = JobWithFile();
+    ASSERT_EQ(g_plain->StartJob(job), 512);
+    DlProgress progress{};
+    progress.bytesPresent = 10;
+    g_plain->PutProgress(job, progress);
+    g_plain->Tick();
+    EXPECT_EQ(g_plain->ticked, (std::vector<CJob*>{job}));
+    EXPECT_EQ(g_events, (std::vector<std::pair<int, int>>{{514, job->Handle()}}));
+    g_plain->PutComplete(job, 1, 0);
+    EXPECT_EQ(job->State(), JobState::Completed);
+    EXPECT_EQ(g_plain->HeldCount(), 0u);
+    EXPECT_EQ(g_plain->StopJob(job), 516);
+}
