@@ -1,0 +1,54 @@
+#include "service/PortalFileList.h"
+
+namespace {
+
+constexpr long long kLineLimit = 1024;
+
+bool IsBlank(char ch)
+{
+    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '\v' || ch == '\f';
+}
+
+std::string Trimmed(const char* begin, const char* end)
+{
+    while (begin < end && IsBlank(*begin)) ++begin;
+    while (end > begin && IsBlank(end[-1])) --end;
+    return std::string(begin, end);
+}
+
+} // namespace
+
+PortalListResult ParsePortalFileList(const char* body, long long length, std::vector<std::string>* entries)
+{
+    entries->clear();
+    if (!body || length < 0) length = 0;
+    long long lineStart = 0;
+    for (long long i = 0; i < length; ++i) {
+        long long breakLength = 0;
+        if (body[i] == '\n') breakLength = 1;
+        else if (body[i] == '\r' && i + 1 < length && body[i + 1] == '\n') breakLength = 2;
+        if (breakLength == 0) continue;
+        long long lineLength = i - lineStart;
+        if (lineLength >= kLineLimit) return PortalListResult::LineTooLong;
+        if (lineLength > 0) entries->push_back(Trimmed(body + lineStart, body + i));
+        i += breakLength - 1;
+        lineStart = i + 1;
+    }
+    long long rest = length - lineStart;
+    if (rest >= kLineLimit) return PortalListResult::LineTooLong;
+    if (rest > 2) entries->push_back(Trimmed(body + lineStart, body + length));
+    return entries->empty() ? PortalListResult::Empty : PortalListResult::Ok;
+}
+
+const char* PortalListErrorText(PortalListResult result)
+{
+    switch (result) {
+    case PortalListResult::LineTooLong:
+        return "輸入了錯誤的URL";
+    case PortalListResult::Empty:
+        return "下載檔案目錄失敗";
+    case PortalListResult::Ok:
+        break;
+    }
+    return "";
+}

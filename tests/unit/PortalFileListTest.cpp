@@ -1,0 +1,61 @@
+#include "service/PortalFileList.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Case {
+    const char* name;
+    std::string body;
+    PortalListResult result;
+    std::vector<std::string> entries;
+};
+
+} // namespace
+
+TEST(PortalFileList, Table)
+{
+    const std::string line1023(1023, 'u');
+    const std::string line1024(1024, 'u');
+    const Case cases[] = {
+        {"crlf with empty line", "a\r\n\r\nb\r\n", PortalListResult::Ok, {"a", "b"}},
+        {"lf only", "http://h/1\nhttp://h/2\n", PortalListResult::Ok, {"http://h/1", "http://h/2"}},
+        {"final two bytes ignored", "first\nab", PortalListResult::Ok, {"first"}},
+        {"final three bytes taken", "first\nabc", PortalListResult::Ok, {"first", "abc"}},
+        {"lone cr is ordinary", "a\rb\n", PortalListResult::Ok, {"a\rb"}},
+        {"trailing cr trimmed", "abc\r", PortalListResult::Ok, {"abc"}},
+        {"entries trimmed", "  http://h/a|http://m/a \t\r\n", PortalListResult::Ok, {"http://h/a|http://m/a"}},
+        {"white space line is an empty entry", "a\n   \nb\n", PortalListResult::Ok, {"a", "", "b"}},
+        {"1023 bytes accepted", line1023 + "\n", PortalListResult::Ok, {line1023}},
+        {"1023 bytes accepted at the end", line1023, PortalListResult::Ok, {line1023}},
+        {"1024 bytes stop", "a\n" + line1024 + "\nb\n", PortalListResult::LineTooLong, {"a"}},
+        {"1024 bytes stop at the end", line1024, PortalListResult::LineTooLong, {}},
+        {"empty body", "", PortalListResult::Empty, {}},
+        {"only breaks", "\r\n\n\r\n", PortalListResult::Empty, {}},
+        {"short tail only", "ab", PortalListResult::Empty, {}},
+        {"utf-8 bytes kept", "http://h/\xE4\xB8\x8B\xE8\xBC\x89.zip\n", PortalListResult::Ok, {"http://h/\xE4\xB8\x8B\xE8\xBC\x89.zip"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> entries;
+        EXPECT_EQ(ParsePortalFileList(c.body.data(), static_cast<long long>(c.body.size()), &entries), c.result) << c.name;
+        EXPECT_EQ(entries, c.entries) << c.name;
+    }
+}
+
+TEST(PortalFileList, BodyIsReadOnlyUpToItsLength)
+{
+    const char body[] = "http://h/a\nhttp://h/b\nGARBAGE";
+    std::vector<std::string> entries;
+    ASSERT_EQ(ParsePortalFileList(body, 21, &entries), PortalListResult::Ok);
+    EXPECT_EQ(entries, (std::vector<std::string>{"http://h/a", "http://h/b"}));
+    EXPECT_EQ(ParsePortalFileList(nullptr, 10, &entries), PortalListResult::Empty);
+}
+
+TEST(PortalFileList, ErrorTexts)
+{
+    EXPECT_STREQ(PortalListErrorText(PortalListResult::LineTooLong), "輸入了錯誤的URL");
+    EXPECT_STREQ(PortalListErrorText(PortalListResult::Empty), "下載檔案目錄失敗");
+}
