@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# A private demo portal: a sample game client served by nginx on 127.0.0.1.
+#
+#   demo-portal.sh start DIR [PORT]   make the sample client under DIR and serve it
+#   demo-portal.sh stop DIR           stop the server started for DIR
+#
+# The client is a few files of random data (a few MiB each) and a small
+# installer; the file list is at /download/vx2/zdrdownload/filelist.txt and
+# names one file with a second, '|'-separated mirror URL. The server also
+# answers ranged requests and offers /redirect/<path> (302 to the same file).
+# `start` prints the portal host to use (ZDR_PORTAL_HOST=127.0.0.1:PORT) and
+# the file list URL.
+set -euo pipefail
+
+usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+
+start() {
+  local dir=$1 port=${2:-18480}
+  mkdir -p "$dir"
+  dir=$(cd "$dir" && pwd)
+  local www=$dir/www client=$dir/www/download/vx2/zdrdownload
+  mkdir -p "$client/client" "$dir/logs" "$dir/tmp"
+  local base="http://127.0.0.1:$port/download/vx2/zdrdownload/client"
+  local sizes=(3145728 4194304 5242880 2621440)
+  local i=1
+  for size in "${sizes[@]}"; do
+    [ -f "$client/client/data$i.bin" ] || head -c "$size" /dev/urandom > "$client/client/data$i.bin"
+    i=$((i + 1))
+  done
+  printf '#!/bin/sh\necho "ZDR client installed from $(dirname "$0")"\n' > "$client/client/ZDRSetup.exe"
+  {
+    printf '%s/data1.bin\r\n' "$base"
+    printf '%s/data2.bin|http://127.0.0.1:%s/mirror/client/data2.bin\r\n' "$base" "$port"
+    printf '%s/data3.bin\r\n' "$base"
+    printf '%s/data4.bin\r\n' "$base"
+    printf '%s/ZDRSetup.exe\r\n' "$base"
+  } > "$client/filelist.txt"
+  # nginx's workers run as an unprivileged user when started by root.
+  chmod -R a+rX "$dir"
+  cat > "$dir/nginx.conf" <<CONF
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/logs/error.log;
+events { worker_connections 256; }
+http {
+  access_log $dir/logs/access.log;
+  client_body_temp_path $dir/tmp/body;
+  proxy_temp_path $dir/tmp/proxy;
+  fastcgi_temp_path $dir/tmp/fastcgi;
+  uwsgi_temp_path $dir/tmp/uwsgi;
+  scgi_temp_path $dir/tmp/scgi;
+  default_type application/octet-stream;
+  server {
+    listen 127.0.0.1:$port;
+    root $www;
+    location /mirror/ { alias $client/; }
+    location ~ ^/redirect(/.*)\$ { return 302 \$1; }
+  }
+}
+CONF
+  stop "$dir" 2>/dev/null || true
+  nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log"
+  echo "ZDR_PORTAL_HOST=127.0.0.1:$port"
+  echo "http://127.0.0.1:$port/download/vx2/zdrdownload/filelist.txt"
+}
+
+stop() {
+  local dir=$1
+  [ -f "$dir/nginx.pid" ] || return 0
+  local pid
+  pid=$(cat "$dir/nginx.pid")
+  kill "$pid" 2>/dev/null || true
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  rm -f "$dir/nginx.pid"
+}
+
+case "${1:-}" in
+  start) [ $# -ge 2 ] || usage; start "$2" "${3:-}" ;;
+  stop) [ $# -ge 2 ] || usage; stop "$2" ;;
+  *) usage ;;
+esac
