@@ -47,7 +47,7 @@ TEST_F(ActivityLogTest, PathIsUnderTheEngineFolder)
     char path[4096];
     LogPath(path, sizeof path);
     EXPECT_EQ(std::string(path), UserDataFolder() + "Ostrel/zdrDownloadV32/config/service.log");
-    EXPECT_EQ(GetPathProvider()->GetEngineExePath(), UserDataFolder() + "Ostrel/zdrDownloadV32/ZDRDownloadV32");
+    EXPECT_EQ(GetPathProvider()->GetEngineExePath(), UserDataFolder() + "Ostrel/zdrDownloadV32/ZDRDownloadV32.exe");
     char small[8];
     LogPath(small, sizeof small);
     EXPECT_EQ(std::string(small), std::string(path).substr(0, 7));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -133,11 +134,13 @@ TEST_F(CJobTest, NoticesQueueInOrderWithTheirTexts)
     job.AddNotice(516, "");
     EXPECT_EQ(events.size(), 3u);
     EXPECT_EQ(job.NoticeSize(), 15);
-    char text[15];
+    char text[16];
+    memset(text, 'X', sizeof text);
     DlNotice notice{0, text};
     job.PopNotice(&notice);
     EXPECT_EQ(notice.code, 517);
-    EXPECT_STREQ(text, "http://h/a.bin");
+    EXPECT_EQ(std::string(text, 15), std::string("http://h/a.bin", 15)); // with its NUL
+    EXPECT_EQ(text[15], 'X');                                           // and nothing beyond
     EXPECT_EQ(job.NoticeSize(), 0);
     DlNotice noText{0, nullptr};
     job.PopNotice(&noText);
