@@ -1,0 +1,240 @@
+#include "cli/CDownloadRun.h"
+
+#include "cli/ProgressLine.h"
+#include "platform/FileSystem.h"
+#include "service/DlApi.h"
+#include "service/DlDefaults.h"
+#include "service/DlFormat.h"
+#include "service/PortalFileList.h"
+
+#include <memory>
+
+namespace {
+constexpr int kWaitSliceMs = 1000;
+}
+
+CDownloadRun::CDownloadRun(const CliOptions& options, FILE* out, bool terminal)
+    : m_options(options), m_out(out), m_terminal(terminal)
+{
+}
+
+CDownloadRun::~CDownloadRun() = default;
+
+int CDownloadRun::Execute()
+{
+    if (DlInitialize(m_inbox.Window(), nullptr, nullptr) != DL_OK) {
+        DlFinalize();
+        return Fail(CLI_SERVICE_FAILED, "初始化失敗。 (the download service did not start)");
+    }
+    int status = Download();
+    if (m_job != 0) {
+        DlStopJob(m_job);
+        DlRemoveJob(m_job);
+        m_job = 0;
+    }
+    DlFinalize();
+    return status;
+}
+
+int CDownloadRun::Download()
+{
+    std::vector<std::string> entries;
+    if (int status = FetchList(&entries)) return status;
+    long long total = 0;
+    if (int status = CheckSizes(entries, &total)) return status;
+    if (int status = CheckFolder(total)) return status;
+    if (int status = StartJob(entries)) return status;
+    return FollowJob();
+}
+
+int CDownloadRun::FetchList(std::vector<std::string>* entries)
+{
+    const std::string url = m_options.fileListUrl.empty() ? DefaultFileListUrl() : m_options.fileListUrl;
+    Say("File list: " + url);
+    const std::string failed = "下載檔案目錄失敗 (the file list could not be fetched: " + url + ")";
+    if (DlFetchData(url.c_str()) != DL_OK) return Fail(CLI_LIST_FAILED, failed);
+    DlEvent event;
+    if (!WaitFor(DL_EVENT_FETCH_DONE, DL_EVENT_FETCH_FAILED, &event)) return Fail(CLI_INTERRUPTED, "interrupted");
+    if (event.code == DL_EVENT_FETCH_FAILED) return Fail(CLI_LIST_FAILED, failed);
+    long long size = 0;
+    if (DlGetFetchedSize(&size) != DL_OK || size <= 0) return Fail(CLI_LIST_FAILED, failed);
+    std::unique_ptr<char[]> body(new char[static_cast<size_t>(size)]);
+    DlDataBuffer buffer{body.get(), size};
+    if (DlGetFetchedData(&buffer) != DL_OK) return Fail(CLI_LIST_FAILED, failed);
+    PortalListResult parsed = ParsePortalFileList(body.get(), size, entries);
+    if (parsed == PortalListResult::LineTooLong)
+        return Fail(CLI_LIST_FAILED, std::string(PortalListErrorText(parsed)) + " (the file list holds a line of 1024 bytes or more)");
+    if (parsed == PortalListResult::Empty)
+        return Fail(CLI_LIST_FAILED, std::string(PortalListErrorText(parsed)) + " (the file list names no file)");
+    return CLI_OK;
+}
+
+int CDownloadRun::CheckSizes(const std::vector<std::string>& entries, long long* total)
+{
+    const std::string failed = "檔案大小確認失敗 (the size check failed)";
+    for (const std::string& entry : entries)
+        if (DlAddSizeCheckUrl(entry.c_str()) != DL_OK) return Fail(CLI_SIZE_CHECK_FAILED, failed);
+    if (DlStartSizeCheck() != DL_OK) return Fail(CLI_SIZE_CHECK_FAILED, failed);
+    DlEvent event;
+    if (!WaitFor(DL_EVENT_SIZE_CHECK_DONE, DL_EVENT_SIZE_CHECK_FAILED, &event))
+        return Fail(CLI_INTERRUPTED, "interrupted");
+    if (event.code == DL_EVENT_SIZE_CHECK_FAILED || DlGetSizeCheckTotal(total) != DL_OK)
+        return Fail(CLI_SIZE_CHECK_FAILED, failed);
+    Say(std::to_string(entries.size()) + " files, " + FormatSize(static_cast<double>(*total)) + " in all");
+    return CLI_OK;
+}
+
+int CDownloadRun::CheckFolder(long long total)
+{
+    m_folder = m_options.folder.empty() ? DefaultDownloadFolder() : m_options.folder;
+    if (m_folder.back() != '/') m_folder += '/';
+    if (!DirectoryExists(m_folder) && !CreateDirectoryChain(m_folder))
+        return Fail(CLI_DOWNLOAD_FAILED, "the download folder cannot be created: " + m_folder);
+    const long long freeBytes = FreeDiskSpace(m_folder);
+    if (freeBytes >= 0 && freeBytes < total) {
+        return Fail(CLI_NO_SPACE, "硬碟(" + m_folder + ")的空間不足(" + FormatSize(static_cast<double>(total)) +
+                                      ")。 (not enough free space: " + FormatSize(static_cast<double>(total)) +
+                                      " needed, " + FormatSize(static_cast<double>(freeBytes)) + " free)");
+    }
+    Say("Folder: " + m_folder + " (" + FormatSize(static_cast<double>(freeBytes)) + " free)");
+    return CLI_OK;
+}
+
+int CDownloadRun::StartJob(const std::vector<std::string>& entries)
+{
+    DlSetServiceId(kDlServiceId);
+    if (DlCreateJob(&m_job, nullptr, kDlServiceId) != DL_OK) {
+        m_job = 0;
+        return Fail(CLI_DOWNLOAD_FAILED, "the download could not be created");
+    }
+    DlSetJobEngineFlag(m_job);
+    for (const std::string& entry : entries) {
+        // Unknown size (-1): the downloader learns it itself.
+        int result = DlAddJobFile(m_job, entry.c_str(), m_folder.c_str(), nullptr, 0xFFFFFFFFu, -1, 1);
+        if (result != DL_OK) return Fail(CLI_DOWNLOAD_FAILED, "the file cannot be added (" + std::to_string(result) + "): " + entry);
+    }
+    int result = DlStartJob(m_job, m_options.engineConsent ? 1 : 0);
+    if (result != DL_OK) return Fail(CLI_DOWNLOAD_FAILED, "the download did not start (" + std::to_string(result) + ")");
+    SaveDownloadFolder(m_folder);
+    return CLI_OK;
+}
+
+int CDownloadRun::FollowJob()
+{
+    for (;;) {
+        DlEvent event;
+        if (!m_inbox.Wait(&event, kWaitSliceMs)) {
+            if (CEventInbox::Interrupted()) return Fail(CLI_INTERRUPTED, "interrupted: the download was stopped");
+            continue;
+        }
+        if (event.param != m_job && event.code != DL_EVENT_DOWNLOAD_PATH_FAILED) continue;
+        switch (event.code) {
+        case DL_EVENT_JOB_PROGRESS:
+            ShowProgress();
+            break;
+        case DL_EVENT_FILE_DONE: {
+            DlFileDone done{};
+            DlPopJobFileDone(m_job, &done);
+            const std::string text = done.text;
+            const size_t comma = text.find(',');
+            Say("done: " + (comma == std::string::npos ? text : text.substr(comma + 1)));
+            break;
+        }
+        case DL_EVENT_JOB_COMPLETE: {
+            ShowProgress();
+            DlJobResult result{};
+            DlGetJobResult(m_job, &result);
+            Say("Download complete: " + std::to_string(result.fileCount) + " files in " + m_folder);
+            return CLI_OK;
+        }
+        case DL_EVENT_NOTICE:
+            if (int status = HandleNotices()) return status;
+            break;
+        case DL_EVENT_ASK_RESUME:
+            Say(m_options.resume ? "A partial download exists: resuming it" : "A partial download exists: starting afresh");
+            DlAnswerResume(m_job, m_options.resume ? 1 : 0, 1);
+            break;
+        case DL_EVENT_DOWNLOAD_PATH_FAILED:
+            return Fail(CLI_DOWNLOAD_FAILED, "the download folder cannot be accessed: " + m_folder);
+        default:
+            break;
+        }
+    }
+}
+
+int CDownloadRun::HandleNotices()
+{
+    for (;;) {
+        int size = 0;
+        DlGetJobNoticeSize(m_job, &size);
+        std::string text(static_cast<size_t>(size > 0 ? size : 1), '\0');
+        DlNotice notice{0, size > 0 ? text.data() : nullptr};
+        if (DlPopJobNotice(m_job, &notice) != DL_OK || notice.code == DL_NOTICE_NONE) return CLI_OK;
+        text.resize(text.find('\0'));
+        switch (notice.code) {
+        case DL_NOTICE_DISK_FULL: {
+            long long remaining = 0;
+            DlGetJobRemaining(m_job, &remaining);
+            return Fail(CLI_NO_SPACE, "硬碟(" + m_folder + ")的空間不足(" + FormatSize(static_cast<double>(remaining)) +
+                                          ")。 (not enough disk space)");
+        }
+        case DL_NOTICE_NETWORK_LOST:
+            Say("您的網路狀態不佳 (the network connection was lost; the download goes on when it returns)");
+            break;
+        case DL_NOTICE_NETWORK_RESTORED:
+            Say("您的網路回復正常 (the network connection is back)");
+            break;
+        case DL_NOTICE_DOWNLOAD_FAILED:
+            return Fail(CLI_DOWNLOAD_FAILED, "下載VX2失敗 請稍候再試 (the download failed" +
+                                                 (text.empty() ? std::string() : ": " + text) + "; try again later)");
+        default:
+            break;
+        }
+    }
+}
+
+bool CDownloadRun::WaitFor(int wanted, int failed, DlEvent* event)
+{
+    for (;;) {
+        if (m_inbox.Wait(event, kWaitSliceMs)) {
+            if (event->code == wanted || event->code == failed) return true;
+        } else if (CEventInbox::Interrupted()) {
+            return false;
+        }
+    }
+}
+
+void CDownloadRun::ShowProgress()
+{
+    DlProgress progress{};
+    if (DlGetJobProgress(m_job, &progress) != DL_OK) return;
+    const std::string line = FormatProgressLine(progress, m_terminal);
+    if (m_terminal) {
+        fprintf(m_out, "\r%s\x1b[K", line.c_str());
+        m_lineShown = true;
+    } else {
+        fprintf(m_out, "%s\n", line.c_str());
+    }
+    fflush(m_out);
+}
+
+void CDownloadRun::Say(const std::string& line)
+{
+    if (m_lineShown) {
+        fputs("\r\x1b[K", m_out);
+        m_lineShown = false;
+    }
+    fprintf(m_out, "%s\n", line.c_str());
+    fflush(m_out);
+}
+
+int CDownloadRun::Fail(int status, const std::string& reason)
+{
+    if (m_lineShown) {
+        fputs("\n", m_out);
+        m_lineShown = false;
+    }
+    fflush(m_out);
+    fprintf(stderr, "zdrdl: %s\n", reason.c_str());
+    return status;
+}

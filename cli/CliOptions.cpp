@@ -1,0 +1,58 @@
+#include "cli/CliOptions.h"
+
+#include <cstring>
+
+bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std::string* error)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            options->help = true;
+        } else if (arg == "--folder") {
+            if (i + 1 >= argc || !argv[i + 1][0]) {
+                *error = "--folder needs a folder";
+                return false;
+            }
+            options->folder = argv[++i];
+        } else if (arg.rfind("--folder=", 0) == 0 && arg.size() > strlen("--folder=")) {
+            options->folder = arg.substr(strlen("--folder="));
+        } else if (arg == "--no-engine-consent") {
+            options->engineConsent = false;
+        } else if (arg == "--no-resume") {
+            options->resume = false;
+        } else if (!arg.empty() && arg[0] == '-') {
+            *error = "unknown option " + arg;
+            return false;
+        } else if (options->fileListUrl.empty()) {
+            options->fileListUrl = arg;
+        } else {
+            *error = "only one file list URL may be given";
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* CliUsage()
+{
+    return "usage: zdrdl [--folder DIR] [--no-engine-consent] [--no-resume] [FILE_LIST_URL]\n"
+           "\n"
+           "Downloads the game client named by the portal's file list, as the downloader\n"
+           "window does: fetches the list (default: http://<portal>/download/vx2/zdrdownload/\n"
+           "filelist.txt, the portal host taken from ZDR_PORTAL_HOST or the build), checks\n"
+           "the size of every file, checks the folder's free space, then downloads every file\n"
+           "with live progress.\n"
+           "\n"
+           "  --folder DIR          where the files go (default ~/tollan/VX2/)\n"
+           "  --no-engine-consent   do not use the high-speed engine: plain download (mode 0)\n"
+           "  --no-resume           when asked about a partial download, start it afresh\n"
+           "  -h, --help            this text\n"
+           "\n"
+           "On a terminal one status line is redrawn every second (bar, percent, bytes,\n"
+           "speed, elapsed and remaining time); otherwise one plain line per second.\n"
+           "Ctrl-C stops and removes the download and shuts the service down.\n"
+           "\n"
+           "Exit status: 0 all files downloaded; 1 bad command line; 2 the service did not\n"
+           "start; 3 the file list could not be fetched or read; 4 the size check failed;\n"
+           "5 not enough free space; 6 the download failed; 130 interrupted.\n";
+}

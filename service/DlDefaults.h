@@ -1,0 +1,22 @@
+#pragma once
+// What both front ends use the same way: the default file list, the service
+// identifier, the default download folder and the saved-folder note that
+// other programs read.
+
+#include <string>
+
+// The job's service identifier.
+constexpr const char* kDlServiceId = "quillet_stonereach2";
+// The product name, used for the single-instance name and captions.
+constexpr const char* kDlProductName = "ZDR-Downloader";
+
+// The portal host: ZDR_PORTAL_HOST from the environment (a value may carry
+// ":port"), else the build's setting.
+std::string PortalHost();
+// "http://<portal host>/download/vx2/zdrdownload/filelist.txt".
+std::string DefaultFileListUrl();
+// ~/tollan/VX2/ (with the trailing '/').
+std::string DefaultDownloadFolder();
+// Writes "VX2=<folder>" to $XDG_CONFIG_HOME/Ostrel Inc./DownloadPath for
+// other programs of the maker; nothing reads it back. False on failure.
+bool SaveDownloadFolder(const std::string& folder);
