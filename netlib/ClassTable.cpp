@@ -2,6 +2,7 @@
 // subsystems of the network library because it names classes from all of them.
 
 #include "netlib/core/cpCMutex.h"
+#include "netlib/layers/nwCAgentLayer.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/core/vqSmartPtr.h"
 
@@ -10,6 +11,8 @@ vqIUnknown* vqCreateObject(uint32_t classId)
     switch (classId) {
     case CLSID_cpCMutex:
         return new cpCMutex();
+    case CLSID_nwCAgentLayer:
+        return static_cast<vqIAgentLayer*>(new nwCAgentLayer());
     default:
         return nullptr;
     }
