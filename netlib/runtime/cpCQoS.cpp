@@ -244,6 +244,7 @@ void cpCQoS::OnTimer(void* self)
 
 void cpCQoS::OnSecondTick()
 {
+    m_budget.Refill();
     cpCAutoLock guard(NetworkLock());
     uint32_t receivedTotal = 0;
     uint32_t sentTotal = 0;

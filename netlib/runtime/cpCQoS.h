@@ -27,6 +27,7 @@
 
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/vqSmartPtr.h"
+#include "netlib/runtime/cpCQoSBudget.h"
 #include "netlib/runtime/cpISocketOwner.h"
 #include "netlib/runtime/cpSocketFunctions.h"
 #include "netlib/runtime/cpWindowHolder.h"
@@ -71,6 +72,8 @@ public:
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND Window() const { return m_holder ? m_holder->window : nullptr; }
+    // The process-wide budgets of the strategies that share them.
+    cpCQoSBudget& Budget() { return m_budget; }
     int32_t NextSlot() const { return m_nextSlot; }
     cpISocketOwner* SlotOwner(int32_t slot) const;
     void SetNextSlotForTesting(int32_t slot) { m_nextSlot = slot; }
@@ -83,6 +86,7 @@ private:
     void OnSecondTick();
     static void OnTimer(void* self);
 
+    cpCQoSBudget m_budget;
     vqSmartPtr m_lock;
     vqSmartPtr m_timer;
     cpWindowHolder* m_holder = nullptr;

@@ -1,0 +1,48 @@
+#include "netlib/runtime/cpCQoSOwnContextAction.h"
+
+#include <algorithm>
+
+uint32_t cpCQoSOwnContextAction::RequestReceiveQuota(uint32_t n)
+{
+    const uint32_t granted = std::min(n, m_receiveRemaining);
+    m_receiveRemaining -= granted;
+    m_receiveUsed += granted;
+    return granted;
+}
+
+uint32_t cpCQoSOwnContextAction::RequestSendQuota(uint32_t n)
+{
+    const uint32_t granted = std::min(n, m_sendRemaining);
+    m_sendRemaining -= granted;
+    m_sendUsed += granted;
+    return granted;
+}
+
+void cpCQoSOwnContextAction::ReturnReceiveQuota(uint32_t n)
+{
+    m_receiveRemaining += n;
+    m_receiveUsed -= n;
+}
+
+void cpCQoSOwnContextAction::ReturnSendQuota(uint32_t n)
+{
+    m_sendRemaining += n;
+    m_sendUsed -= n;
+}
+
+void cpCQoSOwnContextAction::SetLimit(int direction, const int32_t* value)
+{
+    if (!value || *value < 0) return;
+    if (direction == cpQOS_LIMIT_RECEIVE) m_receiveLimit = static_cast<uint32_t>(*value);
+    else if (direction == cpQOS_LIMIT_SEND) m_sendLimit = static_cast<uint32_t>(*value);
+}
+
+void cpCQoSOwnContextAction::CollectUsage(uint32_t* receivedTotal, uint32_t* sentTotal)
+{
+    if (receivedTotal) *receivedTotal += m_receiveUsed;
+    if (sentTotal) *sentTotal += m_sendUsed;
+    m_receiveUsed = 0;
+    m_sendUsed = 0;
+    m_receiveRemaining = m_receiveLimit;
+    m_sendRemaining = m_sendLimit;
+}
