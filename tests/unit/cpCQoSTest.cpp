@@ -226,10 +226,13 @@ TEST_F(SocketManager, DeferredEventsArriveThroughTheMessageLoop)
 TEST_F(SocketManager, AfterShutdownNothingReachesAnOwner)
 {
     TestOwner* owner = Register();
+    ASSERT_EQ(owner->RefCount(), 2);
     cpSocketRecord* record = owner->record;
     HWND window = m_manager->Window();
     const int32_t slot = record->slot;
     cpCQoS::Destroy();
+    EXPECT_EQ(owner->RefCount(), 1); // the table's reference went with it
+    EXPECT_EQ(record->slot, -1);
     EXPECT_EQ(cpCQoS::WindowProc(window, cpWM_SOCKET + static_cast<UINT>(slot), static_cast<WPARAM>(record->socket),
                                  MakeSelectReply(FD_READ, 0)),
               0);
