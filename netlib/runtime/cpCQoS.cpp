@@ -59,6 +59,17 @@ void cpCQoS::Destroy()
 cpCQoS::~cpCQoS()
 {
     Shutdown();
+    // Owners still registered keep their records (they close them), but the
+    // table's references would otherwise leak with it.
+    for (int32_t slot = 0; slot < cpSOCKET_SLOTS; ++slot) {
+        cpISocketOwner* owner = m_slots[slot];
+        if (!owner) continue;
+        int32_t ignored;
+        cpSocketUnselect(nullptr, m_records[slot], &ignored);
+        m_slots[slot] = nullptr;
+        m_records[slot] = nullptr;
+        owner->Release();
+    }
     m_lock.Assign(nullptr);
 }
 

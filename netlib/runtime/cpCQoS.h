@@ -22,6 +22,8 @@
 // - A notification or deferred event for an empty slot, for a socket that is
 //   no longer the slot's, for INVALID_SOCKET, or after Shutdown reaches
 //   nobody.
+// - Destroy releases the references of owners still registered and cancels
+//   their notifications; their records stay theirs to close.
 // - Lock/Unlock take and release the network lock; code on other threads
 //   brackets every call into an owner with them.
 
