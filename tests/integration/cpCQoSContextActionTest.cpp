@@ -1,14 +1,18 @@
-// Pump strategies over a real socket pair in this process: what crosses the
-// socket, in which pieces, under which budget.
+// Pump strategies over a real loopback connection: what crosses the socket
+// under which budget.
 
 #include "netlib/runtime/cpCQoSBudget.h"
 #include "netlib/runtime/cpCQoSContextAction.h"
 #include "netlib/runtime/cpCQoSLowServerContextAction.h"
+#include "netlib/runtime/cpSocketFunctions.h"
 #include "netlib/runtime/cpSocketRecord.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,25 +23,41 @@ namespace {
 
 class PumpTest : public testing::Test {
 protected:
-    void Connect(int type)
+    void SetUp() override
     {
-        int fds[2];
-        ASSERT_EQ(socketpair(AF_UNIX, type | SOCK_NONBLOCK, 0, fds), 0);
-        record.socket = fds[0];
-        peer = fds[1];
+        int listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(listen(listener, 1), 0);
+        socklen_t length = sizeof address;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        ASSERT_EQ(cpSocketCreate(record, cpSOCKET_STREAM), VQ_OK_PLATFORM);
+        ASSERT_EQ(cpSocketConnect(record, cpADDRESS{htonl(INADDR_LOOPBACK), ntohs(address.sin_port)}), VQ_OK_PLATFORM);
+        peer = accept(listener, nullptr, nullptr);
+        close(listener);
+        ASSERT_GE(peer, 0);
+        ASSERT_EQ(cpSocketSetBlocking(record, 0), VQ_OK_PLATFORM);
     }
     void TearDown() override
     {
         delete[] send.data;
         delete[] receive.data;
-        if (record.socket != INVALID_SOCKET) close(record.socket);
+        cpSocketClose(record);
         if (peer >= 0) close(peer);
+    }
+    // Waits until the pumped socket has data to read.
+    void AwaitData() const
+    {
+        pollfd p{record->socket, POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, 10000), 1);
     }
     void Use(cpCQoSContextAction* made)
     {
         action.reset(made);
         ASSERT_NE(action, nullptr);
-        action->Attach(&record, &send, &receive);
+        action->Attach(record, &send, &receive);
     }
     void Queue(uint32_t length)
     {
@@ -46,21 +66,30 @@ protected:
         send.offset = 0;
         send.length = length;
     }
-    std::vector<ssize_t> PeerMessages()
+    // Everything the peer can read within a few seconds, up to expected bytes.
+    size_t PeerReads(size_t expected)
     {
-        std::vector<ssize_t> sizes;
+        size_t total = 0;
         unsigned char buffer[65536];
-        ssize_t n;
-        while ((n = recv(peer, buffer, sizeof buffer, 0)) > 0) sizes.push_back(n);
-        return sizes;
+        while (total < expected) {
+            pollfd p{peer, POLLIN, 0};
+            if (poll(&p, 1, 10000) != 1) break;
+            ssize_t n = recv(peer, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            for (ssize_t i = 0; i < n; ++i)
+                if (buffer[i] != static_cast<unsigned char>(total + static_cast<size_t>(i))) return 0;
+            total += static_cast<size_t>(n);
+        }
+        return total;
     }
     void PeerWrites(size_t length)
     {
         std::vector<unsigned char> bytes(length, 0x5A);
         ASSERT_EQ(::send(peer, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(length));
+        AwaitData();
     }
 
-    cpSocketRecord record;
+    cpSocketRecord* record = nullptr;
     int peer = -1;
     cpQoSSendBuffer send;
     cpQoSReceiveBuffer receive;
@@ -80,27 +109,49 @@ TEST(cpCQoSContextAction, FactoryMakesTheSevenTypes)
     EXPECT_EQ(cpCQoSContextAction::Make(8), nullptr);
 }
 
-TEST_F(PumpTest, UnlimitedSendGoesOutIn4096ByteChunks)
+TEST_F(PumpTest, UnlimitedSendSendsTheWholeBuffer)
 {
-    Connect(SOCK_SEQPACKET); // keeps every send as one message
     Use(cpCQoSContextAction::Make(cpQOS_HIGH));
     Queue(10000);
     int32_t sent = 0;
     EXPECT_TRUE(action->SendPump(&sent));
     EXPECT_EQ(sent, 10000);
     EXPECT_EQ(send.offset, 10000u);
-    EXPECT_EQ(PeerMessages(), (std::vector<ssize_t>{4096, 4096, 1808}));
+    EXPECT_EQ(PeerReads(10000), 10000u);
+}
+
+TEST_F(PumpTest, BudgetedSendIsGrantedChunkByChunk)
+{
+    Use(cpCQoSContextAction::Make(cpQOS_OWN_SEND_ONLY));
+    const int32_t limit = 5000;
+    action->SetLimit(cpQOS_LIMIT_SEND, &limit);
+    action->CollectUsage(nullptr, nullptr);
+    Queue(10000);
+    int32_t sent = 0;
+    EXPECT_TRUE(action->SendPump(&sent)); // 4096, then the 904 left of this second
+    EXPECT_EQ(sent, 5000);
+    EXPECT_EQ(send.offset, 5000u);
+    EXPECT_TRUE(action->TakeSendBlocked());
+    uint32_t received = 0, sentTotal = 0;
+    action->CollectUsage(&received, &sentTotal);
+    EXPECT_EQ(sentTotal, 5000u);
+    EXPECT_TRUE(action->SendPump(&sent));
+    EXPECT_EQ(sent, 5000);
+    EXPECT_EQ(PeerReads(10000), 10000u);
 }
 
 TEST_F(PumpTest, UnlimitedReceiveAppendsAndYieldsAboveOneMebibyte)
 {
-    Connect(SOCK_STREAM);
     Use(cpCQoSContextAction::Make(cpQOS_HIGH));
     PeerWrites(3000);
     EXPECT_EQ(action->ReceivePump(), 3000);
     EXPECT_EQ(receive.length, 3000u);
     EXPECT_EQ(receive.data[2999], 0x5A);
-    receive.length = 1048000; // as if the layers had not consumed anything yet
+    // As if the layers had left 1048000 bytes unconsumed.
+    delete[] receive.data;
+    receive.data = new unsigned char[1048576];
+    receive.capacity = 1048576;
+    receive.length = 1048000;
     PeerWrites(5000);
     EXPECT_EQ(action->ReceivePump(), 1024); // one read, then it yields
     EXPECT_EQ(receive.length, 1049024u);
@@ -109,10 +160,13 @@ TEST_F(PumpTest, UnlimitedReceiveAppendsAndYieldsAboveOneMebibyte)
 
 TEST_F(PumpTest, HardSendErrorAnswersFalse)
 {
-    Connect(SOCK_STREAM);
     Use(cpCQoSContextAction::Make(cpQOS_HIGH));
-    close(peer);
+    linger reset{1, 0};
+    setsockopt(peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    close(peer); // a reset: the next send fails hard
     peer = -1;
+    pollfd p{record->socket, POLLIN, 0};
+    poll(&p, 1, 10000);
     Queue(100);
     int32_t sent = 0;
     EXPECT_FALSE(action->SendPump(&sent));
@@ -121,7 +175,6 @@ TEST_F(PumpTest, HardSendErrorAnswersFalse)
 
 TEST_F(PumpTest, OwnBudgetWithLimitsNeverSetMovesNothing)
 {
-    Connect(SOCK_STREAM);
     Use(cpCQoSContextAction::Make(cpQOS_OWN));
     PeerWrites(100);
     Queue(100);
@@ -138,7 +191,6 @@ TEST_F(PumpTest, OwnBudgetWithLimitsNeverSetMovesNothing)
 
 TEST_F(PumpTest, ReceiveOnlyLimitCapsEachSecondAndSendsFreely)
 {
-    Connect(SOCK_STREAM);
     Use(cpCQoSContextAction::Make(cpQOS_OWN_RECEIVE_ONLY));
     const int32_t limit = 4096;
     action->SetLimit(cpQOS_LIMIT_RECEIVE, &limit);
@@ -162,7 +214,6 @@ TEST_F(PumpTest, ReceiveOnlyLimitCapsEachSecondAndSendsFreely)
 
 TEST_F(PumpTest, SharedBudgetStopsAndResumesAfterTheRefill)
 {
-    Connect(SOCK_STREAM);
     cpCQoSBudget budget;
     Use(new cpCQoSLowServerContextAction(&budget));
     Queue(5000);
