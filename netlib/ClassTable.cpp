@@ -2,11 +2,13 @@
 // subsystems of the network library because it names classes from all of them.
 
 #include "netlib/core/cpCMutex.h"
-#include "netlib/layers/nwCAgentLayer.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/core/vqSmartPtr.h"
+#include "netlib/layers/nwCAgentLayer.h"
+#include "netlib/runtime/cpCQoSContext.h"
 #include "netlib/runtime/cpCSocket.h"
 #include "netlib/runtime/cpCTimer.h"
+#include "netlib/runtime/nwCStreamDispatcher.h"
 
 vqIUnknown* vqCreateObject(uint32_t classId)
 {
@@ -17,8 +19,12 @@ vqIUnknown* vqCreateObject(uint32_t classId)
         return new cpCTimer();
     case CLSID_cpCMutex:
         return new cpCMutex();
+    case CLSID_cpCQoSContext:
+        return static_cast<vqIQoSContext*>(new cpCQoSContext());
     case CLSID_nwCAgentLayer:
         return static_cast<vqIAgentLayer*>(new nwCAgentLayer());
+    case CLSID_nwCStreamDispatcher:
+        return new nwCStreamDispatcher();
     default:
         return nullptr;
     }

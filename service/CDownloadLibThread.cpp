@@ -2,6 +2,7 @@
 
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/vqClassIds.h"
+#include "netlib/core/vqLog.h"
 #include "netlib/core/vqSmartPtr.h"
 #include "platform/MessageLoop.h"
 #include "service/ActivityLog.h"
@@ -42,6 +43,7 @@ bool CDownloadLibThread::Start(std::shared_ptr<CAutoResetEvent> startupEvent)
 
 void CDownloadLibThread::Run()
 {
+    vqSetLogSink(&LogWrite);
     vqSmartPtr lock;
     lock.CreateInstance(CLSID_cpCMutex);
     cpCMutex* networkLock = lock.As<cpCMutex>();

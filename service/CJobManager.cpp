@@ -16,7 +16,8 @@ std::atomic<int> g_nextJobHandle{0x100};
 std::atomic<int> g_nextIdentity{1};
 } // namespace
 
-CJobManager::CJobManager(cpCMutex* networkLock) : m_networkLock(networkLock), m_identity(g_nextIdentity.fetch_add(1))
+CJobManager::CJobManager(cpCMutex* networkLock)
+    : m_networkLock(networkLock), m_network(std::make_unique<CVyx>(networkLock)), m_identity(g_nextIdentity.fetch_add(1))
 {
 }
 
@@ -27,6 +28,7 @@ CJobManager::~CJobManager()
     m_jobs.clear();
     m_engine.reset();
     m_plain.reset();
+    m_network.reset();
     if (lock) lock->Unlock();
     m_networkLock.Assign(nullptr);
 }
@@ -46,8 +48,7 @@ int CJobManager::Configure(HWND window, DlEventCallback callback, const void* us
 void CJobManager::ShutdownRuntime()
 {
     cpCAutoLock guard(NetworkLock());
-    // The network runtime's bootstrap object joins with the connection issue
-    // (#5); until then there is nothing started that needs stopping.
+    if (m_network) m_network->Shutdown();
 }
 
 CJob* CJobManager::FindJob(int handle) const

@@ -12,6 +12,7 @@
 
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/vqSmartPtr.h"
+#include "netlib/runtime/CVyx.h"
 #include "service/CEventTarget.h"
 #include "service/CJob.h"
 #include "service/CJobDownloader.h"
@@ -34,7 +35,8 @@ public:
     // Under the lock: stores the event target and the elevation flag, then
     // makes the engine downloader and the plain downloader. 512.
     int Configure(HWND window, DlEventCallback callback, const void* userData, unsigned char elevate);
-    // On the service thread, after its message loop: stops the network runtime.
+    // On the service thread, after its message loop: stops the socket and TLS
+    // libraries (the runtime's objects go with the manager).
     void ShutdownRuntime();
 
     CJob* FindJob(int handle) const;
@@ -73,6 +75,7 @@ private:
     std::unique_ptr<CJobDownloader> m_plain;
     std::unique_ptr<CJobDownloader> m_engine;
     vqSmartPtr m_networkLock;
+    std::unique_ptr<CVyx> m_network;
     std::vector<std::unique_ptr<CJob>> m_jobs;
     int m_nextJobNumber = 0;
     CEventTarget m_target;

@@ -65,6 +65,8 @@ public:
     vqRESULT UnregisterContext(cpISocketOwner* owner, cpSocketRecord* record);
     void Lock();
     void Unlock();
+    // The network lock as an object reference (timers keep it for their owner).
+    vqSmartPtr LockObject() const { return m_lock; }
 
     void OnSocketEvent(int32_t slot, int event, int error);
     void OnDeferredEvent(int32_t slot, cpSocketRecord* record);
