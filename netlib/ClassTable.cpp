@@ -10,8 +10,20 @@
 #include "netlib/runtime/cpCTimer.h"
 #include "netlib/runtime/nwCStreamDispatcher.h"
 
+namespace {
+uint32_t g_testClassId = 0;
+vqIUnknown* (*g_testMaker)() = nullptr;
+} // namespace
+
+void vqRegisterClassForTesting(uint32_t classId, vqIUnknown* (*maker)())
+{
+    g_testClassId = classId;
+    g_testMaker = maker;
+}
+
 vqIUnknown* vqCreateObject(uint32_t classId)
 {
+    if (g_testMaker && classId == g_testClassId) return g_testMaker();
     switch (classId) {
     case CLSID_cpCSocket:
         return new cpCSocket();

@@ -38,3 +38,6 @@ private:
 // id. The table lives at the top of the network library (ClassTable.cpp),
 // which knows every class.
 vqIUnknown* vqCreateObject(uint32_t classId);
+// Lets a test make objects of a class of its own (one at a time; null maker
+// removes it).
+void vqRegisterClassForTesting(uint32_t classId, vqIUnknown* (*maker)());
