@@ -3,22 +3,17 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include "AgentServerProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -56,44 +51,14 @@ Bytes Report(const std::vector<std::tuple<std::string, std::string, int64_t>>& e
 
 class AgentServer : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        output = std::string(getenv("HOME")) + "/agent.jsonl";
-        int err[2];
-        ASSERT_EQ(pipe(err), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        posix_spawn_file_actions_addclose(&actions, err[0]);
-        std::vector<std::string> args = {ZDR_AGENT_SERVER_PATH, "--port", "0", "--output", output};
-        std::vector<char*> argv;
-        for (auto& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        ASSERT_EQ(posix_spawn(&pid, ZDR_AGENT_SERVER_PATH, &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(err[1]);
-        std::string line;
-        char ch;
-        while (read(err[0], &ch, 1) == 1 && ch != '\n') line += ch;
-        close(err[0]);
-        ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
-        port = static_cast<uint16_t>(atoi(line.c_str() + strlen("listening on 127.0.0.1:")));
-    }
-    void TearDown() override
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            int status = 0;
-            waitpid(pid, &status, 0);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        }
-    }
+    void SetUp() override { ASSERT_TRUE(server.Start(std::string(getenv("HOME")) + "/agent.jsonl")); }
+    void TearDown() override { EXPECT_TRUE(server.Stop()); }
     int Connect()
     {
         int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_port = htons(port);
+        address.sin_port = htons(server.Port());
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         return fd;
@@ -116,17 +81,9 @@ protected:
         }
         return got;
     }
-    std::string Output()
-    {
-        std::ifstream in(output);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string Output() const { return server.Output(); }
 
-    pid_t pid = -1;
-    uint16_t port = 0;
-    std::string output;
+    AgentServerProcess server;
 };
 
 const Bytes kReply = {0x00, 0x03, 0x83, 0x00, 0, 0, 0, 0, 0, 0, 0x02, 0, 0, 0, 0x01, 0};

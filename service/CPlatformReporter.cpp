@@ -1,0 +1,151 @@
+#include "service/CPlatformReporter.h"
+
+#include "netlib/core/vqCGarbageCollector.h"
+#include "netlib/core/vqClassIds.h"
+#include "netlib/layers/vqIAgentLayer.h"
+#include "netlib/runtime/cpADDRESS.h"
+#include "netlib/runtime/cpCAddressCache.h"
+#include "netlib/runtime/vqIQoSContext.h"
+#include "service/ActivityLog.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#ifndef ZDR_AGENT_HOST_DEFAULT
+#error "ZDR_AGENT_HOST_DEFAULT comes from the build's ZDR_AGENT_HOST setting"
+#endif
+
+namespace {
+constexpr int32_t kConnectTimeoutSeconds = 5;
+constexpr int32_t kIdleSeconds = 5;
+constexpr uint32_t kEventMask = 5; // connect timeout and idle
+} // namespace
+
+CPlatformReporter::CPlatformReporter() = default;
+
+CPlatformReporter::~CPlatformReporter()
+{
+    Drop();
+}
+
+void CPlatformReporter::AgentEndpoint(std::string* host, int32_t* port)
+{
+    const char* configured = getenv("ZDR_AGENT_HOST");
+    std::string value = configured && configured[0] ? configured : ZDR_AGENT_HOST_DEFAULT;
+    *port = kAgentPort;
+    const size_t colon = value.rfind(':');
+    if (colon != std::string::npos) {
+        const int parsed = atoi(value.c_str() + colon + 1);
+        if (parsed > 0 && parsed <= 65535) *port = parsed;
+        value.resize(colon);
+    }
+    *host = value;
+}
+
+void CPlatformReporter::Enqueue(int32_t count, const unsigned char* entries)
+{
+    if (count < 0 || (count > 0 && !entries)) return;
+    std::vector<unsigned char> report(4 + size_t(count) * kAgentEntrySize);
+    memcpy(report.data(), &count, 4);
+    if (count > 0) memcpy(report.data() + 4, entries, size_t(count) * kAgentEntrySize);
+    m_queue.push_back(std::move(report));
+    if (m_queue.size() > kMaxQueued) {
+        m_queue.pop_front();
+        LogWrite("[MeshpullLib] CPlatformReporter queue full, oldest report dropped");
+    }
+    if (!Connect()) SendAll();
+}
+
+bool CPlatformReporter::Connect()
+{
+    if (m_connection.Get()) return false;
+    std::string host;
+    int32_t port = 0;
+    AgentEndpoint(&host, &port);
+    uint32_t ip = 0;
+    if (!cpCAddressCache::Instance().GetAddress(host.c_str(), port, &ip)) return false;
+    vqSmartPtr connection;
+    if (!connection.CreateInstance(CLSID_cpCQoSContext)) return false;
+    auto* context = connection.As<vqIQoSContext>();
+    if (VQ_FAILED(context->Open(1, kEventMask, nullptr)) ||
+        VQ_FAILED(context->AddLayer(CLSID_nwCAgentLayer, false))) {
+        context->Close();
+        vqCGarbageCollector::Instance()->Add(connection);
+        return false;
+    }
+    context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &kConnectTimeoutSeconds);
+    context->SetParam(QOS_PARAM_IDLE_LIMIT, &kIdleSeconds);
+    const cpADDRESS address{ip, static_cast<uint16_t>(port)};
+    context->SetHostName(host.c_str());
+    context->SetAddress(address);
+    m_connection = connection;
+    Layer()->SetEventListener(this, 0);
+    context->Connect(address);
+    return true;
+}
+
+void CPlatformReporter::SendAll()
+{
+    // Without a connection the reports wait for the next one.
+    vqIAgentLayer* layer = Layer();
+    if (!layer) return;
+    while (!m_queue.empty()) {
+        std::vector<unsigned char> report = std::move(m_queue.front());
+        m_queue.pop_front();
+        int32_t count;
+        memcpy(&count, report.data(), 4);
+        layer->SendReport(vqAGENTREPORT{count, report.data() + 4});
+        ++m_awaitingReplies;
+    }
+}
+
+vqIQoSContext* CPlatformReporter::Context() const
+{
+    return m_connection.As<vqIQoSContext>();
+}
+
+vqIAgentLayer* CPlatformReporter::Layer() const
+{
+    vqIQoSContext* context = Context();
+    return context ? static_cast<vqIAgentLayer*>(context->GetTopLayer()) : nullptr;
+}
+
+void CPlatformReporter::Drop()
+{
+    if (!m_connection.Get()) return;
+    vqSmartPtr connection = m_connection;
+    m_connection.Assign(nullptr);
+    m_awaitingReplies = 0;
+    if (vqIQoSContext* context = connection.As<vqIQoSContext>()) {
+        if (auto* layer = static_cast<vqIAgentLayer*>(context->GetTopLayer())) layer->SetEventListener(nullptr, 0);
+        context->Close();
+    }
+    vqCGarbageCollector::Instance()->Add(connection);
+}
+
+void CPlatformReporter::OnAgentConnected(int32_t)
+{
+    if (Context()) Context()->MarkAddressGood();
+    SendAll();
+}
+
+void CPlatformReporter::OnAgentReply(int32_t, uint8_t)
+{
+    if (m_awaitingReplies > 0) --m_awaitingReplies;
+    if (m_queue.empty() && m_awaitingReplies == 0 && Context()) Context()->Close();
+}
+
+void CPlatformReporter::OnAgentClosed(int32_t)
+{
+    Drop();
+}
+
+void CPlatformReporter::OnAgentConnectTimeout(int32_t)
+{
+    if (Context()) Context()->Close();
+}
+
+void CPlatformReporter::OnAgentRecvTimeout(int32_t)
+{
+    if (Context()) Context()->Close();
+}

@@ -1,0 +1,63 @@
+#pragma once
+// Tells the agent server how much the plain downloader transferred: queues
+// each report, connects through the agent layer when no connection is open,
+// sends every queued report once connected, and closes after the server's
+// reply when nothing is left to send.
+//
+// Contract: used on the service thread (or under the network lock) by the
+// plain downloader, which owns it for its whole life. Reports that cannot be
+// sent yet (the agent host does not resolve, a connect failed) stay queued,
+// the oldest dropped beyond kMaxQueued, and go out with the next connection.
+// The connection closes once every report sent on it has been answered.
+
+#include "netlib/core/vqSmartPtr.h"
+#include "netlib/layers/nwIAgentListener.h"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+class vqIAgentLayer;
+class vqIQoSContext;
+
+class CPlatformReporter : public nwIAgentListener {
+public:
+    static constexpr int32_t kAgentPort = 54547;
+    static constexpr size_t kMaxQueued = 64;
+
+    CPlatformReporter();
+    virtual ~CPlatformReporter();
+    CPlatformReporter(const CPlatformReporter&) = delete;
+    CPlatformReporter& operator=(const CPlatformReporter&) = delete;
+
+    // count entries of 298 bytes each, copied.
+    void Enqueue(int32_t count, const unsigned char* entries);
+
+    size_t QueuedCount() const { return m_queue.size(); }
+    bool Connected() const { return m_connection.Get() != nullptr; }
+
+    // The agent server: ZDR_AGENT_HOST from the environment (a value may
+    // carry ":port"), else the build's setting, on port 54547.
+    static void AgentEndpoint(std::string* host, int32_t* port);
+
+    void OnAgentConnected(int32_t cookie) override;
+    void OnAgentReply(int32_t cookie, uint8_t value) override;
+    void OnAgentClosed(int32_t cookie) override;
+    void OnAgentConnectTimeout(int32_t cookie) override;
+    void OnAgentRecvTimeout(int32_t cookie) override;
+
+private:
+    // True when a new connection was started.
+    bool Connect();
+    void SendAll();
+    void Drop();
+    vqIQoSContext* Context() const;
+    vqIAgentLayer* Layer() const;
+
+    vqSmartPtr m_connection;
+    std::deque<std::vector<unsigned char>> m_queue; // each: int32 count, then the entries
+    // Reports sent on this connection and not yet answered: closing before
+    // their replies would reset the connection under them and lose them.
+    int32_t m_awaitingReplies = 0;
+};
