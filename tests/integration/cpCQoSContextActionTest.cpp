@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -47,11 +48,11 @@ protected:
         cpSocketClose(record);
         if (peer >= 0) close(peer);
     }
-    // Waits until the pumped socket has data to read.
-    void AwaitData() const
+    // Waits until the pumped socket has data to read; false after 10 s.
+    bool AwaitData() const
     {
         pollfd p{record->socket, POLLIN, 0};
-        ASSERT_EQ(poll(&p, 1, 10000), 1);
+        return poll(&p, 1, 10000) == 1;
     }
     void Use(cpCQoSContextAction* made)
     {
@@ -86,7 +87,7 @@ protected:
     {
         std::vector<unsigned char> bytes(length, 0x5A);
         ASSERT_EQ(::send(peer, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(length));
-        AwaitData();
+        ASSERT_TRUE(AwaitData());
     }
 
     cpSocketRecord* record = nullptr;
@@ -242,4 +243,45 @@ TEST(cpCQoSBudget, GrantsNeverExceedTheAllowance)
     budget.ReturnSend(50);
     EXPECT_EQ(budget.GrantSend(4096), 50u);
     EXPECT_EQ(budget.GrantReceive(1024), 1024u); // directions are apart
+}
+
+TEST_F(PumpTest, ReceiveLimitOf393216BytesHoldsBetweenTwoTicks)
+{
+    Use(cpCQoSContextAction::Make(cpQOS_OWN_RECEIVE_ONLY));
+    const int32_t limit = 393216;
+    action->SetLimit(cpQOS_LIMIT_RECEIVE, &limit);
+    action->CollectUsage(nullptr, nullptr);
+    // The peer offers more than a second's worth; the socket buffers take
+    // what they can while the pump drains them.
+    std::thread writer([this] {
+        std::vector<unsigned char> bytes(900000, 0x11);
+        size_t sent = 0;
+        while (sent < bytes.size()) {
+            pollfd p{peer, POLLOUT, 0};
+            if (poll(&p, 1, 10000) != 1) break;
+            ssize_t n = ::send(peer, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += static_cast<size_t>(n);
+        }
+    });
+    int64_t total = 0;
+    while (!action->TakeReceiveBlocked()) {
+        ASSERT_TRUE(AwaitData());
+        total += action->ReceivePump();
+        receive.length = 0; // consumed by the layers
+    }
+    EXPECT_EQ(total, 393216);
+    EXPECT_EQ(action->ReceivePump(), 0); // nothing more this second
+    EXPECT_TRUE(action->TakeReceiveBlocked());
+    uint32_t received = 0, sentTotal = 0;
+    action->CollectUsage(&received, &sentTotal);
+    EXPECT_EQ(received, 393216u);
+    while (!action->TakeReceiveBlocked()) {
+        ASSERT_TRUE(AwaitData());
+        total += action->ReceivePump();
+        receive.length = 0;
+    }
+    EXPECT_EQ(total, 2 * 393216);
+    shutdown(peer, SHUT_RDWR);
+    writer.join();
 }

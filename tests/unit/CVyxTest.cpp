@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -89,4 +90,18 @@ TEST(CVyx, OnlyReadableCertificatesAreTrustedAndLogged)
     network.Shutdown();
     EXPECT_EQ(COpenSSL::CertificateCount(), 0);
     vqSetLogSink(nullptr);
+}
+
+TEST(CVyx, StartsAndStopsAHundredTimes)
+{
+    vqSmartPtr lock;
+    ASSERT_TRUE(lock.CreateInstance(CLSID_cpCMutex));
+    for (int i = 0; i < 100; ++i) {
+        auto network = std::make_unique<CVyx>(lock.As<cpCMutex>());
+        ASSERT_NE(cpCQoS::Get(), nullptr);
+        network->Shutdown();
+        network.reset();
+        ASSERT_EQ(cpCQoS::Get(), nullptr);
+        ASSERT_EQ(cpCTimerManager::Get(), nullptr);
+    }
 }
