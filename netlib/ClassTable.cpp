@@ -4,10 +4,16 @@
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/core/vqSmartPtr.h"
+#include "netlib/runtime/cpCSocket.h"
+#include "netlib/runtime/cpCTimer.h"
 
 vqIUnknown* vqCreateObject(uint32_t classId)
 {
     switch (classId) {
+    case CLSID_cpCSocket:
+        return new cpCSocket();
+    case CLSID_cpCTimer:
+        return new cpCTimer();
     case CLSID_cpCMutex:
         return new cpCMutex();
     default:

@@ -1,6 +1,9 @@
 #include "platform/MessageLoop.h"
 
+#include "platform/CThreadTimer.h"
 #include "platform/MessageQueue.h"
+
+#include <time.h>
 
 #include <atomic>
 #include <map>
@@ -43,6 +46,12 @@ std::shared_ptr<WindowRecord> FindWindow(HWND window)
 }
 
 } // namespace
+
+std::shared_ptr<CMessageQueue> FindWindowMessageQueue(HWND window)
+{
+    auto record = FindWindow(window);
+    return record && record->procedure ? record->queue.lock() : nullptr;
+}
 
 DWORD GetCurrentThreadId()
 {
@@ -136,8 +145,12 @@ LRESULT DispatchMessage(const MSG* msg)
     if (!msg) return 0;
     if (!msg->hwnd) {
         if (msg->message == WM_TIMER && msg->lParam != 0) {
+            if (auto timer = FindThreadTimer(msg->wParam)) timer->OnDispatched();
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const DWORD tickMs = static_cast<DWORD>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
             auto procedure = reinterpret_cast<TIMERPROC>(msg->lParam);
-            procedure(nullptr, WM_TIMER, msg->wParam, 0);
+            procedure(nullptr, WM_TIMER, msg->wParam, tickMs);
         }
         return 0;
     }

@@ -106,8 +106,9 @@ bool CMessageQueue::PollOnce(int timeoutMs)
             }
             continue;
         }
-        // Looked up at delivery: an earlier source of this batch may have
-        // removed this one.
+        // Looked up at delivery: an earlier source of this batch, or another
+        // thread, may have removed this one.
+        std::lock_guard<std::recursive_mutex> guard(m_sourcesMutex);
         auto it = m_sources.find(fd);
         if (it != m_sources.end()) it->second->OnPollReady(events[i].events);
     }
@@ -137,8 +138,17 @@ bool CMessageQueue::TryTake(MSG* msg, bool remove)
     return PopLocked(msg, remove);
 }
 
+size_t CMessageQueue::RemoveMessages(const std::function<bool(const MSG&)>& matches)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    size_t before = m_messages.size();
+    std::erase_if(m_messages, matches);
+    return before - m_messages.size();
+}
+
 bool CMessageQueue::AddPollSource(int fd, uint32_t events, IPollSource* source)
 {
+    std::lock_guard<std::recursive_mutex> guard(m_sourcesMutex);
     if (fd < 0 || !source || m_sources.count(fd)) return false;
     epoll_event ev{};
     ev.events = events;
@@ -150,6 +160,7 @@ bool CMessageQueue::AddPollSource(int fd, uint32_t events, IPollSource* source)
 
 bool CMessageQueue::ModifyPollSource(int fd, uint32_t events, IPollSource* source)
 {
+    std::lock_guard<std::recursive_mutex> guard(m_sourcesMutex);
     auto it = m_sources.find(fd);
     if (it == m_sources.end() || !source) return false;
     epoll_event ev{};
@@ -162,6 +173,7 @@ bool CMessageQueue::ModifyPollSource(int fd, uint32_t events, IPollSource* sourc
 
 bool CMessageQueue::RemovePollSource(int fd)
 {
+    std::lock_guard<std::recursive_mutex> guard(m_sourcesMutex);
     auto it = m_sources.find(fd);
     if (it == m_sources.end()) return false;
     m_sources.erase(it);

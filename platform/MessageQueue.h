@@ -11,6 +11,7 @@
 #include "platform/WinTypes.h"
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,7 +36,10 @@ public:
     // Owning thread, never blocks: looks at ready descriptors once.
     bool TryTake(MSG* msg, bool remove);
 
-    // Owning thread.
+    // Any thread. Drops every queued message that matches; the count removed.
+    size_t RemoveMessages(const std::function<bool(const MSG&)>& matches);
+
+    // Any thread (see IPollSource.h for when the source is called).
     bool AddPollSource(int fd, uint32_t events, IPollSource* source);
     bool ModifyPollSource(int fd, uint32_t events, IPollSource* source);
     bool RemovePollSource(int fd);
@@ -47,7 +51,10 @@ private:
 
     std::mutex m_mutex;
     std::deque<MSG> m_messages;
-    std::map<int, IPollSource*> m_sources; // owning thread only
+    // Held while a source runs, so that a removal from another thread waits
+    // for the call to end; recursive because a source may change registrations.
+    std::recursive_mutex m_sourcesMutex;
+    std::map<int, IPollSource*> m_sources;
     int m_epoll = -1;
     int m_wake = -1;
     DWORD m_threadId = 0;
@@ -61,3 +68,6 @@ std::shared_ptr<CMessageQueue> CreateMessageQueueForNewThread(DWORD* threadId);
 void AdoptMessageQueue(const std::shared_ptr<CMessageQueue>& queue);
 // The queue of a thread, or null when that thread has none (or has ended).
 std::shared_ptr<CMessageQueue> FindMessageQueue(DWORD threadId);
+// The queue of the thread that made a message window; null for a foreign or
+// unknown window, or when that thread has ended.
+std::shared_ptr<CMessageQueue> FindWindowMessageQueue(HWND window);
