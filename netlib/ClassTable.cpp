@@ -4,6 +4,7 @@
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/core/vqSmartPtr.h"
+#include "netlib/layers/nwCHttpClientExLayer.h"
 #include "netlib/runtime/cpCSocket.h"
 #include "netlib/runtime/cpCTimer.h"
 
@@ -16,6 +17,10 @@ vqIUnknown* vqCreateObject(uint32_t classId)
         return new cpCTimer();
     case CLSID_cpCMutex:
         return new cpCMutex();
+    case CLSID_nwCHttpClientExLayer:
+        // A layer is handed out through its public interface; the context
+        // asks that for the stack face.
+        return static_cast<vqIHttpClientExLayer*>(new nwCHttpClientExLayer());
     default:
         return nullptr;
     }
