@@ -5,6 +5,7 @@
 #include "netlib/core/vqClassIds.h"
 #include "netlib/core/vqSmartPtr.h"
 #include "netlib/layers/nwCAgentLayer.h"
+#include "netlib/layers/nwCHttpClientExLayer.h"
 #include "netlib/runtime/cpCQoSContext.h"
 #include "netlib/runtime/cpCSocket.h"
 #include "netlib/runtime/cpCTimer.h"
@@ -33,8 +34,12 @@ vqIUnknown* vqCreateObject(uint32_t classId)
         return new cpCMutex();
     case CLSID_cpCQoSContext:
         return static_cast<vqIQoSContext*>(new cpCQoSContext());
+    // A layer is handed out through its public interface; the context asks
+    // that for the stack face.
     case CLSID_nwCAgentLayer:
         return static_cast<vqIAgentLayer*>(new nwCAgentLayer());
+    case CLSID_nwCHttpClientExLayer:
+        return static_cast<vqIHttpClientExLayer*>(new nwCHttpClientExLayer());
     case CLSID_nwCStreamDispatcher:
         return new nwCStreamDispatcher();
     default:
