@@ -28,6 +28,7 @@ CJobManager::~CJobManager()
     m_jobs.clear();
     m_engine.reset();
     m_plain.reset();
+    m_fetch.reset();
     m_network.reset();
     if (lock) lock->Unlock();
     m_networkLock.Assign(nullptr);
@@ -49,6 +50,12 @@ void CJobManager::ShutdownRuntime()
 {
     cpCAutoLock guard(NetworkLock());
     if (m_network) m_network->Shutdown();
+}
+
+CDataDownloadSession* CJobManager::FetchSession()
+{
+    if (!m_fetch) m_fetch = std::make_unique<CDataDownloadSession>(this);
+    return m_fetch.get();
 }
 
 CJob* CJobManager::FindJob(int handle) const

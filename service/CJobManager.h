@@ -13,6 +13,7 @@
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/vqSmartPtr.h"
 #include "netlib/runtime/CVyx.h"
+#include "service/CDataDownloadSession.h"
 #include "service/CEventTarget.h"
 #include "service/CJob.h"
 #include "service/CJobDownloader.h"
@@ -46,6 +47,9 @@ public:
     CJobDownloader* CurrentDownloader() const;
     CJobDownloader* OwningDownloader(CJob* job) const;
     CJobDownloader* EngineDownloader() const { return m_engine.get(); }
+    // The in-memory fetch, made on first use.
+    CDataDownloadSession* FetchSession();
+    const CDataDownloadSession* ExistingFetchSession() const { return m_fetch.get(); }
     CJobDownloader* PlainDownloader() const { return m_plain.get(); }
     const CEventTarget& Target() const { return m_target; }
     // An opaque, non-zero parameter for events that name no job.
@@ -76,6 +80,7 @@ private:
     std::unique_ptr<CJobDownloader> m_engine;
     vqSmartPtr m_networkLock;
     std::unique_ptr<CVyx> m_network;
+    std::unique_ptr<CDataDownloadSession> m_fetch;
     std::vector<std::unique_ptr<CJob>> m_jobs;
     int m_nextJobNumber = 0;
     CEventTarget m_target;

@@ -105,28 +105,26 @@ int DlFetchData(const char* url)
         return DL_ERR_GENERAL;
     }
     cpCAutoLock guard(manager->NetworkLock());
-    if (!url || !url[0]) return DL_OK;
-    // The in-memory fetch session joins with issue #7; without it there is
-    // no object to fetch with.
-    return DL_ERR_GENERAL;
+    manager->FetchSession()->Fetch(url);
+    return DL_OK;
 }
 
 int DlGetFetchedSize(long long* size)
 {
-    (void)size;
     CJobManager* manager = Manager();
     if (!manager) return DL_ERR_GENERAL;
     cpCAutoLock guard(manager->NetworkLock());
-    return DL_ERR_GENERAL; // nothing was ever fetched
+    const CDataDownloadSession* session = manager->ExistingFetchSession();
+    return session ? session->GetSize(size) : DL_ERR_GENERAL;
 }
 
 int DlGetFetchedData(DlDataBuffer* buffer)
 {
-    (void)buffer;
     CJobManager* manager = Manager();
     if (!manager) return DL_ERR_GENERAL;
     cpCAutoLock guard(manager->NetworkLock());
-    return DL_ERR_GENERAL; // nothing was ever fetched
+    const CDataDownloadSession* session = manager->ExistingFetchSession();
+    return session ? session->GetData(buffer) : DL_ERR_GENERAL;
 }
 
 int DlAddSizeCheckUrl(const char* url)

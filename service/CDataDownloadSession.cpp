@@ -1,0 +1,188 @@
+#include "service/CDataDownloadSession.h"
+
+#include "netlib/core/vqCGarbageCollector.h"
+#include "netlib/core/vqClassIds.h"
+#include "netlib/core/vqTimerLink.h"
+#include "netlib/http/CodePageConversion.h"
+#include "netlib/http/RedirectTarget.h"
+#include "netlib/layers/vqIHttpClientExLayer.h"
+#include "netlib/runtime/vqIQoSContext.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+constexpr uint32_t kTickPeriodMs = 1000;
+constexpr uintptr_t kTickTimerTag = 0x1000011;
+constexpr uint32_t kEventMask = QOS_EVENT_CONNECT_TIMEOUT | QOS_EVENT_IDLE;
+} // namespace
+
+CDataDownloadSession::CDataDownloadSession(IDataDownloadSessionEventListener* listener) : m_listener(listener) {}
+
+CDataDownloadSession::~CDataDownloadSession()
+{
+    EndFetch(false);
+}
+
+void CDataDownloadSession::Fetch(const char* url)
+{
+    if (!url || !url[0]) return;
+    m_url = url;
+    m_redirects = 0;
+    if (!Connect(m_url)) Fail(DATA_FAILED_UNREACHABLE, false);
+}
+
+bool CDataDownloadSession::Connect(const std::string& url)
+{
+    // A running fetch is replaced; its context goes to the collector.
+    if (m_connection.Get()) {
+        if (Layer()) Layer()->SetEventListener(nullptr, 0);
+        Context()->Close();
+        vqCGarbageCollector::Instance()->Add(m_connection);
+        m_connection.Assign(nullptr);
+    }
+    if (!m_ticking) m_ticking = vqStartTimer(m_tickTimer, kTickPeriodMs, &CDataDownloadSession::OnTick, this, kTickTimerTag);
+    vqSmartPtr connection;
+    if (!connection.CreateInstance(CLSID_cpCQoSContext)) return false;
+    m_connection = connection;
+    vqIQoSContext* context = Context();
+    if (VQ_FAILED(context->Open(1, kEventMask, nullptr))) return false;
+    context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &kConnectTimeoutSeconds);
+    context->SetParam(QOS_PARAM_IDLE_LIMIT, &kIdleSeconds);
+    if (VQ_FAILED(context->AddLayer(CLSID_nwCHttpClientExLayer, false))) return false;
+    vqIHttpClientExLayer* layer = Layer();
+    layer->SetEventListener(this, 0);
+    if (VQ_FAILED(layer->Connect(url.c_str()))) return false;
+    layer->SendGetRequest();
+    return true;
+}
+
+vqIQoSContext* CDataDownloadSession::Context() const
+{
+    return m_connection.As<vqIQoSContext>();
+}
+
+vqIHttpClientExLayer* CDataDownloadSession::Layer() const
+{
+    vqIQoSContext* context = Context();
+    return context ? static_cast<vqIHttpClientExLayer*>(context->GetTopLayer()) : nullptr;
+}
+
+void CDataDownloadSession::EndFetch(bool markAddressFailed)
+{
+    if (m_ticking) {
+        vqStopTimer(m_tickTimer);
+        m_ticking = false;
+    }
+    if (!m_connection.Get()) return;
+    vqSmartPtr connection = m_connection;
+    m_connection.Assign(nullptr);
+    auto* context = connection.As<vqIQoSContext>();
+    if (markAddressFailed) context->MarkAddressFailed();
+    if (auto* layer = static_cast<vqIHttpClientExLayer*>(context->GetTopLayer())) layer->SetEventListener(nullptr, 0);
+    context->Close();
+    vqCGarbageCollector::Instance()->Add(connection);
+}
+
+void CDataDownloadSession::Fail(int reason, bool markAddressFailed)
+{
+    EndFetch(markAddressFailed);
+    if (m_listener) m_listener->OnDataFailed(reason);
+}
+
+void CDataDownloadSession::OnTick(void* self)
+{
+    auto* session = static_cast<CDataDownloadSession*>(self);
+    if (session->m_listener) session->m_listener->OnDataTick();
+}
+
+void CDataDownloadSession::OnConnected(int32_t)
+{
+    m_contentLength = 0;
+}
+
+void CDataDownloadSession::OnResponseHeader(int32_t)
+{
+    vqIHttpClientExLayer* layer = Layer();
+    int32_t status = 0;
+    layer->GetStatusCode(&status);
+    if (status == 200) {
+        int64_t length = 0;
+        layer->GetContentLength(&length);
+        if (length <= 0) return Fail(DATA_FAILED_BAD_ANSWER, true);
+        auto* body = new (std::nothrow) unsigned char[static_cast<size_t>(length)]();
+        if (!body) return Fail(DATA_FAILED_BAD_ANSWER, false);
+        m_body.reset(body);
+        m_received = 0;
+        m_contentLength = length;
+        m_bodySize = 0;
+        return;
+    }
+    if (status == 302 || status == 303) {
+        vqCString location;
+        vqCString converted;
+        if (VQ_SUCCEEDED(layer->GetResponseHeader("Location:", &location))) Utf8ToAnsi(location.GetString(), converted);
+        const std::string target = RedirectTarget(m_redirects == 0 ? m_url : m_redirectUrl, converted.GetString());
+        if (target.empty() || ++m_redirects > kMaxRedirects) return Fail(DATA_FAILED_BAD_ANSWER, true);
+        m_redirectUrl = target;
+        if (!Connect(m_redirectUrl)) Fail(DATA_FAILED_UNREACHABLE, false);
+        return;
+    }
+    Fail(DATA_FAILED_BAD_ANSWER, true);
+}
+
+int32_t CDataDownloadSession::OnReceiveData(int32_t, const unsigned char* data, int32_t length)
+{
+    if (!m_connection.Get() || !m_body || length <= 0) return 0;
+    // Never past the body: any excess is dropped, the body is complete.
+    const long long room = m_contentLength - m_received;
+    const long long stored = length < room ? length : room;
+    if (stored > 0) memcpy(m_body.get() + m_received, data, static_cast<size_t>(stored));
+    m_received += stored;
+    return length;
+}
+
+void CDataDownloadSession::OnReceiveComplete(int32_t)
+{
+    EndFetch(false);
+    m_bodySize = m_contentLength;
+    if (m_listener) m_listener->OnDataReady(m_body.get(), m_bodySize);
+}
+
+void CDataDownloadSession::OnSendReady(int32_t) {}
+
+void CDataDownloadSession::OnClosed(int32_t)
+{
+    // A completed fetch has detached before its close: this connection ended
+    // before the whole body (or any answer) arrived.
+    Fail(DATA_FAILED_CLOSED, true);
+}
+
+void CDataDownloadSession::OnConnectTimeout(int32_t)
+{
+    Fail(DATA_FAILED_CONNECT_TIMEOUT, false);
+}
+
+void CDataDownloadSession::OnRecvTimeout(int32_t)
+{
+    Fail(DATA_FAILED_RECEIVE_TIMEOUT, false);
+}
+
+void CDataDownloadSession::OnHostUnreach(int32_t)
+{
+    Fail(DATA_FAILED_UNREACHABLE, false);
+}
+
+int CDataDownloadSession::GetSize(long long* size) const
+{
+    if (m_bodySize <= 0) return DL_ERR_GENERAL;
+    if (size) *size = m_bodySize;
+    return DL_OK;
+}
+
+int CDataDownloadSession::GetData(DlDataBuffer* buffer) const
+{
+    if (!buffer || !buffer->data || m_bodySize <= 0 || buffer->size != m_bodySize) return DL_ERR_GENERAL;
+    memcpy(buffer->data, m_body.get(), static_cast<size_t>(m_bodySize));
+    return DL_OK;
+}

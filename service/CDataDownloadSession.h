@@ -1,0 +1,85 @@
+#pragma once
+// Fetches the body of one URL into memory with a GET (the portal file list),
+// following 302 and 303 redirects, and keeps it for the application to copy.
+//
+// Contract: Fetch runs under the network lock; the HTTP events and the
+// one-second tick run on the service thread. The listener (the job manager)
+// hears OnDataTick once a second while a fetch runs, then exactly one of
+// OnDataReady or OnDataFailed per fetch; it must not destroy the session
+// inside those calls. A new Fetch replaces a running one. The body stays
+// here until the next successful answer or the session's end.
+
+#include "netlib/core/vqSmartPtr.h"
+#include "netlib/layers/nwIHttpClientExEventListener.h"
+#include "service/DlApi.h"
+#include "service/IDataDownloadSessionEventListener.h"
+
+#include <memory>
+#include <string>
+
+class vqIHttpClientExLayer;
+class vqIQoSContext;
+
+// Reasons handed to OnDataFailed.
+enum DataFailure {
+    DATA_FAILED_CONNECT_TIMEOUT = 3,
+    DATA_FAILED_BAD_ANSWER = 4,
+    DATA_FAILED_RECEIVE_TIMEOUT = 5,
+    DATA_FAILED_CLOSED = 6,
+    DATA_FAILED_UNREACHABLE = 7,
+};
+
+class CDataDownloadSession : public nwIHttpClientExEventListener {
+public:
+    // A longer chain of redirects is a loop or a broken server.
+    static constexpr int kMaxRedirects = 10;
+    static constexpr int32_t kConnectTimeoutSeconds = 4;
+    static constexpr int32_t kIdleSeconds = 4;
+
+    explicit CDataDownloadSession(IDataDownloadSessionEventListener* listener);
+    virtual ~CDataDownloadSession();
+    CDataDownloadSession(const CDataDownloadSession&) = delete;
+    CDataDownloadSession& operator=(const CDataDownloadSession&) = delete;
+
+    void SetListener(IDataDownloadSessionEventListener* listener) { m_listener = listener; }
+    // An empty URL does nothing.
+    void Fetch(const char* url);
+    // 512 and the body size when a body is held, else 517.
+    int GetSize(long long* size) const;
+    // 512 when the buffer is exactly the body's size, else 517 (nothing copied).
+    int GetData(DlDataBuffer* buffer) const;
+    bool Fetching() const { return m_connection.Get() != nullptr; }
+
+    void OnConnected(int32_t cookie) override;
+    void OnResponseHeader(int32_t cookie) override;
+    int32_t OnReceiveData(int32_t cookie, const unsigned char* data, int32_t length) override;
+    void OnReceiveComplete(int32_t cookie) override;
+    void OnSendReady(int32_t cookie) override;
+    void OnClosed(int32_t cookie) override;
+    void OnConnectTimeout(int32_t cookie) override;
+    void OnRecvTimeout(int32_t cookie) override;
+    void OnHostUnreach(int32_t cookie) override;
+
+private:
+    // False when the request could not even be started.
+    bool Connect(const std::string& url);
+    void EndFetch(bool markAddressFailed);
+    void Fail(int reason, bool markAddressFailed);
+    vqIQoSContext* Context() const;
+    vqIHttpClientExLayer* Layer() const;
+    static void OnTick(void* self);
+
+    IDataDownloadSessionEventListener* m_listener;
+    std::unique_ptr<unsigned char[]> m_body;
+    long long m_received = 0;
+    long long m_contentLength = 0;
+    // The answered body's size, kept apart from the next fetch's length so a
+    // failed later fetch leaves the last body readable.
+    long long m_bodySize = 0;
+    vqSmartPtr m_tickTimer;
+    bool m_ticking = false;
+    vqSmartPtr m_connection;
+    std::string m_url;
+    std::string m_redirectUrl;
+    int m_redirects = 0;
+};

@@ -1,0 +1,73 @@
+#pragma once
+// The demo portal (a private nginx with the sample client) started for one
+// test on a free port, and stopped with it.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+class DemoPortal {
+public:
+    // False when nginx did not come up. The files live in a folder of their
+    // own under /tmp: nginx's workers (an unprivileged user when started by
+    // root) must be able to walk to them, which a test's private home forbids.
+    bool Start()
+    {
+        char pattern[] = "/tmp/zdr-portal-XXXXXX";
+        if (!mkdtemp(pattern)) return false;
+        chmod(pattern, 0755);
+        const std::string folder = pattern;
+        m_folder = folder;
+        m_port = FreePort();
+        const std::string command = std::string(ZDR_DEMO_PORTAL_SCRIPT) + " start '" + folder + "' " +
+                                    std::to_string(m_port) + " > '" + folder + ".out' 2>&1";
+        return system(command.c_str()) == 0;
+    }
+    ~DemoPortal()
+    {
+        if (m_port) system((std::string(ZDR_DEMO_PORTAL_SCRIPT) + " stop '" + m_folder + "' > /dev/null 2>&1").c_str());
+        if (!m_folder.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(m_folder, ignored);
+            std::filesystem::remove(m_folder + ".out", ignored);
+        }
+    }
+    uint16_t Port() const { return m_port; }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
+    std::string Url(const std::string& path) const { return "http://" + Host() + path; }
+    std::string FileListUrl() const { return Url("/download/vx2/zdrdownload/filelist.txt"); }
+    // The portal's own copy of a served file.
+    std::string Served(const std::string& path) const
+    {
+        std::ifstream in(m_folder + "/www" + path, std::ios::binary);
+        std::stringstream bytes;
+        bytes << in.rdbuf();
+        return bytes.str();
+    }
+
+private:
+    static uint16_t FreePort()
+    {
+        int probe = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+        close(probe);
+        return ntohs(address.sin_port);
+    }
+
+    std::string m_folder;
+    uint16_t m_port = 0;
+};
