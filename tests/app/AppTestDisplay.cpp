@@ -4,6 +4,7 @@
 #include <wx/init.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -35,6 +36,9 @@ bool StartXvfb()
         close(fds[0]);
         // Dies with the test process, however that ends.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // Its notes on display numbers already taken are of no interest.
+        int quiet = open("/dev/null", O_WRONLY);
+        if (quiet >= 0) dup2(quiet, STDERR_FILENO);
         std::string fd = std::to_string(fds[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
                "-noreset", static_cast<char*>(nullptr));
