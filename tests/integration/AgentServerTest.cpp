@@ -29,6 +29,7 @@ Bytes Frame(uint16_t type, uint16_t subtype, const Bytes& payload)
     frame[3] = subtype >> 8;
     uint32_t length = static_cast<uint32_t>(total - 14);
     memcpy(&frame[10], &length, 4);
+    // An empty payload has no data pointer to copy from.
     if (!payload.empty()) memcpy(&frame[14], payload.data(), payload.size());
     return frame;
 }
