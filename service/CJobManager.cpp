@@ -29,6 +29,7 @@ CJobManager::~CJobManager()
     m_engine.reset();
     m_plain.reset();
     m_fetch.reset();
+    m_sizeChecker.reset();
     m_network.reset();
     if (lock) lock->Unlock();
     m_networkLock.Assign(nullptr);
@@ -56,6 +57,12 @@ CDataDownloadSession* CJobManager::FetchSession()
 {
     if (!m_fetch) m_fetch = std::make_unique<CDataDownloadSession>(this);
     return m_fetch.get();
+}
+
+CContentLengthChecker* CJobManager::SizeChecker()
+{
+    if (!m_sizeChecker) m_sizeChecker = std::make_unique<CContentLengthChecker>(this, NetworkLock());
+    return m_sizeChecker.get();
 }
 
 CJob* CJobManager::FindJob(int handle) const

@@ -13,6 +13,7 @@
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/vqSmartPtr.h"
 #include "netlib/runtime/CVyx.h"
+#include "service/CContentLengthChecker.h"
 #include "service/CDataDownloadSession.h"
 #include "service/CEventTarget.h"
 #include "service/CJob.h"
@@ -50,6 +51,9 @@ public:
     // The in-memory fetch, made on first use.
     CDataDownloadSession* FetchSession();
     const CDataDownloadSession* ExistingFetchSession() const { return m_fetch.get(); }
+    // The service-level size check, made on first use.
+    CContentLengthChecker* SizeChecker();
+    CContentLengthChecker* ExistingSizeChecker() const { return m_sizeChecker.get(); }
     CJobDownloader* PlainDownloader() const { return m_plain.get(); }
     const CEventTarget& Target() const { return m_target; }
     // An opaque, non-zero parameter for events that name no job.
@@ -81,6 +85,7 @@ private:
     vqSmartPtr m_networkLock;
     std::unique_ptr<CVyx> m_network;
     std::unique_ptr<CDataDownloadSession> m_fetch;
+    std::unique_ptr<CContentLengthChecker> m_sizeChecker;
     std::vector<std::unique_ptr<CJob>> m_jobs;
     int m_nextJobNumber = 0;
     CEventTarget m_target;

@@ -129,16 +129,16 @@ int DlGetFetchedData(DlDataBuffer* buffer)
 
 int DlAddSizeCheckUrl(const char* url)
 {
-    (void)url;
     if (!g_service) {
         DebugTrace("[MeshpullLib_D] 0x00B1");
         return DL_ERR_GENERAL;
     }
-    if (!Manager()) {
+    CJobManager* manager = Manager();
+    if (!manager) {
         DebugTrace("[MeshpullLib_D] 0x00B2");
         return DL_ERR_GENERAL;
     }
-    return DL_ERR_GENERAL; // the size checker joins with issue #7
+    return manager->SizeChecker()->AddUrl(url);
 }
 
 int DlStartSizeCheck()
@@ -147,18 +147,27 @@ int DlStartSizeCheck()
         DebugTrace("[MeshpullLib_D] 0x0008");
         return DL_ERR_GENERAL;
     }
-    if (!Manager()) {
+    CJobManager* manager = Manager();
+    if (!manager) {
         DebugTrace("[MeshpullLib_D] 0x0007");
         return DL_ERR_GENERAL;
     }
-    DebugTrace("[MeshpullLib_D] 0x0003");
-    return DL_ERR_GENERAL;
+    CContentLengthChecker* checker = manager->ExistingSizeChecker();
+    if (!checker) {
+        DebugTrace("[MeshpullLib_D] 0x0003");
+        return DL_ERR_GENERAL;
+    }
+    checker->Start();
+    return DL_OK;
 }
 
 int DlGetSizeCheckTotal(long long* total)
 {
-    (void)total;
-    return DL_ERR_GENERAL; // no checker exists
+    CJobManager* manager = Manager();
+    CContentLengthChecker* checker = manager ? manager->ExistingSizeChecker() : nullptr;
+    if (!checker) return DL_ERR_GENERAL;
+    if (total) *total = checker->GetTotal();
+    return DL_OK;
 }
 
 int DlSetServiceId(const char* id)

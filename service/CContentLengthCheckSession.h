@@ -1,0 +1,60 @@
+#pragma once
+// Learns the size of one listed file: a GET whose answer header gives the
+// Content-Length, the connection dropped without reading the body. Follows
+// 302 and 303; three attempts in all (a redirect counts as one).
+//
+// Contract: owned by its checker; runs under the network lock on the
+// service thread (Probe also from the checker's Start). Every outcome ends
+// in exactly one report to the checker, which may destroy the session from
+// inside that report.
+
+#include "netlib/core/vqSmartPtr.h"
+#include "netlib/layers/nwIHttpClientExEventListener.h"
+#include "service/IContentLengthCheckSessionEventListener.h"
+
+#include <cstdint>
+#include <string>
+
+class vqIHttpClientExLayer;
+
+class CContentLengthCheckSession : public nwIHttpClientExEventListener {
+public:
+    static constexpr int kMaxAttempts = 3;
+    static constexpr int32_t kIdleSeconds = 3;
+
+    explicit CContentLengthCheckSession(IContentLengthCheckSessionEventListener* checker) : m_checker(checker) {}
+    virtual ~CContentLengthCheckSession();
+    CContentLengthCheckSession(const CContentLengthCheckSession&) = delete;
+    CContentLengthCheckSession& operator=(const CContentLengthCheckSession&) = delete;
+
+    // The URL is the entry's first alternative (up to its first '|').
+    void SetUrl(int index, const char* entry);
+    void Probe();
+    // Detaches from the checker and drops any connection.
+    void Detach();
+    const std::string& Url() const { return m_url; }
+
+    void OnConnected(int32_t cookie) override;
+    void OnResponseHeader(int32_t cookie) override;
+    int32_t OnReceiveData(int32_t cookie, const unsigned char* data, int32_t length) override;
+    void OnReceiveComplete(int32_t cookie) override;
+    void OnSendReady(int32_t cookie) override;
+    void OnClosed(int32_t cookie) override;
+    void OnConnectTimeout(int32_t cookie) override;
+    void OnRecvTimeout(int32_t cookie) override;
+    void OnHostUnreach(int32_t cookie) override;
+
+private:
+    void EndConnection();
+    void ReportUnreachable();
+    vqIHttpClientExLayer* Layer() const;
+
+    int m_attempts = 0;
+    int m_index = -1;
+    int64_t m_contentLength = 0;
+    std::string m_url;
+    std::string m_redirectUrl;
+    std::string m_reason;
+    vqSmartPtr m_connection;
+    IContentLengthCheckSessionEventListener* m_checker;
+};

@@ -1,0 +1,143 @@
+// The service-level size check against a real nginx and scripted peers.
+
+#include "DemoPortal.h"
+#include "ScriptedHttpServer.h"
+#include "netlib/core/cpCMutex.h"
+#include "netlib/core/vqClassIds.h"
+#include "netlib/runtime/CVyx.h"
+#include "platform/MessageLoop.h"
+#include "service/ActivityLog.h"
+#include "service/CContentLengthChecker.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+class Recorder : public IContentLengthCheckerEventListener {
+public:
+    std::vector<int64_t> done;
+    std::vector<std::string> failed;
+    int unreachable = 0;
+    void OnSizeCheckDone(unsigned int low, int high) override
+    {
+        done.push_back(static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32) | low));
+    }
+    void OnSizeCheckFailed(const char* url) override { failed.emplace_back(url); }
+    void OnSizeCheckUnreachable() override { ++unreachable; }
+    bool Ended() const { return !done.empty() || !failed.empty() || unreachable > 0; }
+};
+
+std::string ReadLog()
+{
+    char path[4096];
+    LogPath(path, sizeof path);
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class SizeCheckTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        LogReset();
+        ASSERT_TRUE(lock.CreateInstance(CLSID_cpCMutex));
+        network = std::make_unique<CVyx>(lock.As<cpCMutex>());
+        checker = std::make_unique<CContentLengthChecker>(&recorder, lock.As<cpCMutex>());
+    }
+    void TearDown() override
+    {
+        checker.reset();
+        network.reset();
+    }
+    bool RunToEnd()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!recorder.Ended()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            MSG msg;
+            if (GetMessageTimeout(&msg, 20)) DispatchMessage(&msg);
+        }
+        return true;
+    }
+
+    vqSmartPtr lock;
+    std::unique_ptr<CVyx> network;
+    Recorder recorder;
+    std::unique_ptr<CContentLengthChecker> checker;
+};
+
+} // namespace
+
+TEST_F(SizeCheckTest, EmptyListCompletesAtOnce)
+{
+    checker->Start();
+    EXPECT_EQ(recorder.done, std::vector<int64_t>{0});
+}
+
+TEST_F(SizeCheckTest, SevenFilesFromNginxFiveAtATime)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    const std::string base = "/download/vx2/zdrdownload/client/";
+    const std::vector<std::string> names = {"data1.bin", "data2.bin", "data3.bin", "data4.bin",
+                                            "ZDRSetup.exe", "data1.bin", "data2.bin"};
+    int64_t expected = 0;
+    for (const std::string& name : names) {
+        checker->AddUrl((portal.Url(base + name) + (name == "data2.bin" ? "|http://127.0.0.1:1/unused" : "")).c_str());
+        expected += static_cast<int64_t>(portal.Served(base + name).size());
+    }
+    checker->Start();
+    EXPECT_EQ(checker->Running(), 5);
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(recorder.done, std::vector<int64_t>{expected});
+    EXPECT_EQ(checker->GetTotal(), expected);
+    EXPECT_NE(ReadLog().find("] [MeshpullLib] Start ContentLength Check file:7\r\n"), std::string::npos);
+    EXPECT_NE(ReadLog().find("] [MeshpullLib] ContentLength Check Complete file:7 sec:"), std::string::npos);
+}
+
+TEST_F(SizeCheckTest, RedirectThenLength)
+{
+    ScriptedHttpServer server({{"HTTP/1.1 302 Found\r\nLocation: /real\r\nContent-Length: 0\r\n\r\n"},
+                               {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nnot read"}});
+    checker->AddUrl((server.Url("/first") + "|" + server.Url("/second")).c_str());
+    checker->Start();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(recorder.done, std::vector<int64_t>{100});
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].rfind("GET /first ", 0), 0u); // the first alternative only
+    EXPECT_EQ(requests[1].rfind("GET /real ", 0), 0u);
+}
+
+TEST_F(SizeCheckTest, ThreeServerErrorsFailTheCheck)
+{
+    const std::string error = "HTTP/1.1 500 Broken\r\nContent-Length: 0\r\n\r\n";
+    ScriptedHttpServer server({{error}, {error}, {error}, {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n"}});
+    const std::string url = server.Url("/a.bin");
+    checker->AddUrl(url.c_str());
+    checker->Start();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(recorder.failed, std::vector<std::string>{url});
+    EXPECT_EQ(server.Requests().size(), 3u);
+    EXPECT_NE(ReadLog().find("] [MeshpullLib] ContentLength Check Failed reason:ResCode:500 file:0 url:" + url + "\r\n"),
+              std::string::npos);
+}
+
+TEST_F(SizeCheckTest, UnusableUrlIsUnreachableAtOnce)
+{
+    checker->AddUrl("ftp://127.0.0.1/a.bin");
+    checker->AddUrl("http://127.0.0.1:1/b.bin");
+    checker->Start();
+    EXPECT_EQ(recorder.unreachable, 1);
+    EXPECT_EQ(checker->SessionCount(), 0u);
+    EXPECT_NE(ReadLog().find("] [MeshpullLib] CLCS HU(file:0)\r\n"), std::string::npos);
+}
