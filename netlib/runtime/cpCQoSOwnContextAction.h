@@ -1,8 +1,9 @@
 #pragma once
 // Strategies with budgets of their own connection: both directions, or only
 // receiving (the send side unlimited), or only sending. Limits start at 0,
-// which blocks that direction until SetLimit; a new limit applies from the
-// next scheduler tick, which refills the remaining budgets.
+// which blocks that direction until SetLimit. The first limit gives this
+// second's budget at once; a changed limit applies from the next scheduler
+// tick, which refills the remaining budgets.
 
 #include "netlib/runtime/cpCQoSLowContextAction.h"
 

@@ -126,7 +126,6 @@ TEST_F(PumpTest, BudgetedSendIsGrantedChunkByChunk)
     Use(cpCQoSContextAction::Make(cpQOS_OWN_SEND_ONLY));
     const int32_t limit = 5000;
     action->SetLimit(cpQOS_LIMIT_SEND, &limit);
-    action->CollectUsage(nullptr, nullptr);
     Queue(10000);
     int32_t sent = 0;
     EXPECT_TRUE(action->SendPump(&sent)); // 4096, then the 904 left of this second
@@ -197,10 +196,17 @@ TEST_F(PumpTest, ReceiveOnlyLimitCapsEachSecondAndSendsFreely)
     action->SetLimit(cpQOS_LIMIT_RECEIVE, &limit);
     const int32_t ignored = 99;
     action->SetLimit(2, &ignored);
-    PeerWrites(10000);
-    EXPECT_EQ(action->ReceivePump(), 0); // the limit applies from the next tick
+    PeerWrites(13000);
+    EXPECT_EQ(action->ReceivePump(), 4096); // the first limit applies at once
+    EXPECT_TRUE(action->TakeReceiveBlocked());
+    const int32_t changed = 2048;
+    action->SetLimit(cpQOS_LIMIT_RECEIVE, &changed); // a change waits for the tick
+    EXPECT_EQ(action->ReceivePump(), 0);
+    action->SetLimit(cpQOS_LIMIT_RECEIVE, &limit);
     uint32_t received = 0, sentTotal = 0;
     action->CollectUsage(&received, &sentTotal);
+    EXPECT_EQ(received, 4096u);
+    received = 0;
     EXPECT_EQ(action->ReceivePump(), 4096);
     EXPECT_TRUE(action->TakeReceiveBlocked());
     action->CollectUsage(&received, &sentTotal);
@@ -250,7 +256,6 @@ TEST_F(PumpTest, ReceiveLimitOf393216BytesHoldsBetweenTwoTicks)
     Use(cpCQoSContextAction::Make(cpQOS_OWN_RECEIVE_ONLY));
     const int32_t limit = 393216;
     action->SetLimit(cpQOS_LIMIT_RECEIVE, &limit);
-    action->CollectUsage(nullptr, nullptr);
     // The peer offers more than a second's worth; the socket buffers take
     // what they can while the pump drains them.
     std::thread writer([this] {
