@@ -35,6 +35,8 @@ class cpCQoSContextAction {
 public:
     static constexpr uint32_t kSendChunk = 4096;
     static constexpr uint32_t kReceiveChunk = 1024;
+    // A receive pump stops once more than this waits in the buffer.
+    static constexpr uint32_t kYieldAbove = 1048575;
 
     virtual ~cpCQoSContextAction() = default;
 

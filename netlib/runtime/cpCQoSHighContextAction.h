@@ -8,8 +8,6 @@
 
 class cpCQoSHighContextAction : public cpCQoSContextAction {
 public:
-    static constexpr uint32_t kYieldAbove = 1048575;
-
     int GetType() const override { return cpQOS_HIGH; }
     int32_t ReceivePump() override;
     bool SendPump(int32_t* sent) override;

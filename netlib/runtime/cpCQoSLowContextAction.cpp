@@ -9,6 +9,9 @@ int32_t cpCQoSLowContextAction::ReceivePump()
     int32_t total = 0;
     int32_t received = 0;
     do {
+        // Like the unlimited pump, yield once a megabyte waits for the
+        // layers: the rest stays in the socket and is reported again.
+        if (m_receiveBuffer->length > kYieldAbove) break;
         const uint32_t granted = RequestReceiveQuota(kReceiveChunk);
         if (granted == 0) {
             m_receiveBlocked = true;
