@@ -107,11 +107,19 @@ void CSocketWatch::OnListening()
     EvaluateLocked();
 }
 
-void CSocketWatch::OnReceiveCalled(bool orderlyClose)
+void CSocketWatch::OnReceiveCalled(bool orderlyClose, bool filledBuffer)
 {
     std::lock_guard<std::mutex> guard(m_mutex);
     if (orderlyClose) m_peerClosed = true;
     m_readEnabled = true;
+    // A full read most likely left more behind: report it without looking
+    // at the socket. If nothing was left, the reader's next receive finds
+    // nothing and the full look below follows, so no close or error is lost.
+    if (filledBuffer && !m_closed && m_window && m_state == State::Connected && (m_mask & FD_READ)) {
+        m_readEnabled = false;
+        PostLocked(FD_READ, 0);
+        return;
+    }
     EvaluateLocked();
 }
 

@@ -39,7 +39,10 @@ public:
     void OnConnectFailedAtOnce(int error);
     void OnConnectedAtOnce();
     void OnListening();
-    void OnReceiveCalled(bool orderlyClose);
+    // filledBuffer: the receive returned every byte asked for, so more is
+    // most likely waiting and the next read report needs no look at the
+    // socket (the bulk-transfer path: one report per read, no extra calls).
+    void OnReceiveCalled(bool orderlyClose, bool filledBuffer = false);
     void OnSendBlocked();
     void OnAcceptCalled();
 

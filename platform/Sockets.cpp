@@ -300,7 +300,7 @@ long SockRecv(SOCKET socket, void* buffer, size_t size)
     }
     ssize_t received = ::recv(socket, buffer, size, 0);
     const int error = errno;
-    watch->OnReceiveCalled(received == 0 && size > 0);
+    watch->OnReceiveCalled(received == 0 && size > 0, size > 0 && received == static_cast<ssize_t>(size));
     if (received >= 0) return static_cast<long>(received);
     Fail(error);
     return -1;
