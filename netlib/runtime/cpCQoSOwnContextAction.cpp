@@ -33,14 +33,21 @@ void cpCQoSOwnContextAction::ReturnSendQuota(uint32_t n)
 void cpCQoSOwnContextAction::SetLimit(int direction, const int32_t* value)
 {
     if (!value || *value < 0) return;
-    if (direction == cpQOS_LIMIT_RECEIVE) m_receiveLimit = static_cast<uint32_t>(*value);
-    else if (direction == cpQOS_LIMIT_SEND) m_sendLimit = static_cast<uint32_t>(*value);
+    const uint32_t limit = static_cast<uint32_t>(*value);
+    if (direction == cpQOS_LIMIT_RECEIVE) {
+        if (!m_collected && m_receiveLimit == 0) m_receiveRemaining = limit;
+        m_receiveLimit = limit;
+    } else if (direction == cpQOS_LIMIT_SEND) {
+        if (!m_collected && m_sendLimit == 0) m_sendRemaining = limit;
+        m_sendLimit = limit;
+    }
 }
 
 void cpCQoSOwnContextAction::CollectUsage(uint32_t* receivedTotal, uint32_t* sentTotal)
 {
     if (receivedTotal) *receivedTotal += m_receiveUsed;
     if (sentTotal) *sentTotal += m_sendUsed;
+    m_collected = true;
     m_receiveUsed = 0;
     m_sendUsed = 0;
     m_receiveRemaining = m_receiveLimit;

@@ -1,8 +1,11 @@
 #pragma once
 // Strategies with budgets of their own connection: both directions, or only
 // receiving (the send side unlimited), or only sending. Limits start at 0,
-// which blocks that direction until SetLimit; a new limit applies from the
-// next scheduler tick, which refills the remaining budgets.
+// which blocks that direction until SetLimit. The first limit set before the
+// strategy's first scheduler tick is also the budget of the period under way,
+// so a new connection moves bytes at once instead of waiting up to a second
+// for the tick; any later limit applies from the next tick, which refills the
+// remaining budgets. Either way no period grants more than its limit.
 
 #include "netlib/runtime/cpCQoSLowContextAction.h"
 
@@ -23,4 +26,5 @@ protected:
     uint32_t m_sendRemaining = 0;
     uint32_t m_receiveUsed = 0;
     uint32_t m_sendUsed = 0;
+    bool m_collected = false;
 };

@@ -197,10 +197,22 @@ TEST_F(PumpTest, ReceiveOnlyLimitCapsEachSecondAndSendsFreely)
     action->SetLimit(cpQOS_LIMIT_RECEIVE, &limit);
     const int32_t ignored = 99;
     action->SetLimit(2, &ignored);
-    PeerWrites(10000);
-    EXPECT_EQ(action->ReceivePump(), 0); // the limit applies from the next tick
+    PeerWrites(20000);
+    // A new connection's first limit is the budget of the period under way.
+    EXPECT_EQ(action->ReceivePump(), 4096);
+    EXPECT_TRUE(action->TakeReceiveBlocked());
     uint32_t received = 0, sentTotal = 0;
     action->CollectUsage(&received, &sentTotal);
+    EXPECT_EQ(received, 4096u);
+    // A later limit waits for the next tick.
+    const int32_t lower = 1024;
+    action->SetLimit(cpQOS_LIMIT_RECEIVE, &lower);
+    EXPECT_EQ(action->ReceivePump(), 4096);
+    action->CollectUsage(&received, &sentTotal);
+    EXPECT_EQ(action->ReceivePump(), 1024);
+    action->SetLimit(cpQOS_LIMIT_RECEIVE, &limit);
+    action->CollectUsage(&received, &sentTotal);
+    received = 0;
     EXPECT_EQ(action->ReceivePump(), 4096);
     EXPECT_TRUE(action->TakeReceiveBlocked());
     action->CollectUsage(&received, &sentTotal);
