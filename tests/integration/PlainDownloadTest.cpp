@@ -304,3 +304,20 @@ TEST_F(PlainDownload, FailuresBecomeNoticesAndNeverCompletion)
     EXPECT_EQ(events.Count(DL_EVENT_JOB_COMPLETE), 0);
     EXPECT_NE(ReadLog().find("[MeshpullLib] CreateFile Failed(21) : " + target + "a.bin"), std::string::npos);
 }
+
+TEST_F(PlainDownload, FinalizingDuringATransferKeepsWhatArrived)
+{
+    // Mode 0 receives 393216 bytes per second: the transfer is still running
+    // at the first progress event.
+    const std::string bytes = Serve("slow.bin", 4 << 20);
+    const int job = NewJob();
+    Add(job, nginx.Url("/files/slow.bin"), "slow.bin");
+    ASSERT_EQ(DlStartJob(job, 0), DL_OK);
+    ASSERT_TRUE(events.WaitFor(DL_EVENT_JOB_PROGRESS));
+    EXPECT_EQ(DlFinalize(), DL_OK);
+    EXPECT_EQ(events.Count(DL_EVENT_JOB_COMPLETE), 0);
+    const std::string partial = ReadFile(target + "slow.bin");
+    EXPECT_GT(partial.size(), 0u);
+    EXPECT_LT(partial.size(), bytes.size());
+    EXPECT_TRUE(bytes.compare(0, partial.size(), partial) == 0);
+}
