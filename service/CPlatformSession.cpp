@@ -11,8 +11,8 @@
 #include "service/ActivityLog.h"
 #include "service/HttpTransferRules.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
