@@ -13,6 +13,7 @@ constexpr uintptr_t kTickTimerTag = 0x1000010;
 CJobDownloader::CJobDownloader(IJobDownloadEventListener* manager) : m_manager(manager)
 {
     LogReset();
+    LogPrintf("[MeshpullLib] Launch(%s)", kLibraryVersion);
 }
 
 CJobDownloader::~CJobDownloader()

@@ -18,7 +18,10 @@
 
 class CJobDownloader {
 public:
-    // Empties the activity log: a service run's log starts with its downloaders.
+    static constexpr const char* kLibraryVersion = "3.5.0.2";
+
+    // Empties the activity log: a service run's log starts with its
+    // downloaders, each announcing the library's version.
     explicit CJobDownloader(IJobDownloadEventListener* manager);
     virtual ~CJobDownloader();
 
@@ -54,6 +57,7 @@ protected:
     void PutComplete(CJob* job, int valueA, int valueB);
 
     IJobDownloadEventListener* Manager() const { return m_manager; }
+    const std::vector<CJob*>& HeldJobs() const { return m_jobs; }
     void SetNetworkDown(bool down) { m_networkDown = down ? 1 : 0; }
 
 private:

@@ -1,21 +1,26 @@
 #include "service/DownloaderFactory.h"
 
 #include "service/CJobDownloader.h"
+#include "service/CPlatFormDownloader.h"
 
 #include <atomic>
 
 namespace {
 
-// The plain downloader joins with issue #8 and the engine downloader after
-// it; a downloader that does not exist is simply absent, and a start with
-// neither answers 517.
+// The engine downloader does not exist yet: without it every job runs on the
+// plain downloader, as after the engine path has been given up.
 std::unique_ptr<CJobDownloader> NoDownloader(IJobDownloadEventListener*)
 {
     return nullptr;
 }
 
+std::unique_ptr<CJobDownloader> MakePlainDownloader(IJobDownloadEventListener* manager)
+{
+    return std::make_unique<CPlatFormDownloader>(manager);
+}
+
 std::atomic<DownloaderMaker> g_engineMaker{&NoDownloader};
-std::atomic<DownloaderMaker> g_plainMaker{&NoDownloader};
+std::atomic<DownloaderMaker> g_plainMaker{&MakePlainDownloader};
 
 } // namespace
 
@@ -32,5 +37,5 @@ std::unique_ptr<CJobDownloader> CreatePlainDownloader(IJobDownloadEventListener*
 void SetDownloaderMakersForTesting(DownloaderMaker engine, DownloaderMaker plain)
 {
     g_engineMaker.store(engine ? engine : &NoDownloader);
-    g_plainMaker.store(plain ? plain : &NoDownloader);
+    g_plainMaker.store(plain ? plain : &MakePlainDownloader);
 }

@@ -1,0 +1,191 @@
+#include "service/CPlatformFileSizeCheckSession.h"
+
+#include "netlib/core/vqCGarbageCollector.h"
+#include "netlib/core/vqClassIds.h"
+#include "netlib/http/CodePageConversion.h"
+#include "netlib/layers/vqIHttpClientExLayer.h"
+#include "netlib/runtime/cpCQoSContextAction.h"
+#include "netlib/runtime/vqIQoSContext.h"
+#include "platform/FileSystem.h"
+#include "service/HttpTransferRules.h"
+
+#include <atomic>
+
+namespace {
+constexpr uint32_t kEventMask = QOS_EVENT_CONNECT_TIMEOUT | QOS_EVENT_IDLE;
+
+int64_t VolumeFreeSpace(const std::string& folder)
+{
+    return FreeDiskSpace(folder);
+}
+
+std::atomic<FreeSpaceFn> g_freeSpace{&VolumeFreeSpace};
+} // namespace
+
+void CPlatformFileSizeCheckSession::SetFreeSpaceSourceForTesting(FreeSpaceFn source)
+{
+    g_freeSpace.store(source ? source : &VolumeFreeSpace);
+}
+
+CPlatformFileSizeCheckSession::CPlatformFileSizeCheckSession() = default;
+
+CPlatformFileSizeCheckSession::~CPlatformFileSizeCheckSession()
+{
+    DropConnection();
+}
+
+void CPlatformFileSizeCheckSession::SetListener(IPlatformFileSizeCheckSessionEventListener* listener, void* context)
+{
+    m_listener = listener;
+    m_context = context;
+}
+
+void CPlatformFileSizeCheckSession::Begin(CJobFile* file)
+{
+    m_file = file;
+    m_alternatives = SplitAlternatives(file->url);
+    m_alternativeIndex = 0;
+    m_currentUrl = m_alternatives.empty() ? std::string() : m_alternatives[0];
+    m_redirectUrl.clear();
+    m_attempts = 0;
+    Probe();
+}
+
+void CPlatformFileSizeCheckSession::Probe()
+{
+    // Each pass is one attempt; a connect that fails at once brings no event,
+    // so the next attempt follows here.
+    for (;;) {
+        if (m_attempts >= kAttemptsPerUrl) {
+            if (m_alternativeIndex + 1 >= m_alternatives.size()) {
+                Fail(517);
+                return;
+            }
+            ++m_alternativeIndex;
+            m_currentUrl = m_alternatives[m_alternativeIndex];
+            m_redirectUrl.clear();
+            m_attempts = 0;
+        }
+        if (m_connection.Get() || Connect()) return;
+    }
+}
+
+bool CPlatformFileSizeCheckSession::Connect()
+{
+    ++m_attempts;
+    vqSmartPtr connection;
+    if (!connection.CreateInstance(CLSID_cpCQoSContext)) return false;
+    auto* context = connection.As<vqIQoSContext>();
+    const bool ready = VQ_SUCCEEDED(context->Open(cpQOS_HIGH, kEventMask, nullptr)) &&
+                       VQ_SUCCEEDED(context->AddLayer(CLSID_nwCHttpClientExLayer, false));
+    m_connection = connection;
+    if (!ready) {
+        DropConnection();
+        return false;
+    }
+    context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &kTimeoutSeconds);
+    context->SetParam(QOS_PARAM_IDLE_LIMIT, &kTimeoutSeconds);
+    vqIHttpClientExLayer* layer = Layer();
+    layer->SetEventListener(this, 0);
+    const std::string& target = m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl;
+    if (VQ_FAILED(layer->Connect(target.c_str()))) {
+        DropConnection();
+        return false;
+    }
+    layer->SendGetRequest();
+    return true;
+}
+
+void CPlatformFileSizeCheckSession::DropConnection()
+{
+    if (!m_connection.Get()) return;
+    vqSmartPtr connection = m_connection;
+    m_connection.Assign(nullptr);
+    if (auto* context = connection.As<vqIQoSContext>()) {
+        if (vqIHttpClientExLayer* layer = static_cast<vqIHttpClientExLayer*>(context->GetTopLayer()))
+            layer->SetEventListener(nullptr, 0);
+        context->Close();
+    }
+    vqCGarbageCollector::Instance()->Add(connection);
+}
+
+vqIHttpClientExLayer* CPlatformFileSizeCheckSession::Layer() const
+{
+    auto* context = m_connection.As<vqIQoSContext>();
+    return context ? static_cast<vqIHttpClientExLayer*>(context->GetTopLayer()) : nullptr;
+}
+
+void CPlatformFileSizeCheckSession::Fail(int code)
+{
+    const std::string text = m_file->url;
+    m_listener->OnSizeFailed(m_context, code, text.c_str());
+}
+
+void CPlatformFileSizeCheckSession::OnConnected(int32_t) {}
+
+void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
+{
+    vqIHttpClientExLayer* layer = Layer();
+    int32_t status = 0;
+    int64_t length = 0;
+    vqCString location;
+    layer->GetStatusCode(&status);
+    layer->GetContentLength(&length);
+    layer->GetResponseHeader("Location:", &location);
+    // The header is all a probe needs; the body is never read.
+    DropConnection();
+    if (status == 200) {
+        int64_t free = g_freeSpace.load()(m_file->folder);
+        if (free < 0) free = 0;
+        if (length > 0 && length < free) {
+            m_file->size = length;
+            m_listener->OnSizeKnown(m_context);
+            return;
+        }
+        Fail(length > 0 && length > free ? 513 : 517);
+        return;
+    }
+    if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) {
+        vqCString converted;
+        Utf8ToAnsi(location.GetString(), converted);
+        m_redirectUrl = ResolveLocation(m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl, converted.GetString());
+    } else {
+        // Not found, refused, failing: another try would answer the same;
+        // the next alternative may have the file.
+        m_attempts = kAttemptsPerUrl;
+    }
+    Probe();
+}
+
+int32_t CPlatformFileSizeCheckSession::OnReceiveData(int32_t, const unsigned char*, int32_t length)
+{
+    DropConnection();
+    return length;
+}
+
+void CPlatformFileSizeCheckSession::OnReceiveComplete(int32_t) {}
+
+void CPlatformFileSizeCheckSession::OnSendReady(int32_t) {}
+
+void CPlatformFileSizeCheckSession::OnClosed(int32_t)
+{
+    // The layer has let go of this session already.
+    vqSmartPtr connection = m_connection;
+    m_connection.Assign(nullptr);
+    vqCGarbageCollector::Instance()->Add(connection);
+    Probe();
+}
+
+void CPlatformFileSizeCheckSession::OnConnectTimeout(int32_t)
+{
+    DropConnection();
+    Probe();
+}
+
+void CPlatformFileSizeCheckSession::OnRecvTimeout(int32_t)
+{
+    DropConnection();
+    Probe();
+}
+
+void CPlatformFileSizeCheckSession::OnHostUnreach(int32_t) {}

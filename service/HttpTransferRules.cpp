@@ -1,0 +1,100 @@
+#include "service/HttpTransferRules.h"
+
+#include "netlib/core/vqCStringTokenizer.h"
+
+#include <strings.h>
+
+namespace {
+
+bool HasScheme(const std::string& url, const char* scheme)
+{
+    const size_t length = std::char_traits<char>::length(scheme);
+    return url.size() >= length && strncasecmp(url.c_str(), scheme, length) == 0;
+}
+
+// Digits only, at least one, without overflowing an int64.
+bool ReadNumber(const std::string& text, int64_t* value)
+{
+    if (text.empty() || text.size() > 18) return false;
+    int64_t result = 0;
+    for (char ch : text) {
+        if (ch < '0' || ch > '9') return false;
+        result = result * 10 + (ch - '0');
+    }
+    *value = result;
+    return true;
+}
+
+std::string Trim(const std::string& text)
+{
+    const size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string::npos) return std::string();
+    const size_t end = text.find_last_not_of(" \t");
+    return text.substr(begin, end - begin + 1);
+}
+
+} // namespace
+
+std::string ResolveLocation(const std::string& base, const std::string& location)
+{
+    const std::string target = Trim(location);
+    if (target.empty()) return target;
+    if (HasScheme(target, "http://") || HasScheme(target, "https://")) return target;
+    const size_t schemeEnd = base.find("://");
+    if (schemeEnd == std::string::npos) return target;
+    if (target.compare(0, 2, "//") == 0) return base.substr(0, schemeEnd + 1) + target;
+    const size_t pathStart = base.find('/', schemeEnd + 3);
+    const std::string origin = pathStart == std::string::npos ? base : base.substr(0, pathStart);
+    if (target[0] == '/') return origin + target;
+    std::string path = pathStart == std::string::npos ? "/" : base.substr(pathStart);
+    path.resize(path.find_first_of("?#") == std::string::npos ? path.size() : path.find_first_of("?#"));
+    path.resize(path.rfind('/') + 1);
+    return origin + path + target;
+}
+
+bool ParseContentRange(const char* value, int64_t* first, int64_t* last, int64_t* total)
+{
+    if (!value) return false;
+    const std::string text = Trim(value);
+    if (strncasecmp(text.c_str(), "bytes ", 6) != 0) return false;
+    const std::string spec = Trim(text.substr(6));
+    const size_t slash = spec.find('/');
+    if (slash == std::string::npos) return false;
+    const std::string range = spec.substr(0, slash);
+    const std::string length = spec.substr(slash + 1);
+    if (length == "*") {
+        *total = -1;
+    } else if (!ReadNumber(length, total)) {
+        return false;
+    }
+    if (range == "*") {
+        *first = -1;
+        *last = -1;
+        return *total >= 0;
+    }
+    const size_t dash = range.find('-');
+    if (dash == std::string::npos || !ReadNumber(range.substr(0, dash), first) ||
+        !ReadNumber(range.substr(dash + 1), last) || *last < *first)
+        return false;
+    return *total < 0 || *last < *total;
+}
+
+bool IsSafeFileName(const std::string& name)
+{
+    if (name.empty() || name == "." || name == "..") return false;
+    for (unsigned char ch : name)
+        if (ch == '/' || ch < 0x20 || ch == 0x7F) return false;
+    return true;
+}
+
+std::vector<std::string> SplitAlternatives(const std::string& entry)
+{
+    std::vector<std::string> alternatives;
+    vqCStringTokenizer tokenizer;
+    tokenizer.Split(entry.c_str(), '|');
+    while (tokenizer.HasMoreTokens()) {
+        std::string alternative = Trim(tokenizer.NextToken());
+        if (!alternative.empty()) alternatives.push_back(alternative);
+    }
+    return alternatives;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// Small rules the plain downloader's sessions share about what a server says
+// and what may become a local file.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The absolute URL a redirect's Location names, read against the URL that
+// was asked for: absolute "http://" and "https://" URLs as they are,
+// "//host/path" with the scheme of base, "/path" on the host of base, and
+// anything else relative to the folder of base's path. Empty for an empty
+// (or blank) Location.
+std::string ResolveLocation(const std::string& base, const std::string& location);
+
+// A Content-Range value: "bytes first-last/total" or "bytes */total", with
+// "*" as total when it is unknown (-1). first and last are -1 for the "*"
+// form. False for anything else.
+bool ParseContentRange(const char* value, int64_t* first, int64_t* last, int64_t* total);
+
+// A name that stays inside its folder: not empty, not "." or "..", without
+// '/' and without control bytes.
+bool IsSafeFileName(const std::string& name);
+
+// The alternatives of a URL entry: its '|'-separated parts, each trimmed of
+// blanks, empty parts left out.
+std::vector<std::string> SplitAlternatives(const std::string& entry);

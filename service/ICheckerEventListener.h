@@ -1,0 +1,32 @@
+#pragma once
+// What a job's file-size check (CPlatformFileSizeChecker) tells the plain
+// downloader.
+//
+// Contract:
+// - Calls come on the service thread with the network lock held (or inside
+//   the checker's Begin, which the downloader calls under it) and pass first
+//   the context given to SetListener (the downloader's transfer record).
+// - Exactly one call per Begin: OnCheckDone when every file has a size, or
+//   OnCheckFailed with 513 (a file is larger than the free space of its
+//   volume) or 517 (a file could not be sized) and that file's URL entry (the
+//   checker's string, valid for the call).
+// - The listener may destroy the checker inside either call; the checker
+//   touches nothing of itself afterwards. The checker does not own the
+//   listener.
+
+#include <cstdint>
+
+struct CPlatformSizeCheckResult {
+    int64_t totalBytes = 0;
+    int64_t bytesPresent = 0;
+    int32_t fileCount = 0;
+};
+
+class ICheckerEventListener {
+public:
+    virtual void OnCheckDone(void* context, const CPlatformSizeCheckResult& result) = 0;
+    virtual void OnCheckFailed(void* context, int code, const char* text) = 0;
+
+protected:
+    ~ICheckerEventListener() = default;
+};

@@ -1,0 +1,106 @@
+#pragma once
+// A private nginx on 127.0.0.1 for the download tests: serves the files
+// under Root() with ranges, answers /redirect/<path> with a 302 to /<path>,
+// and logs each request. The configuration is written at start; the server
+// runs in the foreground as a child of the test and is stopped by it.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+class NginxProcess {
+public:
+    // False when nginx did not come up within 10 s.
+    bool Start(const std::string& directory)
+    {
+        m_dir = directory;
+        std::filesystem::create_directories(Root());
+        std::filesystem::create_directories(m_dir + "/tmp");
+        m_port = FreePort();
+        std::ofstream conf(m_dir + "/nginx.conf");
+        conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+             << "pid " << m_dir << "/nginx.pid;\nerror_log " << m_dir << "/error.log;\n"
+             << "events { worker_connections 64; }\nhttp {\n"
+             << "  access_log " << m_dir << "/access.log;\n"
+             << "  client_body_temp_path " << m_dir << "/tmp/body;\n  proxy_temp_path " << m_dir << "/tmp/proxy;\n"
+             << "  fastcgi_temp_path " << m_dir << "/tmp/fastcgi;\n  uwsgi_temp_path " << m_dir << "/tmp/uwsgi;\n"
+             << "  scgi_temp_path " << m_dir << "/tmp/scgi;\n  default_type application/octet-stream;\n"
+             << "  server {\n    listen 127.0.0.1:" << m_port << ";\n    root " << Root() << ";\n"
+             << "    location ~ ^/redirect(/.*)$ { return 302 $1; }\n  }\n}\n";
+        conf.close();
+        std::vector<std::string> args = {"/usr/sbin/nginx", "-p", m_dir, "-c", m_dir + "/nginx.conf", "-e",
+                                         m_dir + "/error.log"};
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (Accepts()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    void Stop()
+    {
+        if (m_pid <= 0) return;
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_pid = -1;
+    }
+    ~NginxProcess() { Stop(); }
+
+    std::string Root() const { return m_dir + "/www"; }
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+    std::string AccessLog() const
+    {
+        std::ifstream in(m_dir + "/access.log");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+private:
+    static uint16_t FreePort()
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        close(fd);
+        return ntohs(address.sin_port);
+    }
+    bool Accepts() const
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(m_port);
+        const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        return ok;
+    }
+
+    std::string m_dir;
+    uint16_t m_port = 0;
+    pid_t m_pid = -1;
+};
