@@ -1,0 +1,149 @@
+// zdrdl as a user runs it: a real process against the demo portal.
+
+#include "DemoPortal.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+    double seconds = 0;
+};
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class ZdrdlTest : public testing::Test {
+protected:
+    void SetUp() override { home = getenv("HOME"); }
+    // Runs argv with extra environment; interruptAfterMs > 0 sends SIGINT
+    // once that much time has passed.
+    Outcome Run(std::vector<std::string> args, const std::vector<std::string>& env, int interruptAfterMs = 0)
+    {
+        const std::string out = home + "/out.txt", err = home + "/err.txt";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> environment;
+        for (char** e = environ; *e; ++e) environment.emplace_back(*e);
+        environment.insert(environment.end(), env.begin(), env.end());
+        std::vector<char*> argv, envp;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (auto& e : environment) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const auto start = std::chrono::steady_clock::now();
+        pid_t pid = -1;
+        Outcome outcome;
+        if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) return outcome;
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        if (interruptAfterMs > 0) {
+            // Interrupt only once the download is under way.
+            while (ReadFile(out).find("%") == std::string::npos &&
+                   std::chrono::steady_clock::now() - start < std::chrono::seconds(60) && waitpid(pid, &status, WNOHANG) == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            kill(pid, SIGINT);
+        }
+        const auto interrupted = std::chrono::steady_clock::now();
+        waitpid(pid, &status, 0);
+        outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count();
+        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        outcome.out = ReadFile(out);
+        outcome.err = ReadFile(err);
+        return outcome;
+    }
+    std::string home;
+};
+
+} // namespace
+
+TEST_F(ZdrdlTest, DownloadsTheDemoClient)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    const std::string folder = home + "/client";
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", folder}, {"ZDR_PORTAL_HOST=" + portal.Host()});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    for (const char* name : {"data1.bin", "data2.bin", "data3.bin", "data4.bin", "ZDRSetup.exe"}) {
+        const std::string served = portal.Served(std::string("/download/vx2/zdrdownload/client/") + name);
+        ASSERT_FALSE(served.empty()) << name;
+        EXPECT_TRUE(ReadFile(folder + "/" + name) == served) << name;
+    }
+    EXPECT_NE(run.out.find("100%"), std::string::npos) << run.out; // progress lines, no terminal: plain lines
+    EXPECT_NE(run.out.find("Download complete: 5 files"), std::string::npos) << run.out;
+}
+
+TEST_F(ZdrdlTest, DeadPortalFailsWithTheListMessage)
+{
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", home + "/x", "http://127.0.0.1:1/list.txt"}, {});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("下載檔案目錄失敗"), std::string::npos) << run.err;
+    EXPECT_LT(run.seconds, 15);
+}
+
+TEST_F(ZdrdlTest, FileListWithAMissingFileFailsTheSizeCheck)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", home + "/x", portal.Url("/download/vx2/zdrdownload/client/data1.bin")},
+                      {});
+    // The "list" is a binary file: one line of 1024 bytes or more.
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_NE(run.err.find("輸入了錯誤的URL"), std::string::npos) << run.err;
+}
+
+TEST_F(ZdrdlTest, TooSmallVolumeGivesTheDiskSpaceMessage)
+{
+    if (system("unshare -rm true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no private mount namespace here";
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    const std::string folder = home + "/small";
+    std::filesystem::create_directories(folder);
+    const std::string command = "mount -t tmpfs -o size=4m tmpfs '" + folder + "' && exec '" + ZDR_ZDRDL_PATH +
+                                "' --folder '" + folder + "'";
+    Outcome run = Run({"unshare", "-rm", "sh", "-c", command}, {"ZDR_PORTAL_HOST=" + portal.Host()});
+    EXPECT_EQ(run.status, 5) << run.out << run.err;
+    EXPECT_NE(run.err.find("的空間不足"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("done:"), std::string::npos) << run.out;
+}
+
+TEST_F(ZdrdlTest, CtrlCStopsAndFinalisesWithinThreeSeconds)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    // Mode 0 keeps the download slow enough to be interrupted in the middle.
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--no-engine-consent", "--folder", home + "/slow"},
+                      {"ZDR_PORTAL_HOST=" + portal.Host()}, 1);
+    EXPECT_EQ(run.status, 130) << run.out << run.err;
+    EXPECT_LT(run.seconds, 3.0);
+    char path[4096];
+    snprintf(path, sizeof path, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
+    EXPECT_NE(ReadFile(path).find("[MeshpullLib] Finalize End"), std::string::npos);
+}
