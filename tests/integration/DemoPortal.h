@@ -45,6 +45,14 @@ public:
     std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
     std::string Url(const std::string& path) const { return "http://" + Host() + path; }
     std::string FileListUrl() const { return Url("/download/vx2/zdrdownload/filelist.txt"); }
+    // Serves content at path (under the portal's root) from now on.
+    void Publish(const std::string& path, const std::string& content) const
+    {
+        const std::string file = m_folder + "/www" + path;
+        std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+        std::ofstream(file, std::ios::binary) << content;
+        std::filesystem::permissions(file, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+    }
     // The portal's own copy of a served file.
     std::string Served(const std::string& path) const
     {

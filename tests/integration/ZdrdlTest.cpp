@@ -112,9 +112,20 @@ TEST_F(ZdrdlTest, FileListWithAMissingFileFailsTheSizeCheck)
 {
     DemoPortal portal;
     ASSERT_TRUE(portal.Start());
+    portal.Publish("/lists/missing.txt", portal.Url("/download/vx2/zdrdownload/client/data1.bin") + "\r\n" +
+                                             portal.Url("/download/vx2/zdrdownload/client/gone.bin") + "\r\n");
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", home + "/x", portal.Url("/lists/missing.txt")}, {});
+    EXPECT_EQ(run.status, 4) << run.err;
+    EXPECT_NE(run.err.find("檔案大小確認失敗"), std::string::npos) << run.err;
+}
+
+TEST_F(ZdrdlTest, BinaryFileAsListIsRefused)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    // A binary file read as a list: a line of 1024 bytes or more.
     Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", home + "/x", portal.Url("/download/vx2/zdrdownload/client/data1.bin")},
                       {});
-    // The "list" is a binary file: one line of 1024 bytes or more.
     EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_NE(run.err.find("輸入了錯誤的URL"), std::string::npos) << run.err;
 }
