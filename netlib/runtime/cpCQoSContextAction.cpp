@@ -5,6 +5,7 @@
 #include "netlib/runtime/cpCQoSLowServerSendOnlyContextAction.h"
 #include "netlib/runtime/cpCQoSOwnReceiveOnlyContextAction.h"
 #include "netlib/runtime/cpCQoSOwnSendOnlyContextAction.h"
+#include "netlib/runtime/cpSocketFunctions.h"
 
 #include <cstring>
 #include <new>
@@ -14,6 +15,21 @@ void cpCQoSContextAction::Attach(cpSocketRecord* record, cpQoSSendBuffer* sendBu
     m_record = record;
     m_sendBuffer = sendBuffer;
     m_receiveBuffer = receiveBuffer;
+}
+
+vqRESULT cpCQoSContextAction::SocketSend(const unsigned char* bytes, uint32_t length, int32_t* sent)
+{
+    return cpSocketSend(m_record, bytes, length, sent);
+}
+
+vqRESULT cpCQoSContextAction::SocketReceive(unsigned char* buffer, uint32_t size, int32_t* received)
+{
+    return cpSocketReceive(m_record, buffer, size, received);
+}
+
+void cpCQoSContextAction::SocketRearm()
+{
+    cpSocketRearm(m_record);
 }
 
 void cpCQoSContextAction::SetLimit(int, const int32_t*) {}

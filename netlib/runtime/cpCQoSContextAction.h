@@ -11,6 +11,7 @@
 // whether a pump stopped for lack of budget, so the context can re-arm the
 // socket after the next refill.
 
+#include "netlib/core/vqResult.h"
 #include "netlib/runtime/cpQoSBuffers.h"
 
 #include <cstdint>
@@ -55,6 +56,11 @@ public:
     static cpCQoSContextAction* Make(int type);
 
 protected:
+    // The socket as the pumps use it; tests script it.
+    virtual vqRESULT SocketSend(const unsigned char* bytes, uint32_t length, int32_t* sent);
+    virtual vqRESULT SocketReceive(unsigned char* buffer, uint32_t size, int32_t* received);
+    virtual void SocketRearm();
+
     // Makes room for kReceiveChunk more bytes at the end of the receive
     // buffer, doubling its capacity as needed; false when memory ran out.
     bool ReserveReceiveRoom();

@@ -1,6 +1,5 @@
 #include "netlib/runtime/cpCQoSHighContextAction.h"
 
-#include "netlib/runtime/cpSocketFunctions.h"
 
 #include <algorithm>
 
@@ -11,7 +10,7 @@ int32_t cpCQoSHighContextAction::ReceivePump()
         if (!ReserveReceiveRoom()) break;
         int32_t received = 0;
         vqRESULT result =
-            cpSocketReceive(m_record, m_receiveBuffer->data + m_receiveBuffer->length, kReceiveChunk, &received);
+            SocketReceive(m_receiveBuffer->data + m_receiveBuffer->length, kReceiveChunk, &received);
         if (VQ_FAILED(result) || received < 1) break;
         m_receiveBuffer->length += static_cast<uint32_t>(received);
         total += received;
@@ -26,15 +25,15 @@ bool cpCQoSHighContextAction::SendPump(int32_t* sent)
     while (buffer.data && buffer.offset < buffer.length) {
         const uint32_t chunk = std::min(buffer.length - buffer.offset, kSendChunk);
         int32_t n = 0;
-        vqRESULT result = cpSocketSend(m_record, buffer.data + buffer.offset, chunk, &n);
+        vqRESULT result = SocketSend(buffer.data + buffer.offset, chunk, &n);
         if (VQ_FAILED(result) || n <= 0) {
             if (!VQ_IS_WOULDBLOCK(result) && VQ_FAILED(result)) return false;
-            cpSocketRearm(m_record);
+            SocketRearm();
             return true;
         }
         *sent += n;
         buffer.offset += static_cast<uint32_t>(n);
     }
-    if (buffer.data) cpSocketRearm(m_record);
+    if (buffer.data) SocketRearm();
     return true;
 }

@@ -1,6 +1,5 @@
 #include "netlib/runtime/cpCQoSLowContextAction.h"
 
-#include "netlib/runtime/cpSocketFunctions.h"
 
 #include <algorithm>
 
@@ -23,7 +22,7 @@ int32_t cpCQoSLowContextAction::ReceivePump()
         }
         received = 0;
         vqRESULT result =
-            cpSocketReceive(m_record, m_receiveBuffer->data + m_receiveBuffer->length, granted, &received);
+            SocketReceive(m_receiveBuffer->data + m_receiveBuffer->length, granted, &received);
         if (VQ_FAILED(result) || received < 0) {
             ReturnReceiveQuota(granted);
             break;
@@ -48,20 +47,20 @@ bool cpCQoSLowContextAction::SendPump(int32_t* sent)
             return true;
         }
         int32_t n = 0;
-        vqRESULT result = cpSocketSend(m_record, buffer.data + buffer.offset, granted, &n);
+        vqRESULT result = SocketSend(buffer.data + buffer.offset, granted, &n);
         if (VQ_SUCCEEDED(result) && n > 0) {
             // A partial send keeps the whole grant counted as used.
             *sent += n;
             buffer.offset += static_cast<uint32_t>(n);
             if (buffer.offset == buffer.length) {
-                cpSocketRearm(m_record);
+                SocketRearm();
                 return true;
             }
             continue;
         }
         ReturnSendQuota(granted);
         if (VQ_FAILED(result) && !VQ_IS_WOULDBLOCK(result)) return false;
-        cpSocketRearm(m_record);
+        SocketRearm();
         return true;
     }
     return true;
