@@ -1,6 +1,7 @@
 #include "service/CContentLengthCheckSession.h"
 
 #include "netlib/core/vqCGarbageCollector.h"
+#include "service/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/http/CodePageConversion.h"
 #include "netlib/http/RedirectTarget.h"
@@ -32,19 +33,12 @@ void CContentLengthCheckSession::Detach()
 
 vqIHttpClientExLayer* CContentLengthCheckSession::Layer() const
 {
-    auto* context = m_connection.As<vqIQoSContext>();
-    return context ? static_cast<vqIHttpClientExLayer*>(context->GetTopLayer()) : nullptr;
+    return HttpLayerOf(m_connection);
 }
 
 void CContentLengthCheckSession::EndConnection()
 {
-    if (!m_connection.Get()) return;
-    vqSmartPtr connection = m_connection;
-    m_connection.Assign(nullptr);
-    auto* context = connection.As<vqIQoSContext>();
-    if (auto* layer = static_cast<vqIHttpClientExLayer*>(context->GetTopLayer())) layer->SetEventListener(nullptr, 0);
-    context->Close();
-    vqCGarbageCollector::Instance()->Add(connection);
+    ReleaseHttpConnection(m_connection);
 }
 
 void CContentLengthCheckSession::Probe()

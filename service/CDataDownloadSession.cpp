@@ -1,6 +1,7 @@
 #include "service/CDataDownloadSession.h"
 
 #include "netlib/core/vqCGarbageCollector.h"
+#include "service/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/core/vqTimerLink.h"
 #include "netlib/http/CodePageConversion.h"
@@ -35,12 +36,7 @@ void CDataDownloadSession::Fetch(const char* url)
 bool CDataDownloadSession::Connect(const std::string& url)
 {
     // A running fetch is replaced; its context goes to the collector.
-    if (m_connection.Get()) {
-        if (Layer()) Layer()->SetEventListener(nullptr, 0);
-        Context()->Close();
-        vqCGarbageCollector::Instance()->Add(m_connection);
-        m_connection.Assign(nullptr);
-    }
+    ReleaseHttpConnection(m_connection);
     if (!m_ticking) m_ticking = vqStartTimer(m_tickTimer, kTickPeriodMs, &CDataDownloadSession::OnTick, this, kTickTimerTag);
     vqSmartPtr connection;
     if (!connection.CreateInstance(CLSID_cpCQoSContext)) return false;
@@ -64,8 +60,7 @@ vqIQoSContext* CDataDownloadSession::Context() const
 
 vqIHttpClientExLayer* CDataDownloadSession::Layer() const
 {
-    vqIQoSContext* context = Context();
-    return context ? static_cast<vqIHttpClientExLayer*>(context->GetTopLayer()) : nullptr;
+    return HttpLayerOf(m_connection);
 }
 
 void CDataDownloadSession::EndFetch(bool markAddressFailed)
@@ -74,14 +69,7 @@ void CDataDownloadSession::EndFetch(bool markAddressFailed)
         vqStopTimer(m_tickTimer);
         m_ticking = false;
     }
-    if (!m_connection.Get()) return;
-    vqSmartPtr connection = m_connection;
-    m_connection.Assign(nullptr);
-    auto* context = connection.As<vqIQoSContext>();
-    if (markAddressFailed) context->MarkAddressFailed();
-    if (auto* layer = static_cast<vqIHttpClientExLayer*>(context->GetTopLayer())) layer->SetEventListener(nullptr, 0);
-    context->Close();
-    vqCGarbageCollector::Instance()->Add(connection);
+    ReleaseHttpConnection(m_connection, markAddressFailed);
 }
 
 void CDataDownloadSession::Fail(int reason, bool markAddressFailed)

@@ -1,6 +1,7 @@
 #include "service/CPlatformFileSizeCheckSession.h"
 
 #include "netlib/core/vqCGarbageCollector.h"
+#include "service/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/http/CodePageConversion.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
@@ -98,21 +99,12 @@ bool CPlatformFileSizeCheckSession::Connect()
 
 void CPlatformFileSizeCheckSession::DropConnection()
 {
-    if (!m_connection.Get()) return;
-    vqSmartPtr connection = m_connection;
-    m_connection.Assign(nullptr);
-    if (auto* context = connection.As<vqIQoSContext>()) {
-        if (vqIHttpClientExLayer* layer = static_cast<vqIHttpClientExLayer*>(context->GetTopLayer()))
-            layer->SetEventListener(nullptr, 0);
-        context->Close();
-    }
-    vqCGarbageCollector::Instance()->Add(connection);
+    ReleaseHttpConnection(m_connection);
 }
 
 vqIHttpClientExLayer* CPlatformFileSizeCheckSession::Layer() const
 {
-    auto* context = m_connection.As<vqIQoSContext>();
-    return context ? static_cast<vqIHttpClientExLayer*>(context->GetTopLayer()) : nullptr;
+    return HttpLayerOf(m_connection);
 }
 
 void CPlatformFileSizeCheckSession::Fail(int code)

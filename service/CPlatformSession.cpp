@@ -1,6 +1,7 @@
 #include "service/CPlatformSession.h"
 
 #include "netlib/core/vqCGarbageCollector.h"
+#include "service/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/http/CodePageConversion.h"
 #include "netlib/layers/vqIAgentLayer.h"
@@ -196,14 +197,7 @@ bool CPlatformSession::Connect()
 
 void CPlatformSession::DropConnection()
 {
-    if (!m_connection.Get()) return;
-    vqSmartPtr connection = m_connection;
-    m_connection.Assign(nullptr);
-    if (auto* context = connection.As<vqIQoSContext>()) {
-        if (auto* layer = static_cast<vqIHttpClientExLayer*>(context->GetTopLayer())) layer->SetEventListener(nullptr, 0);
-        context->Close();
-    }
-    vqCGarbageCollector::Instance()->Add(connection);
+    ReleaseHttpConnection(m_connection);
 }
 
 bool CPlatformSession::CloseOutput()
@@ -309,8 +303,7 @@ vqIQoSContext* CPlatformSession::Context() const
 
 vqIHttpClientExLayer* CPlatformSession::Layer() const
 {
-    vqIQoSContext* context = Context();
-    return context ? static_cast<vqIHttpClientExLayer*>(context->GetTopLayer()) : nullptr;
+    return HttpLayerOf(m_connection);
 }
 
 std::string CPlatformSession::Header(const char* name) const

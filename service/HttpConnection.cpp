@@ -1,0 +1,23 @@
+#include "service/HttpConnection.h"
+
+#include "netlib/core/vqCGarbageCollector.h"
+#include "netlib/layers/vqIHttpClientExLayer.h"
+#include "netlib/runtime/vqIQoSContext.h"
+
+void ReleaseHttpConnection(vqSmartPtr& connection, bool markAddressFailed)
+{
+    if (!connection.Get()) return;
+    vqSmartPtr released = connection;
+    connection.Assign(nullptr);
+    auto* context = released.As<vqIQoSContext>();
+    if (markAddressFailed) context->MarkAddressFailed();
+    if (vqIHttpClientExLayer* layer = HttpLayerOf(released)) layer->SetEventListener(nullptr, 0);
+    context->Close();
+    vqCGarbageCollector::Instance()->Add(released);
+}
+
+vqIHttpClientExLayer* HttpLayerOf(const vqSmartPtr& connection)
+{
+    auto* context = connection.As<vqIQoSContext>();
+    return context ? static_cast<vqIHttpClientExLayer*>(context->GetTopLayer()) : nullptr;
+}
