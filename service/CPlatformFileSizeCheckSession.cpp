@@ -8,6 +8,7 @@
 #include "netlib/runtime/cpCQoSContextAction.h"
 #include "netlib/runtime/vqIQoSContext.h"
 #include "platform/FileSystem.h"
+#include "netlib/http/RedirectTarget.h"
 #include "service/HttpTransferRules.h"
 
 #include <atomic>
@@ -140,7 +141,7 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
     if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) {
         vqCString converted;
         Utf8ToAnsi(location.GetString(), converted);
-        m_redirectUrl = ResolveLocation(m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl, converted.GetString());
+        m_redirectUrl = RedirectTarget(m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl, converted.GetString());
     } else {
         // Not found, refused, failing: another try would answer the same;
         // the next alternative may have the file.

@@ -10,6 +10,7 @@
 #include "netlib/runtime/vqIQoSContext.h"
 #include "platform/FileSystem.h"
 #include "service/ActivityLog.h"
+#include "netlib/http/RedirectTarget.h"
 #include "service/HttpTransferRules.h"
 
 #include <algorithm>
@@ -260,7 +261,7 @@ void CPlatformSession::FollowRedirect()
     vqCString converted;
     if (VQ_SUCCEEDED(Layer()->GetResponseHeader("Location:", &location)))
         Utf8ToAnsi(location.GetString(), converted);
-    const std::string target = ResolveLocation(m_currentUrl, converted.GetString());
+    const std::string target = RedirectTarget(m_currentUrl, converted.GetString());
     DropConnection();
     if (target.empty()) {
         if (!CloseOutput()) return;

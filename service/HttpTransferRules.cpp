@@ -6,12 +6,6 @@
 
 namespace {
 
-bool HasScheme(const std::string& url, const char* scheme)
-{
-    const size_t length = std::char_traits<char>::length(scheme);
-    return url.size() >= length && strncasecmp(url.c_str(), scheme, length) == 0;
-}
-
 // Digits only, at least one, without overflowing an int64.
 bool ReadNumber(const std::string& text, int64_t* value)
 {
@@ -34,23 +28,6 @@ std::string Trim(const std::string& text)
 }
 
 } // namespace
-
-std::string ResolveLocation(const std::string& base, const std::string& location)
-{
-    const std::string target = Trim(location);
-    if (target.empty()) return target;
-    if (HasScheme(target, "http://") || HasScheme(target, "https://")) return target;
-    const size_t schemeEnd = base.find("://");
-    if (schemeEnd == std::string::npos) return target;
-    if (target.compare(0, 2, "//") == 0) return base.substr(0, schemeEnd + 1) + target;
-    const size_t pathStart = base.find('/', schemeEnd + 3);
-    const std::string origin = pathStart == std::string::npos ? base : base.substr(0, pathStart);
-    if (target[0] == '/') return origin + target;
-    std::string path = pathStart == std::string::npos ? "/" : base.substr(pathStart);
-    path.resize(path.find_first_of("?#") == std::string::npos ? path.size() : path.find_first_of("?#"));
-    path.resize(path.rfind('/') + 1);
-    return origin + path + target;
-}
 
 bool ParseContentRange(const char* value, int64_t* first, int64_t* last, int64_t* total)
 {

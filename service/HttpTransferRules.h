@@ -6,13 +6,6 @@
 #include <string>
 #include <vector>
 
-// The absolute URL a redirect's Location names, read against the URL that
-// was asked for: absolute "http://" and "https://" URLs as they are,
-// "//host/path" with the scheme of base, "/path" on the host of base, and
-// anything else relative to the folder of base's path. Empty for an empty
-// (or blank) Location.
-std::string ResolveLocation(const std::string& base, const std::string& location);
-
 // A Content-Range value: "bytes first-last/total" or "bytes */total", with
 // "*" as total when it is unknown (-1). first and last are -1 for the "*"
 // form. False for anything else.

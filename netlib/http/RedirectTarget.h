@@ -1,9 +1,9 @@
 #pragma once
-// Where a redirect leads: an absolute "http://" or "https://" Location as it
-// stands, and a Location that starts with '/' resolved against the scheme
-// and authority of the URL that answered. Anything else has no usable
-// target (empty answer), so a server cannot send a fetch to another scheme
-// or to a path outside a URL.
+// Where a redirect leads, read against the URL that answered it: absolute
+// "http://" and "https://" URLs as they stand, "//host/path" with the
+// answering URL's scheme, "/path" on its host, and anything else relative to
+// the folder of its path. Empty (no usable target) for a blank Location, one
+// holding control bytes, or one naming another scheme.
 
 #include <string>
 

@@ -5,23 +5,6 @@
 
 #include <gtest/gtest.h>
 
-TEST(HttpTransferRules, LocationsResolveAgainstTheUrlAskedFor)
-{
-    const std::string base = "http://h.test:8080/dir/file.bin?x=1";
-    const std::pair<const char*, const char*> cases[] = {
-        {"http://other.test/a", "http://other.test/a"},
-        {"HTTPS://other.test/a", "HTTPS://other.test/a"},
-        {"//cdn.test/a", "http://cdn.test/a"},
-        {"/top/a", "http://h.test:8080/top/a"},
-        {"next.bin", "http://h.test:8080/dir/next.bin"},
-        {"  /spaced  ", "http://h.test:8080/spaced"},
-        {"", ""},
-        {"   ", ""},
-    };
-    for (const auto& [location, expected] : cases) EXPECT_EQ(ResolveLocation(base, location), expected) << location;
-    EXPECT_EQ(ResolveLocation("http://h.test", "a"), "http://h.test/a");
-}
-
 TEST(HttpTransferRules, ContentRangeValues)
 {
     struct Case {

@@ -2,23 +2,24 @@
 
 #include <gtest/gtest.h>
 
-TEST(RedirectTarget, Table)
+TEST(RedirectTarget, LocationsResolveAgainstTheUrlThatAnswered)
 {
-    struct Case {
-        const char* current;
-        const char* location;
-        const char* target;
-    } cases[] = {
-        {"http://h:8080/a/b.txt", "http://m/c.txt", "http://m/c.txt"},
-        {"http://h:8080/a/b.txt", "HTTPS://m/c.txt", "HTTPS://m/c.txt"},
-        {"http://h:8080/a/b.txt", "/c/d.txt", "http://h:8080/c/d.txt"},
-        {"http://h", "/x", "http://h/x"},
-        {"http://h/a", "//evil/x", ""},
-        {"http://h/a", "ftp://m/x", ""},
-        {"http://h/a", "c.txt", ""},
-        {"http://h/a", "", ""},
-        {"http://h/a", "/x\r\nSet-Cookie: y", ""},
-        {"not a url", "/x", ""},
+    const std::string base = "http://h.test:8080/dir/file.bin?x=1";
+    const std::pair<const char*, const char*> cases[] = {
+        {"http://other.test/a", "http://other.test/a"},
+        {"HTTPS://other.test/a", "HTTPS://other.test/a"},
+        {"//cdn.test/a", "http://cdn.test/a"},
+        {"/top/a", "http://h.test:8080/top/a"},
+        {"next.bin", "http://h.test:8080/dir/next.bin"},
+        {"  /spaced  ", "http://h.test:8080/spaced"},
+        {"", ""},
+        {"   ", ""},
+        {"ftp://m/x", ""},
+        {"file:///etc/passwd", ""},
+        {"/x\r\nSet-Cookie: y", ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(RedirectTarget(c.current, c.location), c.target) << c.location;
+    for (const auto& [location, expected] : cases) EXPECT_EQ(RedirectTarget(base, location), expected) << location;
+    EXPECT_EQ(RedirectTarget("http://h.test", "a"), "http://h.test/a");
+    EXPECT_EQ(RedirectTarget("http://h.test", "/a"), "http://h.test/a");
+    EXPECT_EQ(RedirectTarget("not a url", "/x"), "");
 }
