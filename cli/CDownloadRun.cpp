@@ -7,6 +7,7 @@
 #include "service/DlFormat.h"
 #include "service/PortalFileList.h"
 
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -87,7 +88,10 @@ int CDownloadRun::CheckSizes(const std::vector<std::string>& entries, long long*
 int CDownloadRun::CheckFolder(long long total)
 {
     m_folder = m_options.folder.empty() ? DefaultDownloadFolder() : m_options.folder;
-    if (m_folder.back() != '/') m_folder += '/';
+    // The service keeps full local paths: a relative folder is read from here.
+    std::error_code ignored;
+    m_folder = std::filesystem::absolute(m_folder, ignored).lexically_normal().string();
+    if (m_folder.empty() || m_folder.back() != '/') m_folder += '/';
     if (!DirectoryExists(m_folder) && !CreateDirectoryChain(m_folder))
         return Fail(CLI_DOWNLOAD_FAILED, "the download folder cannot be created: " + m_folder);
     const long long freeBytes = FreeDiskSpace(m_folder);
