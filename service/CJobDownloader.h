@@ -39,6 +39,8 @@ public:
     bool Holds(CJob* job, bool remove);
     size_t HeldCount() const { return m_jobs.size(); }
     bool NetworkDown() const { return m_networkDown != 0; }
+    // Whether the once-a-second tick runs (it does while a job is held).
+    bool Ticking() const { return m_ticking; }
 
     // The once-a-second tick: TickJob then ReportProgress for every held job.
     void Tick();

@@ -164,3 +164,20 @@ TEST_F(CJobManagerTest, TickRunsEveryHeldJobThenItsProgressEvent)
     EXPECT_EQ(g_plain->HeldCount(), 0u);
     EXPECT_EQ(g_plain->StopJob(job), 516);
 }
+
+TEST_F(CJobManagerTest, TheTickRunsOnlyWhileAJobIsHeld)
+{
+    CJob* first = JobWithFile();
+    CJob* second = JobWithFile();
+    EXPECT_FALSE(g_plain->Ticking());
+    ASSERT_EQ(g_plain->StartJob(first), 512);
+    ASSERT_EQ(g_plain->StartJob(second), 512);
+    EXPECT_TRUE(g_plain->Ticking());
+    EXPECT_EQ(g_plain->StopJob(first), 512);
+    EXPECT_TRUE(g_plain->Ticking());
+    EXPECT_EQ(g_plain->StopJob(second), 512);
+    EXPECT_FALSE(g_plain->Ticking()); // no 514 after the last job stopped
+    ASSERT_EQ(g_plain->StartJob(first), 512);
+    g_plain->PutComplete(first, 1, 0);
+    EXPECT_FALSE(g_plain->Ticking());
+}
