@@ -37,7 +37,7 @@ cpCQoSContext::~cpCQoSContext()
     m_layers.clear();
     m_sendQueue.clear();
     FreeCurrentBuffer();
-    delete[] m_receive.data;
+    FreeReceiveBuffer();
     m_action.reset();
     m_eventQueue.clear();
     m_frameDispatcher.Assign(nullptr);
@@ -218,19 +218,25 @@ void cpCQoSContext::DeliverReceived()
     if (m_state == QOS_CLOSING || m_state == QOS_CLOSED || m_receive.length == 0) return;
     SelfReference self(this);
     int32_t consumed;
+    m_delivering = true;
     if (m_layers.empty()) {
-        if (!m_frameDispatcher.Get()) return;
-        consumed = m_frameDispatcher.As<nwCStreamDispatcher>()->Feed(m_receive.data, m_receive.length);
+        consumed = m_frameDispatcher.Get()
+                       ? m_frameDispatcher.As<nwCStreamDispatcher>()->Feed(m_receive.data, m_receive.length)
+                       : 0;
     } else {
         consumed = m_layers.back().stack->OnReceive(m_receive.data, m_receive.length);
+    }
+    m_delivering = false;
+    if (m_state == QOS_CLOSING || m_state == QOS_CLOSED) {
+        FreeReceiveBuffer();
+        return;
     }
     if (consumed < 0 || static_cast<uint32_t>(consumed) > m_receive.length) {
         Close();
         return;
     }
     if (static_cast<uint32_t>(consumed) == m_receive.length) {
-        delete[] m_receive.data;
-        m_receive = cpQoSReceiveBuffer();
+        FreeReceiveBuffer();
         return;
     }
     // The unconsumed tail goes to the front, to be offered again with newer bytes.
@@ -261,6 +267,12 @@ void cpCQoSContext::LoadNextBuffer()
     m_send.data = next.data.release();
     m_send.offset = 0;
     m_send.length = next.length;
+}
+
+void cpCQoSContext::FreeReceiveBuffer()
+{
+    delete[] m_receive.data;
+    m_receive = cpQoSReceiveBuffer();
 }
 
 void cpCQoSContext::FreeCurrentBuffer()
@@ -311,6 +323,12 @@ vqRESULT cpCQoSContext::Close()
     for (size_t i = m_layers.size(); i-- > 0;) {
         if (i < m_layers.size()) m_layers[i].stack->OnClose();
     }
+    // Nothing is sent or delivered after a close; the context itself may
+    // wait seconds in the collector, so its buffers go now.
+    m_sendQueue.clear();
+    FreeCurrentBuffer();
+    // Bytes being delivered stay until their layer returns.
+    if (!m_delivering) FreeReceiveBuffer();
     m_state = QOS_CLOSED;
     return VQ_OK_PLATFORM;
 }

@@ -101,6 +101,7 @@ private:
     void LoadNextBuffer();
     bool Flush();
     void FreeCurrentBuffer();
+    void FreeReceiveBuffer();
     void StartConnectTimer();
     void StopConnectTimer();
     static void OnConnectTimer(void* self);
@@ -127,4 +128,5 @@ private:
     int32_t m_periodic[4] = {};
     char m_hostName[256] = {};
     std::deque<int32_t> m_eventQueue;
+    bool m_delivering = false;
 };
