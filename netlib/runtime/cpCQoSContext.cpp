@@ -236,7 +236,9 @@ void cpCQoSContext::DeliverReceived()
         return;
     }
     if (static_cast<uint32_t>(consumed) == m_receive.length) {
-        FreeReceiveBuffer();
+        // The storage stays for the next bytes: regrowing it from nothing on
+        // every arrival cost more than the reads themselves.
+        m_receive.length = 0;
         return;
     }
     // The unconsumed tail goes to the front, to be offered again with newer bytes.
