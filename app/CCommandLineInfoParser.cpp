@@ -4,7 +4,8 @@ int CCommandLineInfoParser::s_nParamCount = 0;
 
 void CCommandLineInfoParser::ParseParam(const std::string& param, bool, bool)
 {
-    if (s_nParamCount == 0) m_strFileListUrl = param;
+    if (m_nSeen == 0) m_strFileListUrl = param;
+    ++m_nSeen;
     ++s_nParamCount;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The program's command line: the first parameter, flag or not, is the file
-// list's URL; every parameter is counted and nothing else is done with it.
+// list's URL; every parameter is counted (per parser and for the whole
+// process) and nothing else is done with it.
 // A flag is a parameter that starts with '/' or '-', passed on without that
 // character.
 
@@ -19,5 +20,6 @@ public:
 
 private:
     std::string m_strFileListUrl;
+    int m_nSeen = 0;
     static int s_nParamCount;
 };
