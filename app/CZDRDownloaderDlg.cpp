@@ -153,13 +153,14 @@ void CZDRDownloaderDlg::CreateControls()
     m_pToolTip = new COXToolTipCtrl;
     m_pToolTip->Create(this);
     m_pToolTip->SetMaxTipWidth(350);
-    m_pToolTip->AddTool(m_pConsent, wxString::FromUTF8(CDownloaderDlgLogic::kConsentTip));
 }
 
 void CZDRDownloaderDlg::OnInitDialog(wxInitDialogEvent&)
 {
     if (m_bInitialized) return;
     m_bInitialized = true;
+    // Tools are placed in screen terms: only a window on screen has them.
+    m_pToolTip->AddTool(m_pConsent, wxString::FromUTF8(CDownloaderDlgLogic::kConsentTip));
     m_logic.OnInitDialog(m_hEventWindow);
 }
 

@@ -56,6 +56,8 @@ public:
     bool EndRequested() const { return m_bEndRequested; }
     // The service's events as the foreign window hands them over (any thread).
     void QueueDlEvent(int code, int param);
+    // The window the service posts its events to.
+    HWND EventWindow() const { return m_hEventWindow; }
 
     // ISkinBackground: the four frame pictures.
     void DrawSkinBackground(wxDC& dc, const wxRect& area) const override;
