@@ -28,7 +28,7 @@ wxString Wide(const std::string& utf8)
     return wxString::FromUTF8(utf8.c_str());
 }
 
-// The design's faces where the system has them, else faces that the
+// The window's own faces where the system has them, else faces that the
 // project's setup installs with the same character coverage.
 wxString Face(const char* wanted, const char* standIn)
 {
