@@ -52,3 +52,18 @@ int64_t FreeDiskSpace(const std::string& folder)
         path = path.substr(0, slash + 1);
     }
 }
+
+bool IsExecutableFile(const std::string& path)
+{
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR);
+}
+
+bool MakeExecutable(const std::string& path)
+{
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (st.st_mode & S_IXUSR) return true;
+    const mode_t readBits = st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
+    return chmod(path.c_str(), (st.st_mode & 07777) | S_IXUSR | (readBits >> 2)) == 0;
+}

@@ -42,6 +42,8 @@ public:
         }
     }
     uint16_t Port() const { return m_port; }
+    // The folder the portal serves from (www/) and keeps its logs in.
+    const std::string& Folder() const { return m_folder; }
     std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
     std::string Url(const std::string& path) const { return "http://" + Host() + path; }
     std::string FileListUrl() const { return Url("/download/vx2/zdrdownload/filelist.txt"); }

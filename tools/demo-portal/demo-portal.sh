@@ -8,11 +8,13 @@
 # installer; the file list is at /download/vx2/zdrdownload/filelist.txt and
 # names one file with a second, '|'-separated mirror URL. The server also
 # answers ranged requests and offers /redirect/<path> (302 to the same file).
-# `start` prints the portal host to use (ZDR_PORTAL_HOST=127.0.0.1:PORT) and
-# the file list URL.
+# The window's banner (VX2_TW.gif) is drawn with ImageMagick when it is there.
+# ZDR_DEMO_RATE (an nginx rate such as 2m) slows every answer down, so that
+# a download can be watched. `start` prints the portal host to use
+# (ZDR_PORTAL_HOST=127.0.0.1:PORT) and the file list URL.
 set -euo pipefail
 
-usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 
 start() {
   local dir=$1 port=${2:-18480}
@@ -35,6 +37,16 @@ start() {
     printf '%s/data4.bin\r\n' "$base"
     printf '%s/ZDRSetup.exe\r\n' "$base"
   } > "$client/filelist.txt"
+  if command -v convert >/dev/null 2>&1 && [ ! -f "$client/VX2_TW.gif" ]; then
+    convert -size 354x395 gradient:'#16263B-#09111C' \
+      -fill '#2E8BE6' -draw 'rectangle 24,150 330,154' \
+      -font DejaVu-Sans-Bold -fill '#E8F1FB' -pointsize 72 -gravity north -annotate +0+60 'VX2' \
+      -fill '#8FA9C8' -pointsize 18 -annotate +0+172 'Demo portal' \
+      -fill '#F2B233' -pointsize 15 -annotate +0+330 'ZDR client' \
+      "$client/VX2_TW.gif" 2>/dev/null || true
+  fi
+  local rate=""
+  [ -n "${ZDR_DEMO_RATE:-}" ] && rate="limit_rate ${ZDR_DEMO_RATE};"
   # nginx's workers run as an unprivileged user when started by root.
   chmod -R a+rX "$dir"
   cat > "$dir/nginx.conf" <<CONF
@@ -53,6 +65,7 @@ http {
   server {
     listen 127.0.0.1:$port;
     root $www;
+    $rate
     location /mirror/ { alias $client/; }
     location ~ ^/redirect(/.*)\$ { return 302 \$1; }
   }

@@ -1,0 +1,3 @@
+#include "app/CZDRDownloaderApp.h"
+
+wxIMPLEMENT_APP(CZDRDownloaderApp);
