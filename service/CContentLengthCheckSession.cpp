@@ -3,8 +3,6 @@
 #include "netlib/core/vqCGarbageCollector.h"
 #include "service/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
-#include "netlib/http/CodePageConversion.h"
-#include "netlib/http/RedirectTarget.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/vqIQoSContext.h"
 #include "service/ActivityLog.h"
@@ -80,10 +78,9 @@ void CContentLengthCheckSession::OnResponseHeader(int32_t)
     vqIHttpClientExLayer* layer = Layer();
     int32_t status = 0;
     int64_t length = 0;
-    vqCString location;
     layer->GetStatusCode(&status);
     layer->GetContentLength(&length);
-    layer->GetResponseHeader("Location:", &location);
+    const std::string next = RedirectTargetOf(layer, m_redirectUrl.empty() ? m_url : m_redirectUrl);
     EndConnection();
     if (status == 200) {
         m_contentLength = length;
@@ -91,13 +88,7 @@ void CContentLengthCheckSession::OnResponseHeader(int32_t)
         return;
     }
     m_reason = "ResCode:" + std::to_string(status);
-    if (status == 302 || status == 303) {
-        vqCString converted;
-        Utf8ToAnsi(location.GetString(), converted);
-        const std::string next =
-            RedirectTarget(m_redirectUrl.empty() ? m_url : m_redirectUrl, converted.GetString());
-        if (!next.empty()) m_redirectUrl = next;
-    }
+    if ((status == 302 || status == 303) && !next.empty()) m_redirectUrl = next;
     Probe();
 }
 

@@ -4,8 +4,6 @@
 #include "service/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/core/vqTimerLink.h"
-#include "netlib/http/CodePageConversion.h"
-#include "netlib/http/RedirectTarget.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/vqIQoSContext.h"
 
@@ -107,10 +105,7 @@ void CDataDownloadSession::OnResponseHeader(int32_t)
         return;
     }
     if (status == 302 || status == 303) {
-        vqCString location;
-        vqCString converted;
-        if (VQ_SUCCEEDED(layer->GetResponseHeader("Location:", &location))) Utf8ToAnsi(location.GetString(), converted);
-        const std::string target = RedirectTarget(m_redirects == 0 ? m_url : m_redirectUrl, converted.GetString());
+        const std::string target = RedirectTargetOf(layer, m_redirects == 0 ? m_url : m_redirectUrl);
         if (target.empty() || ++m_redirects > kMaxRedirects) return Fail(DATA_FAILED_BAD_ANSWER, true);
         m_redirectUrl = target;
         if (!Connect(m_redirectUrl)) Fail(DATA_FAILED_UNREACHABLE, false);

@@ -3,12 +3,10 @@
 #include "netlib/core/vqCGarbageCollector.h"
 #include "service/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
-#include "netlib/http/CodePageConversion.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/cpCQoSContextAction.h"
 #include "netlib/runtime/vqIQoSContext.h"
 #include "platform/FileSystem.h"
-#include "netlib/http/RedirectTarget.h"
 #include "service/HttpTransferRules.h"
 
 #include <atomic>
@@ -121,10 +119,9 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
     vqIHttpClientExLayer* layer = Layer();
     int32_t status = 0;
     int64_t length = 0;
-    vqCString location;
     layer->GetStatusCode(&status);
     layer->GetContentLength(&length);
-    layer->GetResponseHeader("Location:", &location);
+    const std::string next = RedirectTargetOf(layer, m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl);
     // The header is all a probe needs; the body is never read.
     DropConnection();
     if (status == 200) {
@@ -139,9 +136,7 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
         return;
     }
     if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) {
-        vqCString converted;
-        Utf8ToAnsi(location.GetString(), converted);
-        m_redirectUrl = RedirectTarget(m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl, converted.GetString());
+        m_redirectUrl = next;
     } else {
         // Not found, refused, failing: another try would answer the same;
         // the next alternative may have the file.

@@ -3,14 +3,12 @@
 #include "netlib/core/vqCGarbageCollector.h"
 #include "service/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
-#include "netlib/http/CodePageConversion.h"
 #include "netlib/layers/vqIAgentLayer.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/cpCQoSContextAction.h"
 #include "netlib/runtime/vqIQoSContext.h"
 #include "platform/FileSystem.h"
 #include "service/ActivityLog.h"
-#include "netlib/http/RedirectTarget.h"
 #include "service/HttpTransferRules.h"
 
 #include <algorithm>
@@ -257,11 +255,7 @@ void CPlatformSession::GiveUpAlternative()
 
 void CPlatformSession::FollowRedirect()
 {
-    vqCString location;
-    vqCString converted;
-    if (VQ_SUCCEEDED(Layer()->GetResponseHeader("Location:", &location)))
-        Utf8ToAnsi(location.GetString(), converted);
-    const std::string target = RedirectTarget(m_currentUrl, converted.GetString());
+    const std::string target = RedirectTargetOf(Layer(), m_currentUrl);
     DropConnection();
     if (target.empty()) {
         if (!CloseOutput()) return;

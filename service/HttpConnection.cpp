@@ -1,6 +1,8 @@
 #include "service/HttpConnection.h"
 
 #include "netlib/core/vqCGarbageCollector.h"
+#include "netlib/http/CodePageConversion.h"
+#include "netlib/http/RedirectTarget.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/vqIQoSContext.h"
 
@@ -20,4 +22,13 @@ vqIHttpClientExLayer* HttpLayerOf(const vqSmartPtr& connection)
 {
     auto* context = connection.As<vqIQoSContext>();
     return context ? static_cast<vqIHttpClientExLayer*>(context->GetTopLayer()) : nullptr;
+}
+
+std::string RedirectTargetOf(vqIHttpClientExLayer* layer, const std::string& currentUrl)
+{
+    vqCString location;
+    vqCString converted;
+    if (!layer || VQ_FAILED(layer->GetResponseHeader("Location:", &location))) return std::string();
+    Utf8ToAnsi(location.GetString(), converted);
+    return RedirectTarget(currentUrl, converted.GetString());
 }

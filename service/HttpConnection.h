@@ -6,8 +6,14 @@
 
 #include "netlib/core/vqSmartPtr.h"
 
+#include <string>
+
 class vqIHttpClientExLayer;
 
 void ReleaseHttpConnection(vqSmartPtr& connection, bool markAddressFailed = false);
 // The HTTP client layer on top of a connection, or null.
 vqIHttpClientExLayer* HttpLayerOf(const vqSmartPtr& connection);
+// Where the answer's "Location:" leads from currentUrl: the header converted
+// from UTF-8 to the local code set and resolved; empty when it has none or
+// names no usable target.
+std::string RedirectTargetOf(vqIHttpClientExLayer* layer, const std::string& currentUrl);

@@ -1,4 +1,5 @@
 #include "AppTestDisplay.h"
+#include "PrivateXvfb.h"
 
 #include <wx/app.h>
 #include <wx/init.h>
@@ -24,34 +25,12 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
     ADD_FAILURE_AT(file.utf8_str(), line) << func << ": " << cond << " " << msg;
 }
 
-// Xvfb picks a free display itself and writes its number to the pipe, so
-// parallel test processes never race for a display number.
 bool StartXvfb()
 {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    pid_t child = fork();
-    if (child < 0) return false;
-    if (child == 0) {
-        close(fds[0]);
-        // Dies with the test process, however that ends.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        // Its notes on display numbers already taken are of no interest.
-        int quiet = open("/dev/null", O_WRONLY);
-        if (quiet >= 0) dup2(quiet, STDERR_FILENO);
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-               "-noreset", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    g_xvfb = child;
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) return false;
-    setenv("DISPLAY", (":" + number).c_str(), 1);
+    std::string display;
+    g_xvfb = StartPrivateXvfb(&display);
+    if (display.empty()) return false;
+    setenv("DISPLAY", display.c_str(), 1);
     return true;
 }
 

@@ -3,6 +3,7 @@
 // started on it, xdotool to find windows and click, and ImageMagick's
 // import for screenshots. Everything started here is stopped with it.
 
+#include "PrivateXvfb.h"
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -69,32 +70,10 @@ public:
         }
     }
 
-    // Xvfb picks a free display number and reports it.
     bool StartDisplay()
     {
-        int fds[2];
-        if (pipe(fds) != 0) return false;
-        pid_t child = fork();
-        if (child < 0) return false;
-        if (child == 0) {
-            close(fds[0]);
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            int quiet = open("/dev/null", O_WRONLY);
-            if (quiet >= 0) dup2(quiet, STDERR_FILENO);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                   "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        m_xvfb = child;
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-        close(fds[0]);
-        if (number.empty()) return false;
-        m_display = ":" + number;
-        return true;
+        m_xvfb = StartPrivateXvfb(&m_display);
+        return !m_display.empty();
     }
 
     // Starts program on the display with these variables set (on top of ours);
