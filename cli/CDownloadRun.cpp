@@ -1,13 +1,18 @@
 #include "cli/CDownloadRun.h"
 
 #include "cli/ProgressLine.h"
+#include "cli/TerminalText.h"
 #include "platform/FileSystem.h"
 #include "service/DlApi.h"
 #include "service/DlDefaults.h"
 #include "service/DlFormat.h"
+#include "service/HttpTransferRules.h"
 #include "service/PortalFileList.h"
 
+#include <strings.h>
+
 #include <filesystem>
+#include <map>
 #include <memory>
 
 namespace {
@@ -51,8 +56,10 @@ int CDownloadRun::Download()
 int CDownloadRun::FetchList(std::vector<std::string>* entries)
 {
     const std::string url = m_options.fileListUrl.empty() ? DefaultFileListUrl() : m_options.fileListUrl;
-    Say("File list: " + url);
-    const std::string failed = "下載檔案目錄失敗 (the file list could not be fetched: " + url + ")";
+    Say("File list: " + TerminalSafe(url));
+    const std::string failed = "下載檔案目錄失敗 (the file list could not be fetched: " + TerminalSafe(url) + ")";
+    if (strncasecmp(url.c_str(), "https://", 8) == 0 && !SecureTransportAvailable())
+        return Fail(CLI_LIST_FAILED, failed + ": HTTPS is not available in this build yet");
     if (DlFetchData(url.c_str()) != DL_OK) return Fail(CLI_LIST_FAILED, failed);
     DlEvent event;
     if (!WaitFor(DL_EVENT_FETCH_DONE, DL_EVENT_FETCH_FAILED, &event)) return Fail(CLI_INTERRUPTED, "interrupted");
@@ -62,11 +69,30 @@ int CDownloadRun::FetchList(std::vector<std::string>* entries)
     std::unique_ptr<char[]> body(new char[static_cast<size_t>(size)]);
     DlDataBuffer buffer{body.get(), size};
     if (DlGetFetchedData(&buffer) != DL_OK) return Fail(CLI_LIST_FAILED, failed);
-    PortalListResult parsed = ParsePortalFileList(body.get(), size, entries);
+    long long line = 0;
+    PortalListResult parsed = ParsePortalFileList(body.get(), size, entries, &line);
     if (parsed == PortalListResult::LineTooLong)
-        return Fail(CLI_LIST_FAILED, std::string(PortalListErrorText(parsed)) + " (the file list holds a line of 1024 bytes or more)");
+        return Fail(CLI_LIST_FAILED, std::string(PortalListErrorText(parsed)) + " (line " + std::to_string(line) +
+                                         " of the file list is 1024 bytes or more)");
+    if (parsed == PortalListResult::NulByte)
+        return Fail(CLI_LIST_FAILED, std::string(PortalListErrorText(parsed)) + " (line " + std::to_string(line) +
+                                         " of the file list holds a NUL byte)");
     if (parsed == PortalListResult::Empty)
         return Fail(CLI_LIST_FAILED, std::string(PortalListErrorText(parsed)) + " (the file list names no file)");
+    // Two entries for one file would write it twice into the same place.
+    std::map<std::string, size_t> seen;
+    for (size_t i = 0; i < entries->size(); ++i) {
+        const std::string& entry = (*entries)[i];
+        const std::string name = entry.substr(entry.find_last_of('/') == std::string::npos ? 0 : entry.find_last_of('/') + 1);
+        const auto [at, added] = seen.emplace(name, i);
+        if (!added)
+            return Fail(CLI_LIST_FAILED, "輸入了錯誤的URL (entries " + std::to_string(at->second + 1) + " and " +
+                                             std::to_string(i + 1) + " of the file list both name " + TerminalSafe(name) + ")");
+        for (const std::string& alternative : SplitAlternatives(entry))
+            if (strncasecmp(alternative.c_str(), "https://", 8) == 0 && !SecureTransportAvailable())
+                return Fail(CLI_LIST_FAILED, "HTTPS is not available in this build yet (entry " + std::to_string(i + 1) +
+                                                 ": " + TerminalSafe(alternative) + ")");
+    }
     return CLI_OK;
 }
 
@@ -81,6 +107,8 @@ int CDownloadRun::CheckSizes(const std::vector<std::string>& entries, long long*
         return Fail(CLI_INTERRUPTED, "interrupted");
     if (event.code == DL_EVENT_SIZE_CHECK_FAILED || DlGetSizeCheckTotal(total) != DL_OK)
         return Fail(CLI_SIZE_CHECK_FAILED, failed);
+    if (*total < 0 || *total >= (1LL << 53))
+        return Fail(CLI_SIZE_CHECK_FAILED, failed + ": the server gave an unusable length (" + std::to_string(*total) + ")");
     Say(std::to_string(entries.size()) + " files, " + FormatSize(static_cast<double>(*total)) + " in all");
     return CLI_OK;
 }
@@ -115,7 +143,8 @@ int CDownloadRun::StartJob(const std::vector<std::string>& entries)
     for (const std::string& entry : entries) {
         // Unknown size (-1): the downloader learns it itself.
         int result = DlAddJobFile(m_job, entry.c_str(), m_folder.c_str(), nullptr, 0xFFFFFFFFu, -1, 1);
-        if (result != DL_OK) return Fail(CLI_DOWNLOAD_FAILED, "the file cannot be added (" + std::to_string(result) + "): " + entry);
+        if (result != DL_OK)
+            return Fail(CLI_DOWNLOAD_FAILED, "the file cannot be added (" + std::to_string(result) + "): " + TerminalSafe(entry));
     }
     int result = DlStartJob(m_job, m_options.engineConsent ? 1 : 0);
     if (result != DL_OK) return Fail(CLI_DOWNLOAD_FAILED, "the download did not start (" + std::to_string(result) + ")");
@@ -141,7 +170,7 @@ int CDownloadRun::FollowJob()
             DlPopJobFileDone(m_job, &done);
             const std::string text = done.text;
             const size_t comma = text.find(',');
-            Say("done: " + (comma == std::string::npos ? text : text.substr(comma + 1)));
+            Say("done: " + TerminalSafe(comma == std::string::npos ? text : text.substr(comma + 1)));
             break;
         }
         case DL_EVENT_JOB_COMPLETE: {
@@ -189,8 +218,12 @@ int CDownloadRun::HandleNotices()
             Say("您的網路回復正常 (the network connection is back)");
             break;
         case DL_NOTICE_DOWNLOAD_FAILED:
+            // A text that is a local path names a local failure (and its
+            // reason): trying again later would not help.
+            if (!text.empty() && text[0] == '/')
+                return Fail(CLI_DOWNLOAD_FAILED, "下載VX2失敗 (cannot write " + TerminalSafe(text) + ")");
             return Fail(CLI_DOWNLOAD_FAILED, "下載VX2失敗 請稍候再試 (the download failed" +
-                                                 (text.empty() ? std::string() : ": " + text) + "; try again later)");
+                                                 (text.empty() ? std::string() : ": " + TerminalSafe(text)) + "; try again later)");
         default:
             break;
         }

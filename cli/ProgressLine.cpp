@@ -1,5 +1,6 @@
 #include "cli/ProgressLine.h"
 
+#include "cli/TerminalText.h"
 #include "service/DlFormat.h"
 
 #include <cstring>
@@ -28,6 +29,6 @@ std::string FormatProgressLine(const DlProgress& p, bool withBar)
     snprintf(files, sizeof files, "  files %d/%d", p.filesDone, p.fileCount);
     line += files;
     const size_t nameLength = strnlen(p.fileName, sizeof p.fileName);
-    if (nameLength > 0) line += "  " + std::string(p.fileName, nameLength);
+    if (nameLength > 0) line += "  " + TerminalSafe(std::string(p.fileName, nameLength));
     return line;
 }

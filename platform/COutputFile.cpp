@@ -1,6 +1,8 @@
 #include "platform/COutputFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,9 +37,67 @@ bool COutputFile::Open(const std::string& path)
     }
     if (!m_buffer) m_buffer.reset(new unsigned char[kBufferSize]);
     m_fd = fd;
+    m_path = path;
     m_length = end;
     m_used = 0;
     return true;
+}
+
+COutputFile::LockResult COutputFile::OpenLocked(const std::string& path)
+{
+    // The name may change hands between our open and our lock (its holder
+    // renames it when done): a lock on a file no longer under that name would
+    // let us write into someone's finished file, so try again on the new one.
+    for (int tries = 0; tries < 3; ++tries) {
+        if (!Open(path)) return LockResult::kFailed;
+        if (flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            m_error = errno;
+            Discard();
+            return m_error == EWOULDBLOCK ? LockResult::kBusy : LockResult::kFailed;
+        }
+        struct stat opened;
+        struct stat named;
+        if (fstat(m_fd, &opened) == 0 && stat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+            opened.st_ino == named.st_ino) {
+            // What was there before the lock may have grown since Open read it.
+            const off_t end = lseek(m_fd, 0, SEEK_END);
+            if (end < 0) {
+                m_error = errno;
+                Discard();
+                return LockResult::kFailed;
+            }
+            m_length = end;
+            return LockResult::kOpened;
+        }
+        Discard();
+    }
+    m_error = EWOULDBLOCK;
+    return LockResult::kBusy;
+}
+
+bool COutputFile::CommitAs(const std::string& path)
+{
+    if (m_fd < 0) return false;
+    bool ok = Flush();
+    // Renamed while still locked, so no one can take the old name's file
+    // between the rename and the close.
+    if (ok && rename(m_path.c_str(), path.c_str()) != 0) {
+        m_error = errno;
+        ok = false;
+    }
+    if (close(m_fd) != 0 && ok) {
+        m_error = errno;
+        ok = false;
+    }
+    m_fd = -1;
+    m_used = 0;
+    return ok;
+}
+
+bool COutputFile::IsCharacterDevice(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
 bool COutputFile::WriteAll(const unsigned char* data, size_t length)

@@ -4,6 +4,11 @@
 // transfer makes one write call per buffer, not one per network read), and
 // flushed on Close.
 //
+// A file that is being downloaded can be held under an advisory lock
+// (OpenLocked): a second process, or a second object in this one, that asks
+// for the same file is told it is busy and leaves it alone. The lock lasts
+// until the file is closed, committed or discarded.
+//
 // Contract: one file at a time; the buffer is allocated once, on the first
 // Open, and kept for the object's life. A failed call leaves the system error
 // in LastError; after a failed Write or Flush the file stays open and the
@@ -27,7 +32,20 @@ public:
     // keeping its contents; writes go to its end. False (and nothing open)
     // when it cannot be opened or is not a regular file or device.
     bool Open(const std::string& path);
+    enum class LockResult { kOpened, kBusy, kFailed };
+    // As Open, and takes an exclusive advisory lock without waiting: kBusy
+    // (nothing open, LastError EWOULDBLOCK) when someone else holds it.
+    LockResult OpenLocked(const std::string& path);
     bool IsOpen() const { return m_fd >= 0; }
+    // Writes what is buffered; the file stays open.
+    bool Flush();
+    // Flushes, gives the open file the name path (replacing whatever had that
+    // name, atomically) and closes it. False (the file closed, its old name
+    // kept) when any step failed.
+    bool CommitAs(const std::string& path);
+    // A character device (such as /dev/null) is written in place: it can be
+    // neither renamed nor resumed.
+    static bool IsCharacterDevice(const std::string& path);
     // The length the file will have once the buffer is flushed.
     int64_t Length() const { return m_length; }
     bool Write(const void* data, size_t length);
@@ -41,10 +59,10 @@ public:
     int LastError() const { return m_error; }
 
 private:
-    bool Flush();
     bool WriteAll(const unsigned char* data, size_t length);
 
     int m_fd = -1;
+    std::string m_path;
     int m_error = 0;
     int64_t m_length = 0;
     std::unique_ptr<unsigned char[]> m_buffer;

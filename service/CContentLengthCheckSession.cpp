@@ -6,6 +6,7 @@
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/vqIQoSContext.h"
 #include "service/ActivityLog.h"
+#include "service/HttpTransferRules.h"
 
 namespace {
 constexpr uint32_t kEventMask = QOS_EVENT_CONNECT_TIMEOUT | QOS_EVENT_IDLE;
@@ -19,8 +20,19 @@ CContentLengthCheckSession::~CContentLengthCheckSession()
 void CContentLengthCheckSession::SetUrl(int index, const char* entry)
 {
     m_index = index;
-    const std::string value = entry ? entry : "";
-    m_url = value.substr(0, value.find('|'));
+    m_alternatives = SplitAlternatives(entry ? entry : "");
+    m_alternativeIndex = 0;
+    m_url = m_alternatives.empty() ? std::string() : m_alternatives[0];
+}
+
+bool CContentLengthCheckSession::NextAlternative()
+{
+    if (m_alternativeIndex + 1 >= m_alternatives.size()) return false;
+    m_url = m_alternatives[++m_alternativeIndex];
+    m_redirectUrl.clear();
+    m_redirects = 0;
+    m_attempts = 0;
+    return true;
 }
 
 void CContentLengthCheckSession::Detach()
@@ -42,25 +54,35 @@ void CContentLengthCheckSession::EndConnection()
 void CContentLengthCheckSession::Probe()
 {
     if (++m_attempts > kMaxAttempts) {
-        LogPrintf("[MeshpullLib] ContentLength Check Failed reason:%s file:%d url:%s", m_reason.c_str(), m_index,
-                  m_url.c_str());
-        if (m_checker) m_checker->OnProbeFailed(m_index, m_url.c_str());
-        return;
+        // A dead mirror is not a dead file: the next alternative may answer.
+        if (!NextAlternative()) {
+            LogPrintf("[MeshpullLib] ContentLength Check Failed reason:%s file:%d url:%s", m_reason.c_str(), m_index,
+                      m_url.c_str());
+            if (m_checker) m_checker->OnProbeFailed(m_index, m_url.c_str());
+            return;
+        }
+        ++m_attempts;
     }
     if (m_connection.Get()) return;
+    if (!Connect()) ReportUnreachable();
+}
+
+bool CContentLengthCheckSession::Connect()
+{
     const std::string& target = m_redirectUrl.empty() ? m_url : m_redirectUrl;
-    if (!m_connection.CreateInstance(CLSID_cpCQoSContext)) return ReportUnreachable();
+    if (!m_connection.CreateInstance(CLSID_cpCQoSContext)) return false;
     auto* context = m_connection.As<vqIQoSContext>();
     if (VQ_FAILED(context->Open(1, kEventMask, nullptr)) ||
         VQ_FAILED(context->AddLayer(CLSID_nwCHttpClientExLayer, false)))
-        return ReportUnreachable();
+        return false;
     context->SetParam(QOS_PARAM_IDLE_LIMIT, &kIdleSeconds);
     vqIHttpClientExLayer* layer = Layer();
     layer->SetEventListener(this, 0);
     // A URL that cannot even be connected to (no scheme we speak, a host that
     // does not resolve) would bring no event at all: it is unreachable.
-    if (VQ_FAILED(layer->Connect(target.c_str()))) return ReportUnreachable();
+    if (VQ_FAILED(layer->Connect(target.c_str()))) return false;
     layer->SendGetRequest();
+    return true;
 }
 
 void CContentLengthCheckSession::ReportUnreachable()
@@ -68,6 +90,10 @@ void CContentLengthCheckSession::ReportUnreachable()
     m_reason = "HostUnreach";
     EndConnection();
     LogPrintf("[MeshpullLib] CLCS HU(file:%d)", m_index);
+    if (NextAlternative()) {
+        Probe();
+        return;
+    }
     if (m_checker) m_checker->OnProbeUnreachable(m_index);
 }
 
@@ -79,16 +105,31 @@ void CContentLengthCheckSession::OnResponseHeader(int32_t)
     int32_t status = 0;
     int64_t length = 0;
     layer->GetStatusCode(&status);
-    layer->GetContentLength(&length);
+    const bool lengthUsable = VQ_SUCCEEDED(layer->GetContentLength(&length));
+    vqCString field;
+    const bool hasLength = VQ_SUCCEEDED(layer->GetResponseHeader("Content-Length", &field));
     const std::string next = RedirectTargetOf(layer, m_redirectUrl.empty() ? m_url : m_redirectUrl);
     EndConnection();
-    if (status == 200) {
+    if (status == 200 && lengthUsable && hasLength) {
         m_contentLength = length;
         if (m_checker) m_checker->OnProbeDone(m_index, m_contentLength);
         return;
     }
+    if (status == 200) {
+        // A total built on a missing or contradictory length would be wrong.
+        m_reason = hasLength ? "BadLength" : "NoLength";
+        Probe();
+        return;
+    }
     m_reason = "ResCode:" + std::to_string(status);
-    if ((status == 302 || status == 303) && !next.empty()) m_redirectUrl = next;
+    const bool redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+    if (redirect && !next.empty() && ++m_redirects <= kMaxRedirects) {
+        // Following a redirect is no failed attempt.
+        m_redirectUrl = next;
+        if (!Connect()) ReportUnreachable();
+        return;
+    }
+    if (redirect && !next.empty()) m_attempts = kMaxAttempts;
     Probe();
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // Learns the size of one listed file: a GET whose answer header gives the
-// Content-Length, the connection dropped without reading the body. Follows
-// 302 and 303; three attempts in all (a redirect counts as one).
+// Content-Length, the connection dropped without reading the body. Tries the
+// entry's alternatives in order, three attempts each; follows 301, 302, 303,
+// 307 and 308 (at most kMaxRedirects per alternative, not counted as
+// attempts). A 200 without a usable length is a failed attempt. Only when
+// the last alternative has failed (or is unreachable) does the check fail.
 //
 // Contract: owned by its checker; runs under the network lock on the
 // service thread (Probe also from the checker's Start). Every outcome ends
@@ -14,12 +17,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class vqIHttpClientExLayer;
 
 class CContentLengthCheckSession : public nwIHttpClientExEventListener {
 public:
     static constexpr int kMaxAttempts = 3;
+    static constexpr int kMaxRedirects = 10;
     static constexpr int32_t kIdleSeconds = 3;
 
     explicit CContentLengthCheckSession(IContentLengthCheckSessionEventListener* checker) : m_checker(checker) {}
@@ -27,11 +32,12 @@ public:
     CContentLengthCheckSession(const CContentLengthCheckSession&) = delete;
     CContentLengthCheckSession& operator=(const CContentLengthCheckSession&) = delete;
 
-    // The URL is the entry's first alternative (up to its first '|').
+    // The entry's alternatives ('|'-separated); the URL is the first.
     void SetUrl(int index, const char* entry);
     void Probe();
     // Detaches from the checker and drops any connection.
     void Detach();
+    // The alternative being probed.
     const std::string& Url() const { return m_url; }
 
     void OnConnected(int32_t cookie) override;
@@ -46,10 +52,18 @@ public:
 
 private:
     void EndConnection();
+    // Starts one request to the redirect URL or the URL; false when it could
+    // not even be started.
+    bool Connect();
+    // Moves to the next alternative; false when there is none.
+    bool NextAlternative();
     void ReportUnreachable();
     vqIHttpClientExLayer* Layer() const;
 
     int m_attempts = 0;
+    int m_redirects = 0;
+    size_t m_alternativeIndex = 0;
+    std::vector<std::string> m_alternatives;
     int m_index = -1;
     int64_t m_contentLength = 0;
     std::string m_url;

@@ -1,5 +1,7 @@
 #include "service/CContentLengthChecker.h"
 
+#include <cstdint>
+
 #include "netlib/core/cpCAutoLock.h"
 #include "netlib/core/cpClock.h"
 #include "service/ActivityLog.h"
@@ -61,7 +63,9 @@ void CContentLengthChecker::StartNext()
 
 void CContentLengthChecker::OnProbeDone(int, int64_t length)
 {
-    m_total += length;
+    // A total past what 63 bits hold stays at the largest: never a wrapped,
+    // plausible-looking number.
+    m_total = length > INT64_MAX - m_total ? INT64_MAX : m_total + length;
     ++m_done;
     --m_running;
     if (m_done < static_cast<int>(m_sessions.size())) {

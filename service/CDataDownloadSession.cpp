@@ -94,17 +94,15 @@ void CDataDownloadSession::OnResponseHeader(int32_t)
     layer->GetStatusCode(&status);
     if (status == 200) {
         int64_t length = 0;
-        layer->GetContentLength(&length);
-        if (length <= 0) return Fail(DATA_FAILED_BAD_ANSWER, true);
-        auto* body = new (std::nothrow) unsigned char[static_cast<size_t>(length)]();
-        if (!body) return Fail(DATA_FAILED_BAD_ANSWER, false);
-        m_body.reset(body);
-        m_received = 0;
+        if (VQ_FAILED(layer->GetContentLength(&length)) || length <= 0 || length > kMaxBodyBytes)
+            return Fail(DATA_FAILED_BAD_ANSWER, true);
+        // Memory follows the bytes that arrive, not the length announced.
+        m_incoming.clear();
+        m_incoming.shrink_to_fit();
         m_contentLength = length;
-        m_bodySize = 0;
         return;
     }
-    if (status == 302 || status == 303) {
+    if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) {
         const std::string target = RedirectTargetOf(layer, m_redirects == 0 ? m_url : m_redirectUrl);
         if (target.empty() || ++m_redirects > kMaxRedirects) return Fail(DATA_FAILED_BAD_ANSWER, true);
         m_redirectUrl = target;
@@ -116,20 +114,21 @@ void CDataDownloadSession::OnResponseHeader(int32_t)
 
 int32_t CDataDownloadSession::OnReceiveData(int32_t, const unsigned char* data, int32_t length)
 {
-    if (!m_connection.Get() || !m_body || length <= 0) return 0;
+    if (!m_connection.Get() || m_contentLength <= 0 || length <= 0) return 0;
     // Never past the body: any excess is dropped, the body is complete.
-    const long long room = m_contentLength - m_received;
+    const long long room = m_contentLength - static_cast<long long>(m_incoming.size());
     const long long stored = length < room ? length : room;
-    if (stored > 0) memcpy(m_body.get() + m_received, data, static_cast<size_t>(stored));
-    m_received += stored;
+    if (stored > 0) m_incoming.insert(m_incoming.end(), data, data + stored);
     return length;
 }
 
 void CDataDownloadSession::OnReceiveComplete(int32_t)
 {
     EndFetch(false);
-    m_bodySize = m_contentLength;
-    if (m_listener) m_listener->OnDataReady(m_body.get(), m_bodySize);
+    m_body.swap(m_incoming);
+    m_incoming.clear();
+    m_bodySize = static_cast<long long>(m_body.size());
+    if (m_listener) m_listener->OnDataReady(m_body.data(), m_bodySize);
 }
 
 void CDataDownloadSession::OnSendReady(int32_t) {}
@@ -166,6 +165,6 @@ int CDataDownloadSession::GetSize(long long* size) const
 int CDataDownloadSession::GetData(DlDataBuffer* buffer) const
 {
     if (!buffer || !buffer->data || m_bodySize <= 0 || buffer->size != m_bodySize) return DL_ERR_GENERAL;
-    memcpy(buffer->data, m_body.get(), static_cast<size_t>(m_bodySize));
+    memcpy(buffer->data, m_body.data(), static_cast<size_t>(m_bodySize));
     return DL_OK;
 }

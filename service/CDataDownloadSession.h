@@ -1,6 +1,9 @@
 #pragma once
 // Fetches the body of one URL into memory with a GET (the portal file list),
-// following 302 and 303 redirects, and keeps it for the application to copy.
+// following 301, 302, 303, 307 and 308 redirects (at most kMaxRedirects), and
+// keeps it for the application to copy. The body is stored as it arrives, up
+// to kMaxBodyBytes: an announced length is not trusted with memory, and a
+// longer answer fails as unusable (reason 4).
 //
 // Contract: Fetch runs under the network lock; the HTTP events and the
 // one-second tick run on the service thread. The listener (the job manager)
@@ -16,6 +19,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class vqIHttpClientExLayer;
 class vqIQoSContext;
@@ -35,6 +39,8 @@ public:
     static constexpr int kMaxRedirects = 10;
     static constexpr int32_t kConnectTimeoutSeconds = 4;
     static constexpr int32_t kIdleSeconds = 4;
+    // File lists are a few kilobytes; nothing this fetch serves comes near.
+    static constexpr long long kMaxBodyBytes = 16 * 1024 * 1024;
 
     explicit CDataDownloadSession(IDataDownloadSessionEventListener* listener);
     virtual ~CDataDownloadSession();
@@ -70,8 +76,9 @@ private:
     static void OnTick(void* self);
 
     IDataDownloadSessionEventListener* m_listener;
-    std::unique_ptr<unsigned char[]> m_body;
-    long long m_received = 0;
+    // The last complete body, and the one arriving.
+    std::vector<unsigned char> m_body;
+    std::vector<unsigned char> m_incoming;
     long long m_contentLength = 0;
     // The answered body's size, kept apart from the next fetch's length so a
     // failed later fetch leaves the last body readable.

@@ -1,5 +1,7 @@
 #include "service/CJob.h"
 
+#include "service/HttpTransferRules.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -60,7 +62,9 @@ int CJob::AddFile(const char* url, const char* folder, const char* name, long lo
     if (!folder || !folder[0]) return DL_ERR_FOLDER;
 
     auto file = std::make_unique<CJobFile>();
-    file->url = Trim(url);
+    // "a.bin|" names a.bin: an empty alternative is no part of the name.
+    file->url = JoinAlternatives(SplitAlternatives(Trim(url)));
+    if (file->url.empty()) return DL_ERR_URL;
     if (name && name[0]) {
         file->name = name;
     } else {

@@ -1,5 +1,7 @@
 #include "service/CJobManager.h"
 
+#include "service/CPlatFormDownloader.h"
+
 #include "engine/ElevationFlag.h"
 #include "netlib/core/cpCAutoLock.h"
 #include "platform/MessageLoop.h"
@@ -192,4 +194,12 @@ void CJobManager::OnSizeCheckUnreachable()
 {
     DebugTrace("[MeshpullLib_D] File Size Check Failed. 0x0012");
     m_target.Raise(DL_EVENT_SIZE_CHECK_FAILED, 0);
+}
+
+bool CJobManager::FlushReports()
+{
+    auto* plain = dynamic_cast<CPlatFormDownloader*>(m_plain.get());
+    if (!plain) return false;
+    plain->FlushReports();
+    return plain->ReportsPending();
 }

@@ -55,6 +55,9 @@ public:
     CContentLengthChecker* SizeChecker();
     CContentLengthChecker* ExistingSizeChecker() const { return m_sizeChecker.get(); }
     CJobDownloader* PlainDownloader() const { return m_plain.get(); }
+    // Under the network lock: transfer reports that still wait to be sent or
+    // answered (starting a connection for them when none is open).
+    bool FlushReports();
     const CEventTarget& Target() const { return m_target; }
     // An opaque, non-zero parameter for events that name no job.
     int Identity() const { return m_identity; }

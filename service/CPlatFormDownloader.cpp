@@ -177,9 +177,11 @@ DlProgress CPlatFormDownloader::ComputeProgress(const TransferRecord& record) co
     progress.filesDone = session ? record.filesCompleted : 0;
     const int64_t elapsed = NowSeconds() - record.startTime;
     progress.elapsedSeconds = elapsed;
+    // Parts left by an earlier run were present before this one began: they
+    // are no speed of it (1 GB resumed is not 1 GB/s).
+    const int64_t before = record.presentAtStart + (session ? session->GetBytesResumed() : 0);
     int32_t speed = 0;
-    if (elapsed > 0 && present >= 0 && record.presentAtStart < present)
-        speed = static_cast<int32_t>((present - record.presentAtStart) / elapsed);
+    if (elapsed > 0 && present >= 0 && before < present) speed = static_cast<int32_t>((present - before) / elapsed);
     progress.speed = speed;
     progress.remainingSeconds = (record.total - present) / (speed != 0 ? speed : 1);
     progress.percent = Percent(present, record.total);

@@ -43,6 +43,14 @@ public:
     void OnCheckDone(void* context, const CPlatformSizeCheckResult& result) override;
     void OnCheckFailed(void* context, int code, const char* text) override;
 
+    // Under the network lock: whether transfer reports still wait to be sent
+    // or answered; Flush connects for queued ones.
+    bool ReportsPending() const { return m_reporter && m_reporter->Pending(); }
+    void FlushReports()
+    {
+        if (m_reporter) m_reporter->Flush();
+    }
+
 protected:
     int BeginJob(CJob* job) override;
     void EndJob(CJob* job) override;

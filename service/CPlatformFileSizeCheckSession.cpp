@@ -48,6 +48,7 @@ void CPlatformFileSizeCheckSession::Begin(CJobFile* file)
     m_currentUrl = m_alternatives.empty() ? std::string() : m_alternatives[0];
     m_redirectUrl.clear();
     m_attempts = 0;
+    m_redirects = 0;
     Probe();
 }
 
@@ -65,6 +66,7 @@ void CPlatformFileSizeCheckSession::Probe()
             m_currentUrl = m_alternatives[m_alternativeIndex];
             m_redirectUrl.clear();
             m_attempts = 0;
+            m_redirects = 0;
         }
         if (m_connection.Get() || Connect()) return;
     }
@@ -120,10 +122,16 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
     int32_t status = 0;
     int64_t length = 0;
     layer->GetStatusCode(&status);
-    layer->GetContentLength(&length);
+    const bool lengthUsable = VQ_SUCCEEDED(layer->GetContentLength(&length));
     const std::string next = RedirectTargetOf(layer, m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl);
     // The header is all a probe needs; the body is never read.
     DropConnection();
+    if (status == 200 && !lengthUsable) {
+        // Two lengths, or one that is no number: this server cannot size it.
+        m_attempts = kAttemptsPerUrl;
+        Probe();
+        return;
+    }
     if (status == 200) {
         int64_t free = g_freeSpace.load()(m_file->folder);
         if (free < 0) free = 0;
@@ -136,7 +144,13 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
         return;
     }
     if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) {
-        m_redirectUrl = next;
+        if (!next.empty() && ++m_redirects <= kMaxRedirects) {
+            // Following a redirect is no failed attempt.
+            m_redirectUrl = next;
+            --m_attempts;
+        } else {
+            m_attempts = kAttemptsPerUrl;
+        }
     } else {
         // Not found, refused, failing: another try would answer the same;
         // the next alternative may have the file.

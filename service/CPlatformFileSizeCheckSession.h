@@ -4,10 +4,11 @@
 // once the header is in, and compares it with the free space of the volume
 // that will hold the file.
 //
-// Bounds: kAttemptsPerUrl probes per alternative of the file's URL entry, a
-// redirect counting as one (so a redirect chain ends there too); an answer
-// other than 200 or a redirect gives that alternative up at once. After the
-// last alternative the probe fails with 517.
+// Bounds: kAttemptsPerUrl failed probes per alternative of the file's URL
+// entry; 301, 302, 303, 307 and 308 are followed up to kMaxRedirects times
+// per alternative without counting as attempts; an answer other than 200 or
+// a redirect, or a 200 without a usable length, gives that alternative up at
+// once. After the last alternative the probe fails with 517.
 //
 // Contract: used on the service thread with the network lock held by its
 // checker, which owns it and is its listener (see
@@ -32,6 +33,7 @@ typedef int64_t (*FreeSpaceFn)(const std::string& folder);
 class CPlatformFileSizeCheckSession : public nwIHttpClientExEventListener {
 public:
     static constexpr int kAttemptsPerUrl = 3;
+    static constexpr int kMaxRedirects = 10;
     static constexpr int32_t kTimeoutSeconds = 3;
 
     CPlatformFileSizeCheckSession();
@@ -68,6 +70,7 @@ private:
     vqSmartPtr m_connection;
     CJobFile* m_file = nullptr;
     int m_attempts = 0;
+    int m_redirects = 0;
     size_t m_alternativeIndex = 0;
     std::string m_currentUrl;
     std::string m_redirectUrl;

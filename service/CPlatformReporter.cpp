@@ -26,6 +26,23 @@ CPlatformReporter::CPlatformReporter() = default;
 CPlatformReporter::~CPlatformReporter()
 {
     Drop();
+    // What could not go is at least kept where someone can find it.
+    for (const std::vector<unsigned char>& report : m_queue) {
+        int32_t count = 0;
+        memcpy(&count, report.data(), 4);
+        for (int32_t i = 0; i < count; ++i) {
+            const unsigned char* entry = report.data() + 4 + size_t(i) * kAgentEntrySize;
+            int64_t bytes = 0;
+            memcpy(&bytes, entry + 289, 8);
+            LogPrintf("[MeshpullLib] Report Lost : %.32s %.255s %lld", reinterpret_cast<const char*>(entry),
+                      reinterpret_cast<const char*>(entry + 33), static_cast<long long>(bytes));
+        }
+    }
+}
+
+void CPlatformReporter::Flush()
+{
+    if (!m_queue.empty() && !m_connection.Get()) Connect();
 }
 
 void CPlatformReporter::AgentEndpoint(std::string* host, int32_t* port)
@@ -95,7 +112,7 @@ void CPlatformReporter::SendAll()
         int32_t count;
         memcpy(&count, report.data(), 4);
         layer->SendReport(vqAGENTREPORT{count, report.data() + 4});
-        ++m_awaitingReplies;
+        m_sent.push_back(std::move(report));
     }
 }
 
@@ -115,7 +132,11 @@ void CPlatformReporter::Drop()
     if (!m_connection.Get()) return;
     vqSmartPtr connection = m_connection;
     m_connection.Assign(nullptr);
-    m_awaitingReplies = 0;
+    // Unanswered reports go out again with the next connection.
+    while (!m_sent.empty()) {
+        m_queue.push_front(std::move(m_sent.back()));
+        m_sent.pop_back();
+    }
     if (vqIQoSContext* context = connection.As<vqIQoSContext>()) {
         if (auto* layer = static_cast<vqIAgentLayer*>(context->GetTopLayer())) layer->SetEventListener(nullptr, 0);
         context->Close();
@@ -131,8 +152,8 @@ void CPlatformReporter::OnAgentConnected(int32_t)
 
 void CPlatformReporter::OnAgentReply(int32_t, uint8_t)
 {
-    if (m_awaitingReplies > 0) --m_awaitingReplies;
-    if (m_queue.empty() && m_awaitingReplies == 0 && Context()) Context()->Close();
+    if (!m_sent.empty()) m_sent.pop_front();
+    if (m_queue.empty() && m_sent.empty() && Context()) Context()->Close();
 }
 
 void CPlatformReporter::OnAgentClosed(int32_t)

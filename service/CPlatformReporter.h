@@ -8,7 +8,10 @@
 // plain downloader, which owns it for its whole life. Reports that cannot be
 // sent yet (the agent host does not resolve, a connect failed) stay queued,
 // the oldest dropped beyond kMaxQueued, and go out with the next connection.
-// The connection closes once every report sent on it has been answered.
+// The connection closes once every report sent on it has been answered; a
+// connection lost before a report's answer puts that report back at the
+// front of the queue (sent again rather than lost). Reports still queued or
+// unanswered when the reporter is destroyed are written to the activity log.
 
 #include "netlib/core/vqSmartPtr.h"
 #include "netlib/layers/nwIAgentListener.h"
@@ -35,6 +38,11 @@ public:
     void Enqueue(int32_t count, const unsigned char* entries);
 
     size_t QueuedCount() const { return m_queue.size(); }
+    // Reports queued or sent and not yet answered.
+    bool Pending() const { return !m_queue.empty() || !m_sent.empty(); }
+    // Starts a connection for queued reports if none is open (the service is
+    // about to end and no later report would carry them).
+    void Flush();
     bool Connected() const { return m_connection.Get() != nullptr; }
 
     // The agent server: ZDR_AGENT_HOST from the environment (a value may
@@ -57,7 +65,7 @@ private:
 
     vqSmartPtr m_connection;
     std::deque<std::vector<unsigned char>> m_queue; // each: int32 count, then the entries
-    // Reports sent on this connection and not yet answered: closing before
-    // their replies would reset the connection under them and lose them.
-    int32_t m_awaitingReplies = 0;
+    // Reports sent on this connection and not yet answered, oldest first:
+    // closing before their replies would reset the connection under them.
+    std::deque<std::vector<unsigned char>> m_sent;
 };

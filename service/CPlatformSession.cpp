@@ -1,14 +1,17 @@
 #include "service/CPlatformSession.h"
 
+#include "netlib/core/cpClock.h"
 #include "netlib/core/vqCGarbageCollector.h"
-#include "service/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
+#include "netlib/core/vqTimerLink.h"
 #include "netlib/layers/vqIAgentLayer.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/cpCQoSContextAction.h"
 #include "netlib/runtime/vqIQoSContext.h"
 #include "platform/FileSystem.h"
 #include "service/ActivityLog.h"
+#include "service/CPartFileRecord.h"
+#include "service/HttpConnection.h"
 #include "service/HttpTransferRules.h"
 
 #include <algorithm>
@@ -19,6 +22,7 @@
 namespace {
 constexpr uint32_t kEventMask = QOS_EVENT_CONNECT_TIMEOUT | QOS_EVENT_IDLE;
 constexpr size_t kReportUrlLength = 255;
+constexpr uintptr_t kTimerTag = 0x1000012;
 
 bool IsRetriedStatus(int32_t status)
 {
@@ -30,6 +34,37 @@ bool IsRedirect(int32_t status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
+
+uint64_t NowMs()
+{
+    cpTIMEOFDAY now{};
+    cpGetTimeOfDay(&now);
+    return static_cast<uint64_t>(now.seconds) * 1000 + now.milliseconds;
+}
+
+// Retry-After in its seconds form; -1 for a date or anything else.
+int ReadRetryAfter(const std::string& value)
+{
+    if (value.empty() || value.size() > 9) return -1;
+    int seconds = 0;
+    for (char ch : value) {
+        if (ch < '0' || ch > '9') return -1;
+        seconds = seconds * 10 + (ch - '0');
+    }
+    return seconds;
+}
+
+// What If-Range can carry: a strong ETag, else the modification date.
+std::string ValidatorOf(const std::string& etag, const std::string& lastModified)
+{
+    if (!etag.empty() && etag.compare(0, 2, "W/") != 0) return etag;
+    return lastModified;
+}
+
+std::string Reason(const std::string& path, int error)
+{
+    return path + ": " + strerror(error);
+}
 } // namespace
 
 CPlatformSession::CPlatformSession() = default;
@@ -37,9 +72,9 @@ CPlatformSession::CPlatformSession() = default;
 CPlatformSession::~CPlatformSession()
 {
     *m_alive = false;
+    StopTimer();
     DropConnection();
-    // What arrived stays on disk: a later transfer resumes from it.
-    m_output.Close();
+    CloseOutput();
 }
 
 void CPlatformSession::SetListener(IPlatFormSessionEventListener* listener, void* context)
@@ -52,10 +87,12 @@ void CPlatformSession::Begin(const std::vector<std::unique_ptr<CJobFile>>& files
 {
     m_copies.clear();
     m_bytesPresent = 0;
+    m_bytesResumed = 0;
     m_copies.reserve(files.size());
     for (const auto& file : files) {
         FileCopy copy;
         copy.file = *file;
+        copy.knownSize = file->size;
         copy.file.size = 0;
         copy.file.bytesDone = 0;
         copy.file.startOffset = 0;
@@ -63,11 +100,12 @@ void CPlatformSession::Begin(const std::vector<std::unique_ptr<CJobFile>>& files
     }
     if (m_copies.empty()) {
         m_current = nullptr;
+        m_state = State::kDone;
         m_listener->OnAllFilesDone(m_context);
         return;
     }
     SelectFile(0);
-    StartTransfer(false);
+    Resume(State::kOpenFile);
 }
 
 const CJobFile* CPlatformSession::GetCurrentFile() const
@@ -94,6 +132,64 @@ int32_t CPlatformSession::ListTransferredFiles(std::vector<unsigned char>* entri
     return count;
 }
 
+void CPlatformSession::Resume(State next)
+{
+    m_next = next;
+    if (!m_inLoop) DoLoop();
+}
+
+void CPlatformSession::DoLoop()
+{
+    const std::shared_ptr<bool> alive = m_alive;
+    m_inLoop = true;
+    while (m_next != State::kNone) {
+        const State state = m_next;
+        m_next = State::kNone;
+        m_state = state;
+        State next = State::kNone;
+        switch (state) {
+        case State::kOpenFile:
+            next = DoOpenFile();
+            break;
+        case State::kConnect:
+            next = DoConnect();
+            break;
+        case State::kReadHeaderComplete:
+            next = DoReadHeaderComplete();
+            break;
+        case State::kReadBodyComplete:
+            next = DoReadBodyComplete();
+            break;
+        case State::kRedirect:
+            next = DoRedirect();
+            break;
+        case State::kAttemptFailed:
+            next = DoAttemptFailed();
+            break;
+        case State::kFinishFile:
+            next = DoFinishFile();
+            break;
+        case State::kGiveUp:
+            next = DoGiveUp();
+            break;
+        case State::kNone:
+        case State::kReadHeader:
+        case State::kReadBody:
+        case State::kBackOff:
+        case State::kDone:
+            break;
+        }
+        if (!*alive) return;
+        // An event raised inside the step has already chosen what follows.
+        if (m_next != State::kNone) continue;
+        const bool waits = next == State::kReadHeader || next == State::kReadBody || next == State::kBackOff ||
+                           next == State::kDone || next == State::kNone;
+        if (waits) m_state = next == State::kNone ? m_state : next;
+        else m_next = next;
+    }
+    m_inLoop = false;
+}
+
 void CPlatformSession::SelectFile(size_t index)
 {
     m_fileIndex = index;
@@ -101,7 +197,11 @@ void CPlatformSession::SelectFile(size_t index)
     m_alternatives = SplitAlternatives(m_current->file.url);
     m_alternativeIndex = 0;
     m_currentUrl = m_alternatives.empty() ? std::string() : m_alternatives[0];
+    m_attempts = 0;
     m_redirects = 0;
+    m_total = -1;
+    m_validator.clear();
+    m_failureText.clear();
 }
 
 bool CPlatformSession::NextAlternative()
@@ -114,169 +214,257 @@ bool CPlatformSession::NextAlternative()
     return true;
 }
 
-void CPlatformSession::StartTransfer(bool resetAttempts)
-{
-    if (resetAttempts) m_attempts = 0;
-    const std::shared_ptr<bool> alive = m_alive;
-    // Each pass is one attempt; a connect that fails at once brings no event,
-    // so the next attempt follows here.
-    for (;;) {
-        if (!OpenOutput()) {
-            LogPrintf("[MeshpullLib] WriteFileOpen Failed : %s", m_currentUrl.c_str());
-            GiveUp();
-            return;
-        }
-        m_listener->OnFileOpened(m_context, m_currentPath.c_str());
-        if (!*alive) return;
-        if (m_connection.Get() || Connect()) return;
-        if (!CloseOutput()) return;
-        if (m_attempts >= kAttemptsPerUrl && !NextAlternative()) {
-            LogPrintf("[MeshpullLib] TryMax Over : %s", m_currentUrl.c_str());
-            GiveUp();
-            return;
-        }
-    }
-}
-
-bool CPlatformSession::OpenOutput()
+CPlatformSession::State CPlatformSession::DoOpenFile()
 {
     FileCopy& copy = *m_current;
     std::string folder = copy.file.folder;
     if (folder.empty() || folder.back() != '/') folder += '/';
     const std::string path = folder + copy.file.name;
-    if (!IsSafeFileName(copy.file.name)) {
-        LogPrintf("[MeshpullLib] CreateFile Failed(%d) : %s", EINVAL, path.c_str());
-        return false;
-    }
+    int error = 0;
+    if (!IsSafeFileName(copy.file.name)) error = EINVAL;
     // A folder that cannot be made shows as the open failing.
-    CreateDirectoryChain(folder);
-    if (!m_output.Open(path)) {
-        LogPrintf("[MeshpullLib] CreateFile Failed(%d) : %s", m_output.LastError(), path.c_str());
-        return false;
+    if (!error) CreateDirectoryChain(folder);
+    if (!error && DirectoryExists(path)) error = EISDIR;
+    if (error) {
+        LogPrintf("[MeshpullLib] CreateFile Failed(%d) : %s", error, path.c_str());
+        LogPrintf("[MeshpullLib] WriteFileOpen Failed : %s", m_currentUrl.c_str());
+        m_failureText = Reason(path, error);
+        return State::kGiveUp;
     }
     m_currentPath = path;
-    // What the file holds now replaces what was counted for it before.
-    m_bytesPresent -= copy.file.bytesDone + copy.file.startOffset;
+    const bool device = COutputFile::IsCharacterDevice(path);
+    m_partSuffix = device ? "" : CPartFileRecord::kPartSuffix;
+    const COutputFile::LockResult opened =
+        device ? (m_output.Open(path) ? COutputFile::LockResult::kOpened : COutputFile::LockResult::kFailed)
+               : m_output.OpenLocked(PartPath());
+    if (opened == COutputFile::LockResult::kBusy) {
+        LogPrintf("[MeshpullLib] File In Use : %s", PartPath().c_str());
+        m_failureText = PartPath() + ": in use by another download";
+        m_currentPath.clear();
+        return State::kGiveUp;
+    }
+    if (opened == COutputFile::LockResult::kFailed) {
+        LogPrintf("[MeshpullLib] CreateFile Failed(%d) : %s", m_output.LastError(), PartPath().c_str());
+        LogPrintf("[MeshpullLib] WriteFileOpen Failed : %s", m_currentUrl.c_str());
+        m_failureText = Reason(PartPath(), m_output.LastError());
+        m_currentPath.clear();
+        return State::kGiveUp;
+    }
+    // A part from an earlier run counts only with a record that still fits
+    // this file; the server confirms it through If-Range.
+    CPartFileRecord record;
+    const int64_t onDisk = m_output.Length();
+    if (!device && onDisk > 0 && record.Load(PartPath()) && record.url == copy.file.url &&
+        (copy.knownSize < 0 || record.total == copy.knownSize) && onDisk <= record.total) {
+        m_total = record.total;
+        m_validator = record.validator;
+        copy.file.size = m_total;
+    } else if (!device && !RestartFromZero()) {
+        WriteFailed();
+        return State::kNone;
+    }
     copy.file.bytesDone = 0;
     copy.file.startOffset = m_output.Length();
+    copy.resumed = copy.file.startOffset;
     m_bytesPresent += copy.file.startOffset;
-    return true;
+    m_bytesResumed += copy.resumed;
+    return State::kConnect;
 }
 
-bool CPlatformSession::Connect()
+CPlatformSession::State CPlatformSession::DoConnect()
 {
-    ++m_attempts;
+    CJobFile& file = m_current->file;
+    // Every request asks for what the file still lacks; what was written so
+    // far stays counted once.
+    m_bytesPresent += m_output.Length() - (file.startOffset + file.bytesDone);
+    file.startOffset = m_output.Length();
+    file.bytesDone = 0;
+    const std::shared_ptr<bool> alive = m_alive;
+    m_listener->OnFileOpened(m_context, m_currentPath.c_str());
+    if (!*alive) return State::kNone;
+
     vqSmartPtr connection;
-    if (!connection.CreateInstance(CLSID_cpCQoSContext)) return false;
+    if (!connection.CreateInstance(CLSID_cpCQoSContext)) return Fail(Failure::kRetryNow);
     auto* context = connection.As<vqIQoSContext>();
     const int32_t budget = m_mode != 0 ? kBudgetFast : kBudgetSlow;
     const bool ready = VQ_SUCCEEDED(context->Open(cpQOS_OWN, kEventMask, nullptr)) &&
                        VQ_SUCCEEDED(context->AddLayer(CLSID_nwCHttpClientExLayer, false)) &&
                        VQ_SUCCEEDED(context->SetAction(cpQOS_OWN_RECEIVE_ONLY));
     m_connection = connection;
-    if (!ready) {
-        DropConnection();
-        return false;
-    }
+    if (!ready) return Fail(Failure::kRetryNow);
     context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &kTimeoutSeconds);
     context->SetParam(QOS_PARAM_IDLE_LIMIT, &kTimeoutSeconds);
     context->SetActionLimit(cpQOS_LIMIT_RECEIVE, &budget);
     vqIHttpClientExLayer* layer = Layer();
     layer->SetEventListener(this, 0);
-    if (VQ_FAILED(layer->Connect(m_currentUrl.c_str()))) {
-        DropConnection();
-        return false;
-    }
+    // A URL that cannot be connected to at all brings no event.
+    if (VQ_FAILED(layer->Connect(m_currentUrl.c_str()))) return Fail(Failure::kRetryNow);
     char range[48];
-    snprintf(range, sizeof range, "bytes=%lld-", m_current->file.startOffset);
+    snprintf(range, sizeof range, "bytes=%lld-", file.startOffset);
     layer->SetRequestHeader("Range", range);
+    // Resumed bytes must belong to the same file as the rest: the server
+    // sends all of it (200) when its file is no longer ours.
+    if (file.startOffset > 0 && !m_validator.empty()) layer->SetRequestHeader("If-Range", m_validator.c_str());
     layer->SendGetRequest();
-    return true;
+    m_answerEnd = -1;
+    m_windowStartMs = NowMs();
+    m_windowBytes = 0;
+    StartTimer(kTickMs);
+    return State::kReadHeader;
 }
 
-void CPlatformSession::DropConnection()
+CPlatformSession::State CPlatformSession::DoReadHeaderComplete()
 {
-    ReleaseHttpConnection(m_connection);
-}
+    vqIHttpClientExLayer* layer = Layer();
+    if (!layer) return Fail(Failure::kRetry);
+    int32_t status = 0;
+    int64_t length = 0;
+    layer->GetStatusCode(&status);
+    const bool lengthUsable = VQ_SUCCEEDED(layer->GetContentLength(&length));
+    // Without a length the end of the body cannot be told from a cut.
+    const bool hasLength = lengthUsable && !Header("Content-Length").empty();
+    const std::string validator = ValidatorOf(Header("ETag"), Header("Last-Modified"));
+    CJobFile& file = m_current->file;
+    const int64_t offset = m_output.Length();
 
-bool CPlatformSession::CloseOutput()
-{
-    if (m_output.Close()) {
-        m_currentPath.clear();
-        return true;
+    if (IsRedirect(status)) return State::kRedirect;
+    if (!lengthUsable) {
+        LogPrintf("[MeshpullLib] Bad Content-Length : %s", m_currentUrl.c_str());
+        return Fail(Failure::kGiveUpAlternative);
     }
-    WriteFailed();
-    return false;
+    if (status == 200) {
+        // An empty answer for a file known to hold bytes is no file.
+        if (!hasLength || (length == 0 && m_current->knownSize > 0)) return Fail(Failure::kRetry);
+        if (offset > 0 && !RestartFromZero()) {
+            WriteFailed();
+            return State::kNone;
+        }
+        m_total = length;
+        m_validator = validator;
+        m_answerEnd = length;
+        file.size = length;
+        SaveRecord();
+        return length == 0 ? State::kFinishFile : State::kReadBody;
+    }
+    if (status == 206) {
+        int64_t first = 0;
+        int64_t last = 0;
+        int64_t total = 0;
+        if (!hasLength || length <= 0 || !ParseContentRange(Header("Content-Range").c_str(), &first, &last, &total) ||
+            first != offset || last - first + 1 != length)
+            return Fail(Failure::kRetry);
+        if (total < 0) total = m_total;
+        const bool sameFile = total > 0 && (m_total < 0 || total == m_total) &&
+                              (validator.empty() || m_validator.empty() || validator == m_validator);
+        if (!sameFile) {
+            // Another file answers for this one: what is on disk is not its
+            // start, so the next attempt fetches all of it.
+            if (!RestartFromZero()) {
+                WriteFailed();
+                return State::kNone;
+            }
+            return Fail(Failure::kRetry);
+        }
+        m_total = total;
+        if (m_validator.empty() && offset == 0) m_validator = validator;
+        m_answerEnd = last + 1;
+        file.size = total;
+        SaveRecord();
+        return State::kReadBody;
+    }
+    if (status == 416) {
+        int64_t first = 0;
+        int64_t last = 0;
+        int64_t total = 0;
+        // Only a part confirmed by its validator and exactly as long as the
+        // server's file is whole already.
+        if (ParseContentRange(Header("Content-Range").c_str(), &first, &last, &total) && first < 0 &&
+            total > 0 && total == offset && total == m_total && !m_validator.empty()) {
+            file.size = total;
+            return State::kFinishFile;
+        }
+        if (!RestartFromZero()) {
+            WriteFailed();
+            return State::kNone;
+        }
+        return Fail(Failure::kRetry);
+    }
+    if (IsRetriedStatus(status)) return Fail(Failure::kRetry, ReadRetryAfter(Header("Retry-After")));
+    // Not found, refused: another try would answer the same.
+    return Fail(Failure::kGiveUpAlternative);
 }
 
-void CPlatformSession::WriteFailed()
+CPlatformSession::State CPlatformSession::DoReadBodyComplete()
 {
-    LogPrintf("[MeshpullLib] WriteFile Failed(%d) : %s", m_output.LastError(), m_currentPath.c_str());
-    m_output.Discard();
-    m_currentPath.clear();
+    StopTimer();
     DropConnection();
-    // The file lacks data: it must not be reported done.
-    const std::shared_ptr<bool> alive = m_alive;
-    const std::string url = m_currentUrl;
-    m_listener->OnNotice(m_context, 513, url.c_str());
-    if (*alive) m_listener->OnTransferFailed(m_context, url.c_str());
+    if (m_output.Length() != m_answerEnd) return Fail(Failure::kRetry);
+    if (m_output.Length() == m_total) return State::kFinishFile;
+    // The server sent less than was asked (a legal 206): ask for the rest.
+    return State::kConnect;
 }
 
-void CPlatformSession::GiveUp()
-{
-    const std::string url = m_currentUrl;
-    m_listener->OnTransferFailed(m_context, url.c_str());
-}
-
-void CPlatformSession::RestartFromZero()
-{
-    FileCopy& copy = *m_current;
-    m_bytesPresent -= copy.file.startOffset + copy.file.bytesDone;
-    copy.file.startOffset = 0;
-    copy.file.bytesDone = 0;
-}
-
-void CPlatformSession::AttemptFailed()
-{
-    if (!CloseOutput()) return;
-    if (m_attempts >= kAttemptsPerUrl && !NextAlternative()) {
-        LogPrintf("[MeshpullLib] TryMax Over : %s", m_currentUrl.c_str());
-        GiveUp();
-        return;
-    }
-    StartTransfer(false);
-}
-
-void CPlatformSession::GiveUpAlternative()
-{
-    m_attempts = kAttemptsPerUrl;
-    AttemptFailed();
-}
-
-void CPlatformSession::FollowRedirect()
+CPlatformSession::State CPlatformSession::DoRedirect()
 {
     const std::string target = RedirectTargetOf(Layer(), m_currentUrl);
+    StopTimer();
     DropConnection();
     if (target.empty()) {
-        if (!CloseOutput()) return;
         LogPrintf("[MeshpullLib] eNWHSC_HTTP_SEEOTHER  : %s", m_currentUrl.c_str());
-        GiveUp();
-        return;
+        return State::kGiveUp;
     }
-    if (++m_redirects > kMaxRedirects) {
-        GiveUpAlternative();
-        return;
-    }
+    if (++m_redirects > kMaxRedirects) return Fail(Failure::kGiveUpAlternative);
     m_currentUrl = target;
-    if (!CloseOutput()) return;
-    StartTransfer(true);
+    m_attempts = 0;
+    return State::kConnect;
 }
 
-void CPlatformSession::FinishFile()
+CPlatformSession::State CPlatformSession::Fail(Failure failure, int retryAfterSeconds)
 {
-    FileCopy* finished = m_current;
+    StopTimer();
     DropConnection();
-    if (!CloseOutput()) return;
+    if (failure == Failure::kGiveUpAlternative) m_attempts = kAttemptsPerUrl;
+    else ++m_attempts;
+    m_retryAfter = failure == Failure::kRetryNow ? 0 : retryAfterSeconds;
+    return State::kAttemptFailed;
+}
+
+CPlatformSession::State CPlatformSession::DoAttemptFailed()
+{
+    if (m_attempts >= kAttemptsPerUrl) {
+        if (!NextAlternative()) {
+            LogPrintf("[MeshpullLib] TryMax Over : %s", m_currentUrl.c_str());
+            return State::kGiveUp;
+        }
+        return State::kConnect;
+    }
+    // A struggling server is given time: 1, 2, 4... seconds, or what it asked.
+    const int seconds = m_retryAfter >= 0 ? std::min(m_retryAfter, kMaxRetryAfterSeconds) : 1 << (m_attempts - 1);
+    if (seconds == 0) return State::kConnect;
+    StartTimer(static_cast<uint32_t>(seconds) * 1000);
+    return State::kBackOff;
+}
+
+CPlatformSession::State CPlatformSession::DoFinishFile()
+{
+    StopTimer();
+    DropConnection();
+    FileCopy* finished = m_current;
+    if (!m_output.Flush()) {
+        WriteFailed();
+        return State::kNone;
+    }
+    if (m_partSuffix.empty()) {
+        m_output.Close();
+    } else if (m_output.Length() != m_total || !m_output.CommitAs(m_currentPath)) {
+        const int error = m_output.LastError() ? m_output.LastError() : EIO;
+        LogPrintf("[MeshpullLib] Rename Failed(%d) : %s", error, m_currentPath.c_str());
+        m_failureText = Reason(m_currentPath, error);
+        return State::kGiveUp;
+    }
+    if (!m_partSuffix.empty()) CPartFileRecord::Remove(PartPath());
+    finished->file.size = m_total;
+    m_currentPath.clear();
     const size_t next = m_fileIndex + 1;
     if (next < m_copies.size()) {
         SelectFile(next);
@@ -286,14 +474,73 @@ void CPlatformSession::FinishFile()
     }
     const std::shared_ptr<bool> alive = m_alive;
     m_listener->OnFileDone(m_context, finished->file);
-    if (!*alive) return;
-    if (m_current) StartTransfer(true);
-    else m_listener->OnAllFilesDone(m_context);
+    if (!*alive) return State::kNone;
+    if (m_current) return State::kOpenFile;
+    m_listener->OnAllFilesDone(m_context);
+    return State::kDone;
 }
 
-vqIQoSContext* CPlatformSession::Context() const
+CPlatformSession::State CPlatformSession::DoGiveUp()
 {
-    return m_connection.As<vqIQoSContext>();
+    StopTimer();
+    DropConnection();
+    CloseOutput();
+    const std::string text = m_failureText.empty() ? m_currentUrl : m_failureText;
+    m_listener->OnTransferFailed(m_context, text.c_str());
+    return State::kDone;
+}
+
+void CPlatformSession::SaveRecord() const
+{
+    // Without a validator no later run could tell the part is still good.
+    if (m_partSuffix.empty() || m_validator.empty() || m_total <= 0) return;
+    CPartFileRecord{m_current->file.url, m_total, m_validator}.Save(PartPath());
+}
+
+void CPlatformSession::DropConnection()
+{
+    ReleaseHttpConnection(m_connection);
+}
+
+bool CPlatformSession::RestartFromZero()
+{
+    FileCopy& copy = *m_current;
+    CPartFileRecord::Remove(PartPath());
+    m_bytesPresent -= copy.file.startOffset + copy.file.bytesDone;
+    m_bytesResumed -= copy.resumed;
+    copy.resumed = 0;
+    copy.file.startOffset = 0;
+    copy.file.bytesDone = 0;
+    m_total = -1;
+    m_validator.clear();
+    return m_partSuffix.empty() || m_output.Truncate();
+}
+
+void CPlatformSession::CloseOutput()
+{
+    if (!m_output.IsOpen()) return;
+    m_output.Close();
+    if (m_partSuffix.empty() || m_currentPath.empty()) return;
+    // A part that a later run cannot resume is only clutter.
+    CPartFileRecord record;
+    if (!record.Load(PartPath())) DeleteOneFile(PartPath());
+}
+
+void CPlatformSession::WriteFailed()
+{
+    LogPrintf("[MeshpullLib] WriteFile Failed(%d) : %s", m_output.LastError(), PartPath().c_str());
+    // What reached the disk is still a true start of the file; what the
+    // buffer held is lost.
+    m_output.Discard();
+    StopTimer();
+    DropConnection();
+    m_next = State::kNone;
+    m_state = State::kDone;
+    // The file lacks data: it must not be reported done.
+    const std::shared_ptr<bool> alive = m_alive;
+    const std::string url = m_currentUrl;
+    m_listener->OnNotice(m_context, 513, url.c_str());
+    if (*alive) m_listener->OnTransferFailed(m_context, url.c_str());
 }
 
 vqIHttpClientExLayer* CPlatformSession::Layer() const
@@ -304,86 +551,75 @@ vqIHttpClientExLayer* CPlatformSession::Layer() const
 std::string CPlatformSession::Header(const char* name) const
 {
     vqCString value;
-    if (VQ_FAILED(Layer()->GetResponseHeader(name, &value))) return std::string();
+    vqIHttpClientExLayer* layer = Layer();
+    if (!layer || VQ_FAILED(layer->GetResponseHeader(name, &value))) return std::string();
     return value.GetString();
+}
+
+void CPlatformSession::StartTimer(uint32_t periodMs)
+{
+    vqStartTimer(m_timer, periodMs, &CPlatformSession::OnTimer, this, kTimerTag);
+}
+
+void CPlatformSession::StopTimer()
+{
+    vqStopTimer(m_timer);
+}
+
+void CPlatformSession::OnTimer(void* self)
+{
+    static_cast<CPlatformSession*>(self)->OnTick();
+}
+
+void CPlatformSession::OnTick()
+{
+    if (m_state == State::kBackOff) {
+        StopTimer();
+        Resume(State::kConnect);
+        return;
+    }
+    if (m_state != State::kReadHeader && m_state != State::kReadBody) return;
+    // A server that trickles bytes never trips the idle limit: below the
+    // floor over a whole window the attempt has failed.
+    const uint64_t now = NowMs();
+    if (now - m_windowStartMs < static_cast<uint64_t>(kFloorWindowMs)) return;
+    if (m_windowBytes < kFloorBytes) {
+        LogPrintf("[MeshpullLib] TooSlow : %s", m_currentUrl.c_str());
+        Resume(Fail(Failure::kRetry));
+        return;
+    }
+    m_windowStartMs = now;
+    m_windowBytes = 0;
 }
 
 void CPlatformSession::OnConnected(int32_t) {}
 
 void CPlatformSession::OnResponseHeader(int32_t)
 {
-    vqIHttpClientExLayer* layer = Layer();
-    int32_t status = 0;
-    int64_t length = 0;
-    layer->GetStatusCode(&status);
-    layer->GetContentLength(&length);
-    // Without a length the end of the body cannot be told from a cut.
-    const bool hasLength = !Header("Content-Length").empty();
-    CJobFile& file = m_current->file;
-    int64_t first = 0;
-    int64_t last = 0;
-    int64_t total = 0;
-    if (status == 200 && hasLength) {
-        if (file.startOffset > 0) {
-            // The server sends the whole file: start it again.
-            if (!m_output.Truncate()) {
-                WriteFailed();
-                return;
-            }
-            RestartFromZero();
-        }
-        file.size = length;
-        if (length == 0) FinishFile();
-        return;
-    }
-    if (status == 206 && hasLength && length > 0 && ParseContentRange(Header("Content-Range").c_str(), &first, &last, &total) &&
-        first == file.startOffset && last - first + 1 == length) {
-        file.size = total >= 0 ? total : file.startOffset + length;
-        return;
-    }
-    if (IsRedirect(status)) {
-        FollowRedirect();
-        return;
-    }
-    if (status == 416) {
-        const bool parsed = ParseContentRange(Header("Content-Range").c_str(), &first, &last, &total);
-        if (parsed ? total == file.startOffset : file.startOffset > 0) {
-            // The file on disk is already whole.
-            file.size = file.startOffset;
-            FinishFile();
-            return;
-        }
-        // What is on disk is not the start of this file: fetch all of it.
-        DropConnection();
-        if (!m_output.Truncate()) {
-            WriteFailed();
-            return;
-        }
-        RestartFromZero();
-        AttemptFailed();
-        return;
-    }
-    DropConnection();
-    if (status == 200 || status == 206 || IsRetriedStatus(status)) AttemptFailed();
-    else GiveUpAlternative();
+    if (m_state == State::kReadHeader) Resume(State::kReadHeaderComplete);
 }
 
 int32_t CPlatformSession::OnReceiveData(int32_t, const unsigned char* data, int32_t length)
 {
-    if (!m_output.Write(data, static_cast<size_t>(length))) {
+    if (m_state != State::kReadBody || !m_output.IsOpen()) return length;
+    // Never past what this answer covers.
+    const int64_t room = m_answerEnd - m_output.Length();
+    const int64_t written = std::min<int64_t>(length, std::max<int64_t>(room, 0));
+    if (written > 0 && !m_output.Write(data, static_cast<size_t>(written))) {
         WriteFailed();
         return length;
     }
-    m_bytesPresent += length;
-    m_current->file.bytesDone += length;
-    m_current->transferred += length;
+    m_bytesPresent += written;
+    m_current->file.bytesDone += written;
+    m_current->transferred += written;
+    m_windowBytes += written;
     m_listener->OnProgress(m_context);
     return length;
 }
 
 void CPlatformSession::OnReceiveComplete(int32_t)
 {
-    FinishFile();
+    if (m_state == State::kReadBody) Resume(State::kReadBodyComplete);
 }
 
 void CPlatformSession::OnSendReady(int32_t) {}
@@ -394,19 +630,17 @@ void CPlatformSession::OnClosed(int32_t)
     vqSmartPtr connection = m_connection;
     m_connection.Assign(nullptr);
     vqCGarbageCollector::Instance()->Add(connection);
-    AttemptFailed();
+    if (m_state == State::kReadHeader || m_state == State::kReadBody) Resume(Fail(Failure::kRetry));
 }
 
 void CPlatformSession::OnConnectTimeout(int32_t)
 {
-    DropConnection();
-    AttemptFailed();
+    if (m_state == State::kReadHeader || m_state == State::kReadBody) Resume(Fail(Failure::kRetry));
 }
 
 void CPlatformSession::OnRecvTimeout(int32_t)
 {
-    DropConnection();
-    AttemptFailed();
+    if (m_state == State::kReadHeader || m_state == State::kReadBody) Resume(Fail(Failure::kRetry));
 }
 
 void CPlatformSession::OnHostUnreach(int32_t) {}

@@ -9,12 +9,17 @@
 #include "service/CJobManager.h"
 #include "service/DlTesting.h"
 
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace {
 
 constexpr DWORD kThreadWaitMs = 3000;
+// How long queued transfer reports may still take to go out at the end.
+constexpr auto kReportGrace = std::chrono::milliseconds(2000);
+constexpr auto kReportPoll = std::chrono::milliseconds(20);
 
 // Written only by DlInitialize and DlFinalize on the application thread.
 CDownloadLibThread* g_service = nullptr;
@@ -37,6 +42,25 @@ bool MakeFolderReachable(const char* folder)
     std::string normalized = CJob::NormalizeFolder(folder);
     if (DirectoryExists(normalized)) return true;
     return CreateDirectoryChain(normalized);
+}
+
+// A front end that finalizes right after completion must not lose the
+// report that completion queued: it gets a bounded time to be sent and
+// answered. What is still pending after it is logged by the reporter.
+void LetReportsGo()
+{
+    CJobManager* manager = Manager();
+    if (!manager) return;
+    const auto deadline = std::chrono::steady_clock::now() + kReportGrace;
+    for (;;) {
+        bool pending;
+        {
+            cpCAutoLock lock(manager->NetworkLock());
+            pending = manager->FlushReports();
+        }
+        if (!pending || std::chrono::steady_clock::now() >= deadline) return;
+        std::this_thread::sleep_for(kReportPoll);
+    }
 }
 
 } // namespace
@@ -70,6 +94,7 @@ int DlFinalize()
 {
     LogWrite("[MeshpullLib] Finalize Begin");
     if (g_service) {
+        LetReportsGo();
         CDownloadLibThread::SetRunning(false);
         if (g_service->Stop(kThreadWaitMs)) {
             LogWrite("[MeshpullLib] Destroy JobManager");

@@ -1,6 +1,8 @@
 #include "service/HttpTransferRules.h"
 
 #include "netlib/core/vqCStringTokenizer.h"
+#include "netlib/core/vqClassIds.h"
+#include "netlib/core/vqSmartPtr.h"
 
 #include <strings.h>
 
@@ -74,4 +76,20 @@ std::vector<std::string> SplitAlternatives(const std::string& entry)
         if (!alternative.empty()) alternatives.push_back(alternative);
     }
     return alternatives;
+}
+
+std::string JoinAlternatives(const std::vector<std::string>& alternatives)
+{
+    std::string entry;
+    for (const std::string& alternative : alternatives) {
+        if (!entry.empty()) entry += '|';
+        entry += alternative;
+    }
+    return entry;
+}
+
+bool SecureTransportAvailable()
+{
+    vqSmartPtr layer;
+    return layer.CreateInstance(CLSID_nwCSecureSocketClientLayer);
 }

@@ -18,3 +18,10 @@ bool IsSafeFileName(const std::string& name);
 // The alternatives of a URL entry: its '|'-separated parts, each trimmed of
 // blanks, empty parts left out.
 std::vector<std::string> SplitAlternatives(const std::string& entry);
+
+// The alternatives joined by '|' again: an entry with its blanks and empty
+// alternatives gone.
+std::string JoinAlternatives(const std::vector<std::string>& alternatives);
+
+// Whether this build can speak HTTPS (its TLS layer is there).
+bool SecureTransportAvailable();

@@ -1,5 +1,9 @@
 #include "service/PortalFileList.h"
 
+#include "service/HttpTransferRules.h"
+
+#include <cstring>
+
 namespace {
 
 constexpr long long kLineLimit = 1024;
@@ -13,29 +17,38 @@ std::string Trimmed(const char* begin, const char* end)
 {
     while (begin < end && IsBlank(*begin)) ++begin;
     while (end > begin && IsBlank(end[-1])) --end;
-    return std::string(begin, end);
+    return JoinAlternatives(SplitAlternatives(std::string(begin, end)));
 }
 
 } // namespace
 
-PortalListResult ParsePortalFileList(const char* body, long long length, std::vector<std::string>* entries)
+PortalListResult ParsePortalFileList(const char* body, long long length, std::vector<std::string>* entries,
+                                     long long* faultLine)
 {
     entries->clear();
     if (!body || length < 0) length = 0;
     long long lineStart = 0;
+    long long line = 1;
+    auto fault = [&](PortalListResult result) {
+        if (faultLine) *faultLine = line;
+        return result;
+    };
     for (long long i = 0; i < length; ++i) {
         long long breakLength = 0;
         if (body[i] == '\n') breakLength = 1;
         else if (body[i] == '\r' && i + 1 < length && body[i + 1] == '\n') breakLength = 2;
         if (breakLength == 0) continue;
         long long lineLength = i - lineStart;
-        if (lineLength >= kLineLimit) return PortalListResult::LineTooLong;
+        if (lineLength >= kLineLimit) return fault(PortalListResult::LineTooLong);
+        if (memchr(body + lineStart, '\0', static_cast<size_t>(lineLength))) return fault(PortalListResult::NulByte);
         if (lineLength > 0) entries->push_back(Trimmed(body + lineStart, body + i));
         i += breakLength - 1;
         lineStart = i + 1;
+        ++line;
     }
     long long rest = length - lineStart;
-    if (rest >= kLineLimit) return PortalListResult::LineTooLong;
+    if (rest >= kLineLimit) return fault(PortalListResult::LineTooLong);
+    if (memchr(body + lineStart, '\0', static_cast<size_t>(rest))) return fault(PortalListResult::NulByte);
     if (rest > 2) entries->push_back(Trimmed(body + lineStart, body + length));
     return entries->empty() ? PortalListResult::Empty : PortalListResult::Ok;
 }
@@ -44,6 +57,7 @@ const char* PortalListErrorText(PortalListResult result)
 {
     switch (result) {
     case PortalListResult::LineTooLong:
+    case PortalListResult::NulByte:
         return "輸入了錯誤的URL";
     case PortalListResult::Empty:
         return "下載檔案目錄失敗";

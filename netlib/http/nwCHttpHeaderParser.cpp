@@ -1,6 +1,6 @@
 #include "netlib/http/nwCHttpHeaderParser.h"
 
-#include "netlib/http/utCUriCodec.h"
+#include <strings.h>
 
 #include <cstring>
 #include <limits>
@@ -90,17 +90,20 @@ void nwCHttpHeaderParser::AddLine(const char* line, uint32_t length, bool status
         while (length > valueStart && IsBlank(line[length - 1])) --length;
     }
     entry.value.Assign(line + valueStart, length - valueStart);
-    if (!statusLine) utCUriCodec().DecodeInPlace(entry.value);
     m_entries.push_back(entry);
 }
 
 const vqCString* nwCHttpHeaderParser::Find(const char* key) const
 {
     if (!key || !*key) return nullptr;
-    const size_t keyLength = strlen(key);
+    size_t keyLength = strlen(key);
+    if (key[keyLength - 1] == ':') --keyLength;
+    if (keyLength == 0) return nullptr;
     for (const Entry& entry : m_entries) {
-        if (entry.name.GetLength() < keyLength) continue;
+        size_t nameLength = entry.name.GetLength();
         const char* name = entry.name.GetString();
+        if (nameLength > 0 && name[nameLength - 1] == ':') --nameLength;
+        if (nameLength != keyLength) continue;
         size_t i = 0;
         while (i < keyLength && LowerAscii(name[i]) == LowerAscii(key[i])) ++i;
         if (i == keyLength) return &entry.value;
@@ -117,14 +120,32 @@ int32_t nwCHttpHeaderParser::GetStatusCode() const
     return static_cast<int32_t>(status);
 }
 
+nwCHttpHeaderParser::LengthField nwCHttpHeaderParser::ReadContentLength(int64_t* length) const
+{
+    // Every field of that name counts, not the first: a peer that sends two
+    // different lengths has framed its body two ways.
+    bool found = false;
+    int64_t agreed = 0;
+    for (size_t i = 1; i < m_entries.size(); ++i) {
+        const vqCString& name = m_entries[i].name;
+        if (strcasecmp(name.GetString(), "Content-Length:") != 0) continue;
+        int64_t value = 0;
+        const char* end = nullptr;
+        // A value with anything after its digits ("10, 10", "1e3") is not a
+        // length we can trust to end the body.
+        if (!ReadDigits(m_entries[i].value.GetString(), std::numeric_limits<int64_t>::max(), &value, &end) || *end)
+            return LengthField::kInvalid;
+        if (found && value != agreed) return LengthField::kInvalid;
+        found = true;
+        agreed = value;
+    }
+    if (!found) return LengthField::kAbsent;
+    if (length) *length = agreed;
+    return LengthField::kValid;
+}
+
 int64_t nwCHttpHeaderParser::GetContentLength() const
 {
-    const vqCString* value = Find("Content-Length");
-    if (!value) return 0;
     int64_t length = 0;
-    const char* end = nullptr;
-    // A value with anything after its digits ("10, 10", "1e3") is not a
-    // length we can trust to end the body.
-    if (!ReadDigits(value->GetString(), std::numeric_limits<int64_t>::max(), &length, &end) || *end) return 0;
-    return length;
+    return ReadContentLength(&length) == LengthField::kValid ? length : 0;
 }

@@ -7,11 +7,14 @@
 // line is a field: its name keeps the colon ("Content-Length:"), its value is
 // what follows the colon without surrounding spaces or tabs, percent-decoded.
 // Lines without a colon and continuation lines (starting with a space or
-// tab) are ignored. Every CR is dropped; lines end at LF.
+// tab) are ignored. Every CR is dropped; lines end at LF. Values are kept as
+// received: percent escapes in them (a Location's "%2F") are the sender's
+// and are not decoded here.
 //
-// Lookup of a field compares the key with the start of each name, ignoring
-// ASCII case; the key may be given with or without its colon. The first
-// entry that matches wins.
+// Lookup of a field compares the whole name with the key, ignoring ASCII
+// case; the key may be given with or without its colon ("Content-Length"
+// finds neither "Content-Length-Hint" nor "Content"). The first entry that
+// matches wins.
 
 #include "netlib/core/vqCString.h"
 
@@ -31,8 +34,13 @@ public:
     // The leading digits of the status line's value; 0 when there are none or
     // they do not fit in 32 bits.
     int32_t GetStatusCode() const;
-    // The "Content-Length" value; 0 when the field is absent, is not wholly
-    // decimal digits (a sign included) or does not fit in 63 bits.
+    enum class LengthField { kAbsent, kValid, kInvalid };
+    // The "Content-Length" field: kValid with *length set when every such
+    // field is wholly decimal digits fitting in 63 bits and all carry the same
+    // number; kInvalid for a sign, other text, an overflow, or two fields
+    // that disagree (the body's end could not be trusted).
+    LengthField ReadContentLength(int64_t* length) const;
+    // The valid "Content-Length" value, else 0.
     int64_t GetContentLength() const;
     const vqCString& GetRawText() const { return m_rawText; }
 

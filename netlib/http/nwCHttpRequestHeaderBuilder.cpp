@@ -52,6 +52,11 @@ bool IsToken(const char* name)
     return true;
 }
 
+bool IsHexDigit(char ch)
+{
+    return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f');
+}
+
 void AppendEncoded(std::string& out, const char* text)
 {
     vqCString encoded(text);
@@ -149,9 +154,13 @@ void nwCHttpRequestHeaderBuilder::WriteRemainingHeaders(std::string& out)
         if (header.emitted) continue;
         header.emitted = true;
         if (!IsToken(header.name.GetString())) continue;
-        // Cookie values have their own syntax, which escaping would change.
+        // Cookie values and validators (If-Range's quoted ETag or date) have
+        // their own syntax, which escaping would change: a server would no
+        // longer recognise them.
         vqCString value = header.value;
-        if (!(header.name == "Cookie")) utCUriCodec().EncodeInPlace(value);
+        const bool verbatim = strcasecmp(header.name.GetString(), "Cookie") == 0 ||
+                              strcasecmp(header.name.GetString(), "If-Range") == 0;
+        if (!verbatim) utCUriCodec().EncodeInPlace(value);
         AppendHeaderLine(out, header.name.GetString(), value.GetString());
     }
 }
@@ -168,21 +177,25 @@ void nwCHttpRequestHeaderBuilder::WriteRequestTarget(std::string& out)
         if (VQ_FAILED(AnsiToUtf8(pseudo->value.GetString(), target))) target = pseudo->value;
     }
 
+    // The path goes out as given: empty segments stay ("/a//b" and "/a/b"
+    // may be different files) and an escape that is already there ("%20",
+    // "%2F") is kept rather than escaped again, which would name another file.
     const char* text = target.GetString();
-    size_t segments = 0;
-    for (const char* segment = text; *segment;) {
-        const char* end = strchr(segment, '/');
-        size_t length = end ? static_cast<size_t>(end - segment) : strlen(segment);
-        if (length > 0) {
+    if (text[0] != '/') out += '/';
+    for (const char* p = text; *p; ++p) {
+        if (*p == '/') {
             out += '/';
-            AppendEncoded(out, std::string(segment, length).c_str());
-            ++segments;
+        } else if (p[0] == '%' && IsHexDigit(p[1]) && IsHexDigit(p[2])) {
+            out.append(p, 3);
+            p += 2;
+        } else {
+            const char* end = p;
+            while (*end && *end != '/' && *end != '%') ++end;
+            if (end == p) ++end; // a '%' that starts no escape is escaped itself
+            AppendEncoded(out, std::string(p, end).c_str());
+            p = end - 1;
         }
-        if (!end) break;
-        segment = end + 1;
     }
-    // "/dir/" and "/dir" name different resources: a trailing slash is kept.
-    if (segments == 0 || text[target.GetLength() - 1] == '/') out += '/';
 
     for (size_t i = 0; i < m_parameters.size(); ++i) {
         out += i == 0 ? '?' : '&';

@@ -181,8 +181,10 @@ vqRESULT nwCHttpClientExLayer::GetStatusCode(int32_t* status)
 vqRESULT nwCHttpClientExLayer::GetContentLength(int64_t* length)
 {
     if (!length) return VQ_E_NETWORK;
-    *length = m_response.GetContentLength();
-    return VQ_OK_NETWORK;
+    *length = 0;
+    // A field that is there but cannot be trusted is not the same as none.
+    return m_response.ReadContentLength(length) == nwCHttpHeaderParser::LengthField::kInvalid ? VQ_E_NETWORK
+                                                                                               : VQ_OK_NETWORK;
 }
 
 vqRESULT nwCHttpClientExLayer::GetResponseHeader(const char* name, vqCString* value)

@@ -44,9 +44,11 @@ public:
     virtual vqRESULT SetRequestHeader(const char* name, const char* value) = 0;
     virtual vqRESULT SetQueryParameter(const char* name, const char* value) = 0;
     virtual vqRESULT GetStatusCode(int32_t* status) = 0;
+    // The Content-Length, 0 when absent; fails (with 0) when a field is there
+    // but unusable: not wholly digits, too large, or two that disagree.
     virtual vqRESULT GetContentLength(int64_t* length) = 0;
-    // The first field whose name begins with name (ASCII case ignored; with
-    // or without the colon), percent-decoded; fails when none matches.
+    // The first field named name (ASCII case ignored; with or without the
+    // colon), its value as received; fails when none matches.
     virtual vqRESULT GetResponseHeader(const char* name, vqCString* value) = 0;
     // The header block as received; fails before it has arrived.
     virtual vqRESULT GetResponseHeaderText(vqCString* text) = 0;

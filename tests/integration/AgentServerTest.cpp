@@ -52,7 +52,13 @@ Bytes Report(const std::vector<std::tuple<std::string, std::string, int64_t>>& e
 
 class AgentServer : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(server.Start(std::string(getenv("HOME")) + "/agent.jsonl")); }
+    void SetUp() override
+    {
+        // One home serves every test of the process: each starts its own record.
+        const std::string output = std::string(getenv("HOME")) + "/agent.jsonl";
+        unlink(output.c_str());
+        ASSERT_TRUE(server.Start(output));
+    }
     void TearDown() override { EXPECT_TRUE(server.Stop()); }
     int Connect()
     {

@@ -1,6 +1,7 @@
 // The service-level size check against a real nginx and scripted peers.
 
 #include "DemoPortal.h"
+#include "NginxProcess.h"
 #include "ScriptedHttpServer.h"
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/vqClassIds.h"
@@ -114,7 +115,7 @@ TEST_F(SizeCheckTest, RedirectThenLength)
     EXPECT_EQ(recorder.done, std::vector<int64_t>{100});
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].rfind("GET /first ", 0), 0u); // the first alternative only
+    EXPECT_EQ(requests[0].rfind("GET /first ", 0), 0u); // the first alternative answered: no other is asked
     EXPECT_EQ(requests[1].rfind("GET /real ", 0), 0u);
 }
 
@@ -140,4 +141,49 @@ TEST_F(SizeCheckTest, UnusableUrlIsUnreachableAtOnce)
     EXPECT_EQ(recorder.unreachable, 1);
     EXPECT_EQ(checker->SessionCount(), 0u);
     EXPECT_NE(ReadLog().find("] [MeshpullLib] CLCS HU(file:0)\r\n"), std::string::npos);
+}
+
+TEST_F(SizeCheckTest, RedirectsOfEveryKindAndADeadFirstMirrorStillGiveTheSize)
+{
+    NginxProcess nginx;
+    ASSERT_TRUE(nginx.Start(std::string(getenv("HOME")) + "/nginx-redirects"));
+    std::filesystem::create_directories(nginx.Root() + "/files");
+    std::ofstream(nginx.Root() + "/files/a.bin", std::ios::binary) << std::string(1234, 'a');
+    const std::string entries[] = {
+        nginx.Url("/moved/files/a.bin"),
+        nginx.Url("/temporary/files/a.bin"),
+        nginx.Url("/permanent/files/a.bin"),
+        nginx.Url("/redirect/moved/temporary/files/a.bin"),
+        // Nothing listens on port 1: the mirror is dead, the file is not.
+        "http://127.0.0.1:1/files/a.bin|" + nginx.Url("/files/a.bin"),
+    };
+    for (const std::string& entry : entries) checker->AddUrl(entry.c_str());
+    checker->Start();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(recorder.done, std::vector<int64_t>{5 * 1234});
+    EXPECT_TRUE(recorder.failed.empty());
+    EXPECT_EQ(recorder.unreachable, 0);
+}
+
+TEST_F(SizeCheckTest, ALengthThatCannotBeTrustedIsNoSize)
+{
+    // Each answer is given three times: the file fails only after its attempts.
+    const std::string answers[] = {
+        "HTTP/1.1 200 OK\r\nContent-Length-Hint: 100\r\n\r\n",
+        "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nContent-Length: 200\r\n\r\n",
+        "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n",
+    };
+    for (const std::string& answer : answers) {
+        SCOPED_TRACE(answer);
+        TearDown();
+        SetUp();
+        recorder = Recorder();
+        ScriptedHttpServer server({{answer}, {answer}, {answer}});
+        const std::string url = server.Url("/a.bin");
+        checker->AddUrl(url.c_str());
+        checker->Start();
+        ASSERT_TRUE(RunToEnd());
+        EXPECT_EQ(recorder.failed, std::vector<std::string>{url});
+        EXPECT_TRUE(recorder.done.empty());
+    }
 }

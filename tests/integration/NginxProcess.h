@@ -40,7 +40,10 @@ public:
              << "  fastcgi_temp_path " << m_dir << "/tmp/fastcgi;\n  uwsgi_temp_path " << m_dir << "/tmp/uwsgi;\n"
              << "  scgi_temp_path " << m_dir << "/tmp/scgi;\n  default_type application/octet-stream;\n"
              << "  server {\n    listen 127.0.0.1:" << m_port << ";\n    root " << Root() << ";\n"
-             << "    location ~ ^/redirect(/.*)$ { return 302 $1; }\n  }\n}\n";
+             << "    location ~ ^/redirect(/.*)$ { return 302 $1; }\n"
+             << "    location ~ ^/moved(/.*)$ { return 301 $1; }\n"
+             << "    location ~ ^/temporary(/.*)$ { return 307 $1; }\n"
+             << "    location ~ ^/permanent(/.*)$ { return 308 $1; }\n  }\n}\n";
         conf.close();
         std::vector<std::string> args = {"/usr/sbin/nginx", "-p", m_dir, "-c", m_dir + "/nginx.conf", "-e",
                                          m_dir + "/error.log"};

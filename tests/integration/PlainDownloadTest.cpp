@@ -4,11 +4,15 @@
 
 #include "AgentServerProcess.h"
 #include "NginxProcess.h"
+#include "platform/COutputFile.h"
 #include "platform/Connectivity.h"
 #include "service/ActivityLog.h"
+#include "service/CPartFileRecord.h"
 #include "service/DlApi.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +33,17 @@ namespace {
 bool Connected()
 {
     return true;
+}
+
+// The ETag nginx gives a static file: its modification time and size in hex.
+std::string NginxEtag(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return std::string();
+    char etag[64];
+    snprintf(etag, sizeof etag, "\"%lx-%lx\"", static_cast<unsigned long>(st.st_mtime),
+             static_cast<unsigned long>(st.st_size));
+    return etag;
 }
 
 std::string ReadFile(const std::string& path)
@@ -255,7 +270,11 @@ TEST_F(PlainDownload, APartialFileIsResumedFromItsLength)
 {
     const std::string bytes = Serve("big.bin", 3 << 20);
     const size_t present = 1 << 20;
-    WriteFile(target + "big.bin", bytes.substr(0, present));
+    // A part an earlier run left, with the record of nginx's ETag for the file.
+    WriteFile(target + "big.bin.part", bytes.substr(0, present));
+    ASSERT_TRUE((CPartFileRecord{nginx.Url("/files/big.bin"), static_cast<int64_t>(bytes.size()),
+                                 NginxEtag(nginx.Root() + "/files/big.bin")}
+                     .Save(target + "big.bin.part")));
     const int job = NewJob();
     Add(job, nginx.Url("/files/big.bin"), "big.bin");
     ASSERT_EQ(DlStartJob(job, 1), DL_OK);
@@ -265,6 +284,7 @@ TEST_F(PlainDownload, APartialFileIsResumedFromItsLength)
     // Only what travelled is reported.
     ASSERT_TRUE(WaitForReports(1));
     EXPECT_NE(agent.Output().find("\"bytes\":" + std::to_string(bytes.size() - present) + "}"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(target + "big.bin.part"));
 }
 
 TEST_F(PlainDownload, FailuresBecomeNoticesAndNeverCompletion)
@@ -292,9 +312,11 @@ TEST_F(PlainDownload, FailuresBecomeNoticesAndNeverCompletion)
         ASSERT_EQ(DlStartJob(job, 1), DL_OK);
         ASSERT_TRUE(events.WaitFor(DL_EVENT_NOTICE, before + static_cast<int>(c.notices.size())));
         std::vector<int> codes;
+        // A local failure names the path and why; the others the URL.
+        const std::string text = c.file == "a.bin" ? target + "a.bin: Is a directory" : url;
         for (const Notice& notice : Notices(job)) {
             codes.push_back(notice.code);
-            EXPECT_EQ(notice.text, url);
+            EXPECT_EQ(notice.text, text);
         }
         EXPECT_EQ(codes, c.notices);
         EXPECT_EQ(DlStopJob(job), c.held ? DL_OK : DL_ERR_GENERAL);
@@ -316,8 +338,88 @@ TEST_F(PlainDownload, FinalizingDuringATransferKeepsWhatArrived)
     ASSERT_TRUE(events.WaitFor(DL_EVENT_JOB_PROGRESS));
     EXPECT_EQ(DlFinalize(), DL_OK);
     EXPECT_EQ(events.Count(DL_EVENT_JOB_COMPLETE), 0);
-    const std::string partial = ReadFile(target + "slow.bin");
+    // Nothing under the final name; the part keeps what arrived, for a resume.
+    EXPECT_FALSE(std::filesystem::exists(target + "slow.bin"));
+    const std::string partial = ReadFile(target + "slow.bin.part");
     EXPECT_GT(partial.size(), 0u);
     EXPECT_LT(partial.size(), bytes.size());
     EXPECT_TRUE(bytes.compare(0, partial.size(), partial) == 0);
+}
+
+TEST_F(PlainDownload, WhatIsOnDiskIsNeverTrustedWithoutTheServersWord)
+{
+    const std::string bytes = Serve("v2.bin", 200000);
+    struct Case {
+        const char* name;
+        std::string finalFile; // under the final name before the run
+        std::string part;      // a part with a record of this validator
+        std::string validator;
+    };
+    std::string otherVersion = bytes;
+    std::reverse(otherVersion.begin(), otherVersion.end());
+    const Case cases[] = {
+        {"a same-size file of another version", otherVersion, "", ""},
+        {"a shorter file is not spliced onto", otherVersion.substr(0, 1000), "", ""},
+        {"a part of a file the server has changed since", "", otherVersion.substr(0, 5000), "\"0-0\""},
+        {"a part without a record", "", otherVersion.substr(0, 5000), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(target + "v2.bin");
+        if (!c.finalFile.empty()) WriteFile(target + "v2.bin", c.finalFile);
+        if (!c.part.empty()) WriteFile(target + "v2.bin.part", c.part);
+        if (!c.validator.empty()) {
+            ASSERT_TRUE((CPartFileRecord{nginx.Url("/files/v2.bin"), static_cast<int64_t>(bytes.size()), c.validator}
+                             .Save(target + "v2.bin.part")));
+        }
+        const int before = events.Count(DL_EVENT_JOB_COMPLETE);
+        const int job = NewJob();
+        Add(job, nginx.Url("/files/v2.bin"), "v2.bin");
+        ASSERT_EQ(DlStartJob(job, 1), DL_OK);
+        ASSERT_TRUE(events.WaitFor(DL_EVENT_JOB_COMPLETE, before + 1));
+        EXPECT_TRUE(ReadFile(target + "v2.bin") == bytes);
+        EXPECT_FALSE(std::filesystem::exists(target + "v2.bin.part"));
+        EXPECT_TRUE(Notices(job).empty());
+        EXPECT_EQ(DlRemoveJob(job), DL_OK);
+    }
+}
+
+TEST_F(PlainDownload, AFileAnotherRunIsDownloadingIsLeftAlone)
+{
+    Serve("held.bin", 100000);
+    WriteFile(target + "held.bin.part", "theirs");
+    COutputFile other;
+    ASSERT_EQ(other.OpenLocked(target + "held.bin.part"), COutputFile::LockResult::kOpened);
+    const int job = NewJob();
+    Add(job, nginx.Url("/files/held.bin"), "held.bin");
+    ASSERT_EQ(DlStartJob(job, 1), DL_OK);
+    ASSERT_TRUE(events.WaitFor(DL_EVENT_NOTICE));
+    const std::vector<Notice> notices = Notices(job);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].code, DL_NOTICE_DOWNLOAD_FAILED);
+    EXPECT_EQ(notices[0].text, target + "held.bin.part: in use by another download");
+    EXPECT_EQ(ReadFile(target + "held.bin.part"), "theirs");
+    EXPECT_FALSE(std::filesystem::exists(target + "held.bin"));
+    EXPECT_EQ(events.Count(DL_EVENT_JOB_COMPLETE), 0);
+    EXPECT_EQ(DlStopJob(job), DL_OK);
+    EXPECT_EQ(DlRemoveJob(job), DL_OK);
+}
+
+TEST_F(PlainDownload, PermanentAndTemporaryRedirectsAndADeadMirrorAreFollowed)
+{
+    const std::string bytes = Serve("r.bin", 70000);
+    const std::vector<std::string> entries = {
+        nginx.Url("/moved/files/r.bin"), nginx.Url("/temporary/files/r.bin"), nginx.Url("/permanent/files/r.bin"),
+        "http://127.0.0.1:1/files/r.bin|" + nginx.Url("/files/r.bin")};
+    for (const std::string& entry : entries) {
+        SCOPED_TRACE(entry);
+        std::filesystem::remove(target + "r.bin");
+        const int before = events.Count(DL_EVENT_JOB_COMPLETE);
+        const int job = NewJob();
+        Add(job, entry, "r.bin");
+        ASSERT_EQ(DlStartJob(job, 1), DL_OK);
+        ASSERT_TRUE(events.WaitFor(DL_EVENT_JOB_COMPLETE, before + 1));
+        EXPECT_TRUE(ReadFile(target + "r.bin") == bytes);
+        EXPECT_EQ(DlRemoveJob(job), DL_OK);
+    }
 }

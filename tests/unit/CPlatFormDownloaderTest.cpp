@@ -164,15 +164,17 @@ TEST_F(PlatFormDownloader, StoppingAJobEndsItsTransfer)
     CJob* job = NewJob(10);
     ASSERT_EQ(downloader->StartJob(job), DL_OK);
     ASSERT_EQ(ScriptedConnection::Count(), 1u);
-    ScriptedConnection::At(0).Answer(HttpAnswer("200 OK", {"Content-Length: 10"}, "0123"));
+    ScriptedConnection::At(0).Answer(HttpAnswer("200 OK", {"Content-Length: 10", "ETag: \"e1\""}, "0123"));
     EXPECT_EQ(downloader->StopJob(job), DL_OK);
     EXPECT_TRUE(ScriptedConnection::At(0).closed);
     EXPECT_EQ(downloader->HeldCount(), 0u);
     EXPECT_EQ(downloader->StopJob(job), DL_ERR_NOT_HELD);
-    // Started again, it resumes from what is on disk.
+    // Started again, it resumes from what is on disk, if the server's file
+    // is still the one it came from.
     ASSERT_EQ(downloader->StartJob(job), DL_OK);
     ASSERT_EQ(ScriptedConnection::Count(), 2u);
     EXPECT_EQ(ScriptedConnection::At(1).RequestHeader("Range"), "bytes=4-");
+    EXPECT_EQ(ScriptedConnection::At(1).RequestHeader("If-Range"), "\"e1\"");
 }
 
 TEST_F(PlatFormDownloader, AFileThatCannotBeSizedDropsTheJobWithItsEntry)

@@ -2,10 +2,15 @@
 // what it writes where, and when it retries, moves on, or gives up.
 
 #include "ScriptedConnection.h"
+#include "netlib/core/cpCMutex.h"
 #include "netlib/layers/vqIAgentLayer.h"
+#include "netlib/runtime/cpCTimerManager.h"
 #include "platform/CodePage.h"
 #include "service/ActivityLog.h"
+#include "service/CPartFileRecord.h"
 #include "service/CPlatformSession.h"
+#include "platform/FileSystem.h"
+#include "unit/RuntimeTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +102,15 @@ std::unique_ptr<CJobFile> File(const std::string& url, const std::string& folder
     return file;
 }
 
+// A part left by an earlier run, with its record.
+void WritePart(const std::string& path, const std::string& content, const std::string& url, int64_t total,
+               const std::string& validator)
+{
+    WriteFile(path + ".part", content);
+    if (validator.empty()) return;
+    ASSERT_TRUE((CPartFileRecord{url, total, validator}.Save(path + ".part")));
+}
+
 class PlatformSession : public testing::Test {
 protected:
     void SetUp() override
@@ -104,14 +118,40 @@ protected:
         SetSystemCodeSetForTesting("UTF-8");
         ScriptedConnection::Install();
         LogReset();
+        testrt::g_nowMs = testrt::At(1700049600);
+        cpSetClockForTesting(&testrt::TestClock);
+        lock.CreateInstance(CLSID_cpCMutex);
+        ASSERT_EQ(cpCTimerManager::Create(lock.As<cpCMutex>()), VQ_OK_PLATFORM);
         folder = std::string(getenv("HOME")) + "/dl/" + testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+        std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
     }
     void TearDown() override
     {
         session.reset();
+        cpCTimerManager::Destroy();
+        cpSetClockForTesting(nullptr);
         ScriptedConnection::Uninstall();
         SetSystemCodeSetForTesting(nullptr);
+    }
+    // Lets the clock run in timer ticks for ms milliseconds.
+    static void Elapse(uint64_t ms)
+    {
+        for (uint64_t passed = 0; passed < ms; passed += cpCTimerManager::kTickPeriodMs) {
+            testrt::g_nowMs += cpCTimerManager::kTickPeriodMs;
+            cpCTimerManager::Get()->Tick();
+        }
+    }
+    // Lets the clock run until the session makes its next connection (a
+    // retry waits), at most a minute; the milliseconds it waited.
+    static uint64_t AwaitConnection(size_t count)
+    {
+        uint64_t waited = 0;
+        while (ScriptedConnection::Count() < count && waited <= 61000) {
+            Elapse(cpCTimerManager::kTickPeriodMs);
+            waited += cpCTimerManager::kTickPeriodMs;
+        }
+        return waited;
     }
     void Start(std::vector<std::unique_ptr<CJobFile>> list, int mode = 1)
     {
@@ -130,6 +170,7 @@ protected:
     }
     static ScriptedConnection& Last() { return ScriptedConnection::At(ScriptedConnection::Count() - 1); }
 
+    vqSmartPtr lock;
     std::string folder;
     std::vector<std::unique_ptr<CJobFile>> files;
     Listener listener;
@@ -144,10 +185,12 @@ struct Step {
 
 struct AnswerCase {
     const char* name;
-    std::string onDisk; // the file's content before the transfer
+    std::string onDisk;     // the final file's content before the transfer
+    std::string partOnDisk; // a part left by an earlier run
+    std::string validator;  // its record's validator ("" for no record)
     std::vector<Step> steps;
     std::vector<std::string> ranges; // the Range of each request
-    std::string expectedFile;
+    std::string expectedFile;        // under the final name
     std::vector<std::string> expectedEvents;
     long long expectedPresent;
 };
@@ -166,25 +209,31 @@ TEST_F(PlatformSession, AnswersDecideWhatIsWrittenWhereAndWhatFollows)
     const std::string none = HttpAnswer("416 Range Not Satisfiable", {"Content-Range: bytes */10", "Content-Length: 0"});
     const std::string wrongStart = Partial("bytes 0-9/10", kBody);
     const std::string server = HttpAnswer("500 Internal Server Error", {"Content-Length: 0"});
+    const std::string v1 = "\"v1\"";
     const AnswerCase cases[] = {
-        {"a new file", "", {{Ok(kBody)}}, {"bytes=0-"}, kBody, {"done:a.bin", "all"}, 10},
-        {"a partial file resumed", "0123", {{Partial("bytes 4-9/10", "456789")}}, {"bytes=4-"}, kBody,
+        {"a new file", "", "", "", {{Ok(kBody)}}, {"bytes=0-"}, kBody, {"done:a.bin", "all"}, 10},
+        {"a part resumed under its record", "", "0123", v1, {{Partial("bytes 4-9/10", "456789")}}, {"bytes=4-"}, kBody,
          {"done:a.bin", "all"}, 10},
-        {"a server that ignores the range", "XXXX", {{Ok(kBody)}}, {"bytes=4-"}, kBody, {"done:a.bin", "all"}, 10},
-        {"416 on a whole file", kBody, {{none}}, {"bytes=10-"}, kBody, {"done:a.bin", "all"}, 10},
-        {"416 on a longer file", kBody + "AB", {{none}, {Ok(kBody)}}, {"bytes=12-", "bytes=0-"}, kBody,
+        {"a part without a record starts over", "", "XXXX", "", {{Ok(kBody)}}, {"bytes=0-"}, kBody,
          {"done:a.bin", "all"}, 10},
-        {"a drop mid-body then resumption", "", {{Ok(kBody).substr(0, Ok(kBody).size() - 6), true}, {Partial("bytes 4-9/10", "456789")}},
+        {"a final file is replaced, not resumed", "0123", "", "", {{Ok(kBody)}}, {"bytes=0-"}, kBody,
+         {"done:a.bin", "all"}, 10},
+        {"a server that ignores the range", "", "XXXX", v1, {{Ok(kBody)}}, {"bytes=4-"}, kBody, {"done:a.bin", "all"}, 10},
+        {"416 on a whole part", "", kBody, v1, {{none}}, {"bytes=10-"}, kBody, {"done:a.bin", "all"}, 10},
+        {"416 of another total", "", "0123", v1,
+         {{HttpAnswer("416 Range Not Satisfiable", {"Content-Range: bytes */3", "Content-Length: 0"})}, {Ok(kBody)}},
+         {"bytes=4-", "bytes=0-"}, kBody, {"done:a.bin", "all"}, 10},
+        {"a drop mid-body then resumption", "", "", "", {{Ok(kBody).substr(0, Ok(kBody).size() - 6), true}, {Partial("bytes 4-9/10", "456789")}},
          {"bytes=0-", "bytes=4-"}, kBody, {"done:a.bin", "all"}, 10},
-        {"206 from another offset", "0123", {{wrongStart}, {wrongStart}, {wrongStart}}, {"bytes=4-", "bytes=4-", "bytes=4-"},
-         "0123", {failed}, 4},
-        {"404 is not retried", "", {{HttpAnswer("404 Not Found", {"Content-Length: 0"})}}, {"bytes=0-"}, "", {failed}, 0},
-        {"500 is retried", "", {{server}, {server}, {Ok(kBody)}}, {"bytes=0-", "bytes=0-", "bytes=0-"}, kBody,
+        {"206 from another offset", "", "0123", v1, {{wrongStart}, {wrongStart}, {wrongStart}},
+         {"bytes=4-", "bytes=4-", "bytes=4-"}, "", {failed}, 4},
+        {"404 is not retried", "", "", "", {{HttpAnswer("404 Not Found", {"Content-Length: 0"})}}, {"bytes=0-"}, "", {failed}, 0},
+        {"500 is retried", "", "", "", {{server}, {server}, {Ok(kBody)}}, {"bytes=0-", "bytes=0-", "bytes=0-"}, kBody,
          {"done:a.bin", "all"}, 10},
-        {"no Content-Length", "", {{HttpAnswer("200 OK", {}, "01"), true}, {HttpAnswer("200 OK", {}, "01"), true},
+        {"no Content-Length", "", "", "", {{HttpAnswer("200 OK", {}, "01"), true}, {HttpAnswer("200 OK", {}, "01"), true},
          {HttpAnswer("200 OK", {}, "01"), true}}, {"bytes=0-", "bytes=0-", "bytes=0-"}, "", {failed}, 0},
-        {"refused three times", "", {{""}, {""}, {""}}, {"bytes=0-", "bytes=0-", "bytes=0-"}, "", {failed}, 0},
-        {"an idle connection", "", {{Ok(kBody).substr(0, 20)}, {Ok(kBody)}}, {"bytes=0-", "bytes=0-"}, kBody,
+        {"refused three times", "", "", "", {{""}, {""}, {""}}, {"bytes=0-", "bytes=0-", "bytes=0-"}, "", {failed}, 0},
+        {"an idle connection", "", "", "", {{Ok(kBody).substr(0, 20)}, {Ok(kBody)}}, {"bytes=0-", "bytes=0-"}, kBody,
          {"done:a.bin", "all"}, 10},
     };
     for (const AnswerCase& c : cases) {
@@ -193,13 +242,16 @@ TEST_F(PlatformSession, AnswersDecideWhatIsWrittenWhereAndWhatFollows)
         SetUp();
         listener = Listener();
         const std::string path = folder + "a.bin";
-        std::filesystem::remove(path);
         if (!c.onDisk.empty()) WriteFile(path, c.onDisk);
+        if (!c.partOnDisk.empty()) WritePart(path, c.partOnDisk, kUrl, 10, c.validator);
         StartOne();
         for (size_t i = 0; i < c.steps.size(); ++i) {
+            AwaitConnection(i + 1);
             ASSERT_EQ(ScriptedConnection::Count(), i + 1);
             ScriptedConnection& connection = Last();
             EXPECT_EQ(connection.RequestHeader("Range"), c.ranges.at(i));
+            // A part is resumed only on the server's word that it is the same file.
+            EXPECT_EQ(connection.RequestHeader("If-Range"), c.ranges.at(i) != "bytes=0-" && !c.validator.empty() ? v1 : "(none)");
             if (c.steps[i].answer.empty()) {
                 connection.RefuseConnect();
                 continue;
@@ -208,9 +260,14 @@ TEST_F(PlatformSession, AnswersDecideWhatIsWrittenWhereAndWhatFollows)
             if (c.steps[i].closeAfter) connection.PeerClose();
             else if (i + 1 < c.steps.size()) connection.IdleTimeout();
         }
+        AwaitConnection(c.steps.size() + 1);
         EXPECT_EQ(ScriptedConnection::Count(), c.steps.size());
         EXPECT_EQ(listener.events, c.expectedEvents);
-        EXPECT_EQ(ReadFile(path), c.expectedFile);
+        EXPECT_EQ(PathExists(path) ? ReadFile(path) : std::string(), c.expectedFile.empty() ? c.onDisk : c.expectedFile);
+        // Done: no part is left behind.
+        if (c.expectedEvents.back() == "all") {
+            EXPECT_FALSE(PathExists(path + ".part"));
+        }
         EXPECT_EQ(session->GetBytesPresent(), c.expectedPresent);
     }
 }
@@ -239,7 +296,11 @@ TEST_F(PlatformSession, AlternativesAreTriedInOrderThreeTimesEach)
 {
     const std::string entry = std::string(kUrl) + "|http://mirror.test/m/a.bin";
     StartOne(entry);
-    for (int i = 0; i < 3; ++i) Last().RefuseConnect();
+    for (size_t i = 1; i <= 3; ++i) {
+        AwaitConnection(i);
+        Last().RefuseConnect();
+    }
+    // The next alternative is tried at once: its server is not the one refusing.
     ASSERT_EQ(ScriptedConnection::Count(), 4u);
     EXPECT_EQ(Last().host, "mirror.test");
     EXPECT_EQ(Last().Target(), "/m/a.bin");
@@ -253,7 +314,8 @@ TEST_F(PlatformSession, AlternativesAreTriedInOrderThreeTimesEach)
     listener = Listener();
     std::filesystem::remove(folder + "a.bin");
     StartOne(entry);
-    for (int i = 0; i < 6; ++i) {
+    for (size_t i = 1; i <= 6; ++i) {
+        AwaitConnection(i);
         EXPECT_TRUE(listener.events.empty());
         Last().RefuseConnect();
     }
@@ -277,7 +339,10 @@ TEST_F(PlatformSession, RedirectsAreFollowedWithinTheirBound)
     EXPECT_EQ(Last().Target(), "/moved/a%20b.bin");
     // The redirect starts the attempts anew: two refusals are not the end.
     Last().RefuseConnect();
+    AwaitConnection(3);
     Last().RefuseConnect();
+    AwaitConnection(4);
+    ASSERT_EQ(ScriptedConnection::Count(), 4u);
     Last().Answer(HttpAnswer("303 See Other", {"Location: http://mirror.test/final.bin"}));
     EXPECT_EQ(Last().host, "mirror.test");
     Last().Answer(Ok(kBody));
@@ -313,7 +378,8 @@ TEST_F(PlatformSession, NamesThatWouldLeaveTheFolderAreRefused)
         listener = Listener();
         Start(Files(kUrl, name));
         EXPECT_EQ(ScriptedConnection::Count(), 0u);
-        EXPECT_EQ(listener.events, (std::vector<std::string>{std::string("failed:") + kUrl}));
+        // A local failure names the path and the reason, not the server.
+        EXPECT_EQ(listener.events, (std::vector<std::string>{"failed:" + folder + name + ": Invalid argument"}));
         EXPECT_NE(ReadLog().find("[MeshpullLib] CreateFile Failed(22) : " + folder + name + "\r\n"), std::string::npos);
     }
 }
@@ -323,7 +389,7 @@ TEST_F(PlatformSession, AFileThatCannotBeOpenedEndsTheTransfer)
     std::filesystem::create_directories(folder + "a.bin"); // a directory stands where the file goes
     StartOne();
     EXPECT_EQ(ScriptedConnection::Count(), 0u);
-    EXPECT_EQ(listener.events, (std::vector<std::string>{std::string("failed:") + kUrl}));
+    EXPECT_EQ(listener.events, (std::vector<std::string>{"failed:" + folder + "a.bin: Is a directory"}));
     const std::string log = ReadLog();
     EXPECT_NE(log.find("[MeshpullLib] CreateFile Failed(21) : " + folder + "a.bin\r\n"), std::string::npos);
     EXPECT_NE(log.find(std::string("[MeshpullLib] WriteFileOpen Failed : ") + kUrl + "\r\n"), std::string::npos);
@@ -349,15 +415,18 @@ TEST_F(PlatformSession, FilesFollowOneAnotherAndTheTransferredOnesAreListed)
     list.push_back(File("http://files.test/a.bin", folder, "a.bin"));
     list.push_back(File(longUrl, folder + "sub/deeper", "b.bin"));
     list.push_back(File("http://files.test/c.bin", folder, "c.bin"));
-    WriteFile(folder + "c.bin", kBody);
+    // c.bin is whole already in a part its record vouches for.
+    WritePart(folder + "c.bin", kBody, "http://files.test/c.bin", 10, "\"v1\"");
     Start(std::move(list));
     Last().Answer(Ok(kBody));
     ASSERT_EQ(ScriptedConnection::Count(), 2u);
     EXPECT_EQ(session->GetCurrentFile()->name, "b.bin");
     Last().Answer(Ok("xyz"));
     ASSERT_EQ(ScriptedConnection::Count(), 3u);
+    EXPECT_EQ(Last().RequestHeader("If-Range"), "\"v1\"");
     Last().Answer(HttpAnswer("416 Range Not Satisfiable", {"Content-Range: bytes */10"}));
     EXPECT_EQ(listener.events, (std::vector<std::string>{"done:a.bin", "done:b.bin", "done:c.bin", "all"}));
+    EXPECT_EQ(ReadFile(folder + "c.bin"), kBody);
     EXPECT_EQ(session->GetCurrentFile(), nullptr);
     EXPECT_EQ(ReadFile(folder + "sub/deeper/b.bin"), "xyz");
     EXPECT_EQ(session->GetBytesPresent(), 23);
@@ -382,6 +451,7 @@ TEST_F(PlatformSession, ARetriedFileIsCountedOnceInTheBytesPresent)
     Last().Answer(HttpAnswer("200 OK", {"Content-Length: 300"}, body.substr(0, 100)));
     EXPECT_EQ(session->GetBytesPresent(), 100);
     Last().PeerClose();
+    AwaitConnection(2);
     ASSERT_EQ(ScriptedConnection::Count(), 2u);
     EXPECT_EQ(session->GetBytesPresent(), 100);
     EXPECT_EQ(session->GetCurrentFile()->startOffset, 100);
@@ -419,4 +489,180 @@ TEST_F(PlatformSession, TheListenerMayDestroyTheSessionInsideAnyReport)
         ASSERT_EQ(ScriptedConnection::Count(), beforeConnecting ? 0u : 1u);
         EXPECT_TRUE(beforeConnecting || Last().closed);
     }
+}
+
+namespace {
+
+// One step of a hostile or broken server.
+struct FaultStep {
+    std::string answer;     // empty: the connect is refused
+    bool close = false;     // the peer closes after answering
+    uint64_t elapseMs = 0;  // then the clock runs this long
+};
+
+struct FaultCase {
+    const char* name;
+    long long knownSize;     // what the size check found
+    std::string finalOnDisk; // under the final name before the transfer
+    std::string partOnDisk;  // a part of an earlier run, with a record when validator is set
+    int64_t recordTotal;
+    std::string validator;
+    std::vector<FaultStep> steps;
+    bool done;                 // otherwise the transfer fails and no file is under the final name
+    uint64_t minWaitBeforeLast; // the pause before the last connection, at least
+};
+
+} // namespace
+
+// Every fault a server can show the plain path: afterwards the file under its
+// final name is the server's, byte for byte, or there is none.
+TEST_F(PlatformSession, NoFaultOfTheServerLeavesAWrongFileUnderTheFinalName)
+{
+    const std::string v1 = "\"v1\"";
+    const std::string body = kBody;
+    auto ok = [](const std::vector<std::string>& fields, const std::string& b) { return HttpAnswer("200 OK", fields, b); };
+    const std::string fail503 = HttpAnswer("503 Busy", {"Retry-After: 5", "Content-Length: 0"});
+    const FaultCase cases[] = {
+        {"a same-size final file of another version", 10, "ABCDEFGHIJ", "", 0, "", {{Ok(body)}}, true, 0},
+        {"a shorter final file is not spliced", 10, "0123", "", 0, "", {{Ok(body)}}, true, 0},
+        {"a part whose record names another total", 10, "", "0123", 12, v1, {{Ok(body)}}, true, 0},
+        {"a part whose record names another URL", 10, "", "0123", 10, "", {{Ok(body)}}, true, 0},
+        {"the server's file changed (If-Range answered whole)", 10, "", "abcd", 10, v1,
+         {{ok({"Content-Length: 10", "ETag: \"v2\""}, body)}}, true, 0},
+        {"Content-Length 0 for a non-empty file", 10, "", "", 0, "",
+         {{ok({"Content-Length: 0"}, "")}, {ok({"Content-Length: 0"}, "")}, {ok({"Content-Length: 0"}, "")}}, false, 0},
+        {"a non-numeric Content-Length", 10, "", "", 0, "", {{ok({"Content-Length: ten"}, body)}}, false, 0},
+        {"a negative Content-Length", 10, "", "", 0, "", {{ok({"Content-Length: -10"}, body)}}, false, 0},
+        {"two Content-Lengths that disagree", 10, "", "", 0, "",
+         {{ok({"Content-Length: 4", "Content-Length: 10"}, body)}}, false, 0},
+        {"a length hint is no length", 10, "", "", 0, "",
+         {{ok({"Content-Length-Hint: 4"}, "0123"), true}, {ok({"Content-Length-Hint: 4"}, "0123"), true},
+          {ok({"Content-Length-Hint: 4"}, "0123"), true}}, false, 0},
+        {"a 206 that covers part of the range is continued", 10, "", "", 0, "",
+         {{Partial("bytes 0-3/10", "0123")}, {Partial("bytes 4-9/10", "456789")}}, true, 0},
+        {"a 416 whose total is not the part's", 10, "", "0123", 10, v1,
+         {{HttpAnswer("416 Range Not Satisfiable", {"Content-Range: bytes */4"})}, {Ok(body)}}, true, 1000},
+        {"a 206 of another total restarts the file", 10, "", "0123", 10, v1,
+         {{Partial("bytes 4-9/12", "456789")}, {Ok(body)}}, true, 1000},
+        {"a 206 with another validator restarts the file", 10, "", "0123", 10, v1,
+         {{HttpAnswer("206 Partial Content", {"Content-Range: bytes 4-9/10", "Content-Length: 6", "ETag: \"v2\""}, "456789")},
+          {Ok(body)}}, true, 1000},
+        {"more bytes than announced are not written", 10, "", "", 0, "", {{ok({"Content-Length: 10"}, body + "EXTRA")}}, true, 0},
+        {"503 with Retry-After is honoured", 10, "", "", 0, "", {{fail503}, {Ok(body)}}, true, 5000},
+        {"Retry-After is capped at a minute", 10, "", "", 0, "",
+         {{HttpAnswer("503 Busy", {"Retry-After: 86400", "Content-Length: 0"})}, {Ok(body)}}, true, 60000},
+        {"a cut connection waits before its retry", 10, "", "", 0, "",
+         {{Ok(body).substr(0, Ok(body).size() - 3), true}, {Partial("bytes 7-9/10", "789")}}, true, 1000},
+        {"a trickling server is a failed attempt", 10, "", "", 0, "",
+         {{Ok(body).substr(0, Ok(body).size() - 9), false, CPlatformSession::kFloorWindowMs + 1000},
+          {Partial("bytes 1-9/10", body.substr(1))}}, true, 0},
+    };
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        listener = Listener();
+        const std::string path = folder + "a.bin";
+        if (!c.finalOnDisk.empty()) WriteFile(path, c.finalOnDisk);
+        if (!c.partOnDisk.empty()) {
+            WriteFile(path + ".part", c.partOnDisk);
+            const std::string url = std::string(c.name).find("URL") != std::string::npos ? "http://files.test/other" : kUrl;
+            if (c.recordTotal > 0) {
+                ASSERT_TRUE((CPartFileRecord{url, c.recordTotal, c.validator.empty() ? v1 : c.validator}.Save(path + ".part")));
+            }
+        }
+        std::vector<std::unique_ptr<CJobFile>> list;
+        list.push_back(File(kUrl, folder, "a.bin"));
+        list.back()->size = c.knownSize;
+        Start(std::move(list));
+        uint64_t waited = 0;
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            waited = AwaitConnection(i + 1);
+            ASSERT_EQ(ScriptedConnection::Count(), i + 1);
+            if (c.steps[i].answer.empty()) {
+                Last().RefuseConnect();
+                continue;
+            }
+            Last().Answer(c.steps[i].answer);
+            if (c.steps[i].close) Last().PeerClose();
+            Elapse(c.steps[i].elapseMs);
+        }
+        EXPECT_GE(waited, c.minWaitBeforeLast);
+        AwaitConnection(c.steps.size() + 1);
+        EXPECT_EQ(ScriptedConnection::Count(), c.steps.size());
+        if (c.done) {
+            EXPECT_EQ(listener.events, (std::vector<std::string>{"done:a.bin", "all"}));
+            EXPECT_EQ(ReadFile(path), body);
+            EXPECT_FALSE(PathExists(path + ".part"));
+            EXPECT_FALSE(PathExists(path + ".part.state"));
+        } else {
+            EXPECT_EQ(listener.events, (std::vector<std::string>{std::string("failed:") + kUrl}));
+            EXPECT_FALSE(PathExists(path));
+        }
+    }
+}
+
+TEST_F(PlatformSession, AFileAnotherDownloadHoldsIsRefusedAndLeftAlone)
+{
+    const std::string path = folder + "a.bin";
+    WriteFile(path + ".part", "0123");
+    COutputFile other;
+    ASSERT_EQ(other.OpenLocked(path + ".part"), COutputFile::LockResult::kOpened);
+    StartOne();
+    EXPECT_EQ(ScriptedConnection::Count(), 0u);
+    EXPECT_EQ(listener.events, (std::vector<std::string>{"failed:" + path + ".part: in use by another download"}));
+    EXPECT_EQ(ReadFile(path + ".part"), "0123");
+    EXPECT_FALSE(PathExists(path));
+    other.Close();
+
+    // Once the other download let go, the file is ours.
+    ScriptedConnection::Install();
+    listener = Listener();
+    StartOne();
+    ASSERT_EQ(ScriptedConnection::Count(), 1u);
+    EXPECT_EQ(Last().RequestHeader("Range"), "bytes=0-"); // no record: the part starts over
+    Last().Answer(Ok(kBody));
+    EXPECT_EQ(ReadFile(path), kBody);
+}
+
+TEST_F(PlatformSession, ResumedBytesArePresentFromTheStartAndAreNotReceived)
+{
+    const std::string path = folder + "a.bin";
+    WritePart(path, "0123", kUrl, 10, "\"v1\"");
+    StartOne();
+    EXPECT_EQ(session->GetBytesPresent(), 4);
+    EXPECT_EQ(session->GetBytesResumed(), 4);
+    Last().Answer(Partial("bytes 4-9/10", "456789"));
+    EXPECT_EQ(session->GetBytesPresent(), 10);
+    EXPECT_EQ(session->GetBytesResumed(), 4);
+    std::vector<unsigned char> entries;
+    ASSERT_EQ(session->ListTransferredFiles(&entries), 1);
+    int64_t bytes = 0;
+    memcpy(&bytes, entries.data() + 289, 8);
+    EXPECT_EQ(bytes, 6);
+}
+
+TEST_F(PlatformSession, AStoppedTransferLeavesAResumablePartAndNoFinalFile)
+{
+    const std::string path = folder + "a.bin";
+    StartOne();
+    Last().Answer(HttpAnswer("200 OK", {"Content-Length: 10", "ETag: \"v1\""}, "0123"));
+    session.reset();
+    EXPECT_FALSE(PathExists(path));
+    EXPECT_EQ(ReadFile(path + ".part"), "0123");
+    CPartFileRecord record;
+    ASSERT_TRUE(record.Load(path + ".part"));
+    EXPECT_EQ(record.url, kUrl);
+    EXPECT_EQ(record.total, 10);
+    EXPECT_EQ(record.validator, "\"v1\"");
+
+    // Without a validator nothing could be resumed: no part is kept.
+    ScriptedConnection::Install();
+    std::filesystem::remove(path + ".part");
+    CPartFileRecord::Remove(path + ".part");
+    StartOne();
+    Last().Answer(HttpAnswer("200 OK", {"Content-Length: 10"}, "0123"));
+    session.reset();
+    EXPECT_FALSE(PathExists(path));
+    EXPECT_FALSE(PathExists(path + ".part"));
 }

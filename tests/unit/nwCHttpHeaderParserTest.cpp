@@ -47,7 +47,7 @@ TEST(nwCHttpHeaderParser, SplitsTheBlockIntoTheStatusLineAndNamedFields)
                               "\r\n";
     nwCHttpHeaderParser parser = Parsed(block);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"HTTP/1.1", "302 Found"},       {"Server:", "nginx/1.22.1"}, {"Location:", "http://h/a b/c"},
+        {"HTTP/1.1", "302 Found"},       {"Server:", "nginx/1.22.1"}, {"Location:", "http://h/a%20b%2Fc"},
         {"Content-Length:", "10"},       {"X-Spaced:", "two  words"}, {"Empty:", ""},
     };
     EXPECT_EQ(Entries(parser), expected);
@@ -75,9 +75,11 @@ TEST(nwCHttpHeaderParser, ParsingAgainForgetsThePreviousBlock)
     EXPECT_TRUE(parser.GetRawText().IsEmpty());
 }
 
-TEST(nwCHttpHeaderParser, LooksFieldsUpByNamePrefixIgnoringCase)
+TEST(nwCHttpHeaderParser, LooksFieldsUpByTheWholeNameIgnoringCase)
 {
     nwCHttpHeaderParser parser = Parsed("HTTP/1.1 200 OK\r\n"
+                                        "Content-Length-Hint: 100\r\n"
+                                        "Location-Hint: /elsewhere\r\n"
                                         "content-type: text/plain\r\n"
                                         "Content-Length: 5\r\n"
                                         "Location: /first\r\n"
@@ -85,8 +87,8 @@ TEST(nwCHttpHeaderParser, LooksFieldsUpByNamePrefixIgnoringCase)
                                         "\r\n");
     const std::pair<const char*, const char*> cases[] = {
         {"Content-Length", "5"},    {"content-length:", "5"}, {"CONTENT-LENGTH:", "5"},
-        {"Content-Type", "text/plain"}, {"Content", "text/plain"}, // the first name that begins with the key
-        {"Location:", "/first"},    {"Location: ", "(none)"},  {"Missing", "(none)"},
+        {"Content-Type", "text/plain"}, {"Content", "(none)"}, {"Content-Length-Hint", "100"},
+        {"Location:", "/first"},    {"Location: ", "(none)"},  {"Missing", "(none)"}, {":", "(none)"},
         {"HTTP/1.1", "200 OK"},
     };
     for (const auto& [key, expected] : cases) EXPECT_EQ(Value(parser, key), expected) << key;
@@ -125,12 +127,39 @@ TEST(nwCHttpHeaderParser, ContentLengthIsReadOnlyFromAWhollyNumericValue)
         {"Content-Length: abc", 0},
         {"Content-Length: 10abc", 0},
         {"Content-Length: 10, 10", 0},
-        {"Content-Length: 1%30", 10}, // values are decoded before they are read
+        {"Content-Length: 1%30", 0}, // values are not decoded
+        {"Content-Length-Hint: 100", 0},
         {"Content-Length:", 0},
         {"Server: x", 0},
     };
     for (const auto& [line, length] : cases) {
         const std::string block = std::string("HTTP/1.1 200 OK\r\n") + line + "\r\n\r\n";
         EXPECT_EQ(Parsed(block).GetContentLength(), length) << line;
+    }
+}
+
+TEST(nwCHttpHeaderParser, TwoContentLengthsMustAgree)
+{
+    using Field = nwCHttpHeaderParser::LengthField;
+    const struct {
+        const char* fields;
+        Field field;
+        int64_t length;
+    } cases[] = {
+        {"Content-Length: 10\r\nContent-Length: 10\r\n", Field::kValid, 10},
+        {"Content-Length: 10\r\ncontent-length: 20\r\n", Field::kInvalid, 0},
+        {"Content-Length: 10\r\nContent-Length: x\r\n", Field::kInvalid, 0},
+        {"Content-Length: -1\r\n", Field::kInvalid, 0},
+        {"Content-Length-Hint: 100\r\n", Field::kAbsent, 0},
+        {"Content-Length: 0\r\n", Field::kValid, 0},
+    };
+    for (const auto& c : cases) {
+        const nwCHttpHeaderParser parser = Parsed(std::string("HTTP/1.1 200 OK\r\n") + c.fields + "\r\n");
+        int64_t length = -7;
+        EXPECT_EQ(parser.ReadContentLength(&length), c.field) << c.fields;
+        if (c.field == Field::kValid) {
+            EXPECT_EQ(length, c.length) << c.fields;
+        }
+        EXPECT_EQ(parser.GetContentLength(), c.length) << c.fields;
     }
 }

@@ -6,19 +6,30 @@
 // per entry to the output, and answers every report with a reply frame
 // (type 768, subtype 131, one payload byte). Any other or malformed frame
 // closes that connection. Single-threaded: one poll loop for all clients.
+//
+// Bounded against clients that misbehave: at most --max-clients connections
+// (further ones wait in the backlog), a frame of at most kMaxPayload bytes,
+// at most kMaxBuffered bytes held for all clients together, an idle timeout
+// (--idle-timeout seconds without a byte either way), no reading from a
+// client that leaves kMaxPendingReply bytes of replies unread, and a pause
+// before accepting again when accept fails (out of descriptors). Every output
+// line is valid JSON: bytes that are not UTF-8 are escaped.
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -29,8 +40,13 @@ constexpr uint16_t kReportSubtype = 154;
 constexpr uint16_t kReplySubtype = 131;
 constexpr size_t kHeaderSize = 14;
 constexpr size_t kEntrySize = 298;
-// A report names the files of one job; anything near this is not a report.
-constexpr uint32_t kMaxPayload = 16u * 1024 * 1024;
+// A report names the files of one job: a few thousand entries at most.
+constexpr uint32_t kMaxPayload = 1024u * 1024;
+constexpr size_t kMaxBuffered = 32u * 1024 * 1024;
+constexpr size_t kMaxPendingReply = 64u * 1024;
+constexpr int kAcceptPauseMs = 200;
+
+using Clock = std::chrono::steady_clock;
 
 volatile sig_atomic_t g_stop = 0;
 
@@ -39,11 +55,15 @@ struct Options {
     int port = 54547;
     std::string output;
     int reply = 1;
+    int maxClients = 256;
+    int idleSeconds = 60;
 };
 
 struct Client {
     int fd;
     std::vector<unsigned char> input;
+    std::vector<unsigned char> output; // replies not yet taken by the client
+    Clock::time_point lastActivity;
 };
 
 uint32_t ReadU32(const unsigned char* p)
@@ -56,21 +76,57 @@ uint16_t ReadU16(const unsigned char* p)
     return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
 
+// The length of the UTF-8 sequence at p (at most available bytes), 0 when
+// it is not one: overlong forms, surrogates and code points past U+10FFFF
+// included.
+size_t Utf8Sequence(const unsigned char* p, size_t available)
+{
+    const unsigned char lead = p[0];
+    size_t length;
+    uint32_t point;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        point = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        point = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        point = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (available < length) return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        point = point << 6 | (p[i] & 0x3F);
+    }
+    if ((length == 3 && (point < 0x800 || (point >= 0xD800 && point <= 0xDFFF))) ||
+        (length == 4 && (point < 0x10000 || point > 0x10FFFF)))
+        return 0;
+    return length;
+}
+
 std::string JsonString(const char* bytes, size_t capacity)
 {
-    size_t length = strnlen(bytes, capacity);
+    const size_t length = strnlen(bytes, capacity);
+    const auto* text = reinterpret_cast<const unsigned char*>(bytes);
     std::string out = "\"";
     for (size_t i = 0; i < length; ++i) {
-        unsigned char ch = static_cast<unsigned char>(bytes[i]);
+        const unsigned char ch = text[i];
         if (ch == '"' || ch == '\\') {
             out += '\\';
             out += static_cast<char>(ch);
-        } else if (ch < 0x20) {
+        } else if (ch >= 0x20 && ch < 0x7F) {
+            out += static_cast<char>(ch);
+        } else if (size_t sequence = ch >= 0x80 ? Utf8Sequence(text + i, length - i) : 0) {
+            out.append(bytes + i, sequence);
+            i += sequence - 1;
+        } else {
+            // A control byte, or a byte that is no UTF-8: shown as its value.
             char escape[8];
             snprintf(escape, sizeof escape, "\\u%04x", ch);
             out += escape;
-        } else {
-            out += static_cast<char>(ch);
         }
     }
     return out + "\"";
@@ -88,19 +144,17 @@ std::vector<unsigned char> ReplyFrame(int value)
     return frame;
 }
 
-bool SendAll(int fd, const std::vector<unsigned char>& data)
+// Sends what the client has not taken yet, without waiting. False: the
+// connection failed.
+bool SendPending(Client& client)
 {
-    size_t sent = 0;
-    while (sent < data.size()) {
-        ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    while (!client.output.empty()) {
+        const ssize_t n = send(client.fd, client.output.data(), client.output.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{fd, POLLOUT, 0};
-            if (poll(&p, 1, 5000) <= 0) return false;
-            continue;
-        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
         if (n <= 0) return false;
-        sent += static_cast<size_t>(n);
+        client.output.erase(client.output.begin(), client.output.begin() + n);
+        client.lastActivity = Clock::now();
     }
     return true;
 }
@@ -129,10 +183,21 @@ bool HandleFrames(Client& client, FILE* out, int replyValue)
                     JsonString(reinterpret_cast<const char*>(entry + 33), 256).c_str(), static_cast<long long>(bytes));
         }
         fflush(out);
-        if (!SendAll(client.fd, ReplyFrame(replyValue))) return false;
+        const std::vector<unsigned char> reply = ReplyFrame(replyValue);
+        client.output.insert(client.output.end(), reply.begin(), reply.end());
         offset += kHeaderSize + length;
     }
     client.input.erase(client.input.begin(), client.input.begin() + static_cast<long>(offset));
+    return SendPending(client);
+}
+
+bool ParseCount(const char* text, long low, long high, long* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = strtol(text, &end, 10);
+    if (errno || !*text || *end || parsed < low || parsed > high) return false;
+    *value = parsed;
     return true;
 }
 
@@ -165,6 +230,14 @@ bool ParseOptions(int argc, char** argv, Options* options)
             const char* v = value("--output");
             if (!v) return false;
             options->output = v;
+        } else if (arg == "--max-clients" || arg == "--idle-timeout") {
+            const char* v = value(arg.c_str());
+            long number = 0;
+            if (!v || !ParseCount(v, 1, 100000, &number)) {
+                if (v) fprintf(stderr, "zdr-agent-server: bad %s '%s'\n", arg.c_str(), v);
+                return false;
+            }
+            (arg == "--max-clients" ? options->maxClients : options->idleSeconds) = static_cast<int>(number);
         } else if (arg == "--reply") {
             const char* v = value("--reply");
             if (!v) return false;
@@ -172,9 +245,12 @@ bool ParseOptions(int argc, char** argv, Options* options)
         } else {
             fprintf(stderr,
                     "usage: zdr-agent-server [--bind ADDR] [--port N] [--output FILE] [--reply BYTE]\n"
+                    "                        [--max-clients N] [--idle-timeout SECONDS]\n"
                     "  Accepts transfer reports (default 127.0.0.1:54547; --port 0 picks a free port),\n"
                     "  appends one JSON line per report entry to FILE (default: standard output)\n"
                     "  and answers each report with a reply frame holding BYTE (default 1).\n"
+                    "  At most N clients at once (default 256); a client silent for SECONDS\n"
+                    "  (default 60) is closed.\n"
                     "  The first line on standard error names the address it listens on.\n");
             return false;
         }
@@ -227,26 +303,50 @@ int main(int argc, char** argv)
     sigaction(SIGTERM, &action, nullptr);
 
     std::vector<Client> clients;
+    Clock::time_point acceptAgain = Clock::now();
+    const auto idleLimit = std::chrono::seconds(options.idleSeconds);
     while (!g_stop) {
+        const Clock::time_point now = Clock::now();
+        // Full, or just out of descriptors: new connections wait in the
+        // backlog instead of waking this loop over and over.
+        const bool accepting = clients.size() < static_cast<size_t>(options.maxClients) && now >= acceptAgain;
+        size_t buffered = 0;
+        for (const Client& client : clients) buffered += client.input.size();
         std::vector<pollfd> fds;
-        fds.push_back({listener, POLLIN, 0});
-        for (const Client& client : clients) fds.push_back({client.fd, POLLIN, 0});
-        if (poll(fds.data(), fds.size(), 1000) < 0) continue;
+        fds.push_back({accepting ? listener : -1, POLLIN, 0});
+        for (const Client& client : clients) {
+            // A client that does not take its replies is not read from.
+            short events = client.output.size() < kMaxPendingReply ? POLLIN : 0;
+            if (!client.output.empty()) events |= POLLOUT;
+            fds.push_back({client.fd, events, 0});
+        }
+        const int timeout = accepting ? 1000 : kAcceptPauseMs;
+        if (poll(fds.data(), fds.size(), timeout) < 0) continue;
         if (fds[0].revents & POLLIN) {
-            int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) clients.push_back({fd, {}});
+            int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd >= 0) clients.push_back({fd, {}, {}, Clock::now()});
+            else if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED)
+                acceptAgain = Clock::now() + std::chrono::milliseconds(kAcceptPauseMs);
         }
         for (size_t i = 1; i < fds.size(); ++i) {
-            if (!fds[i].revents) continue;
             Client& client = clients[i - 1];
-            unsigned char buffer[65536];
-            ssize_t n = recv(client.fd, buffer, sizeof buffer, 0);
-            bool keep = n > 0;
-            if (keep) {
-                client.input.insert(client.input.end(), buffer, buffer + n);
-                keep = HandleFrames(client, out, options.reply);
+            bool keep = true;
+            if (fds[i].revents & POLLOUT) keep = SendPending(client);
+            if (keep && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+                unsigned char buffer[65536];
+                const ssize_t n = recv(client.fd, buffer, sizeof buffer, 0);
+                keep = n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR));
+                if (n > 0) {
+                    client.lastActivity = Clock::now();
+                    client.input.insert(client.input.end(), buffer, buffer + n);
+                    buffered += static_cast<size_t>(n);
+                    // Whoever pushes the total past the bound is cut off.
+                    keep = buffered <= kMaxBuffered && HandleFrames(client, out, options.reply);
+                }
             }
+            if (keep && Clock::now() - client.lastActivity > idleLimit) keep = false;
             if (!keep) {
+                buffered -= std::min(buffered, client.input.size());
                 close(client.fd);
                 client.fd = -1;
             }
