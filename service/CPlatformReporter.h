@@ -38,8 +38,9 @@ public:
     void Enqueue(int32_t count, const unsigned char* entries);
 
     size_t QueuedCount() const { return m_queue.size(); }
-    // Reports queued or sent and not yet answered.
-    bool Pending() const { return !m_queue.empty() || !m_sent.empty(); }
+    // Reports queued or sent and not yet answered on a connection that is
+    // open or opening: waiting for them can still help.
+    bool Pending() const { return m_connection.Get() && (!m_queue.empty() || !m_sent.empty()); }
     // Starts a connection for queued reports if none is open (the service is
     // about to end and no later report would carry them).
     void Flush();

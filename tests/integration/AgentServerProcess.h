@@ -19,7 +19,7 @@ extern char** environ;
 class AgentServerProcess {
 public:
     // False when the server did not come up.
-    bool Start(const std::string& output)
+    bool Start(const std::string& output, const std::vector<std::string>& extra = {})
     {
         m_output = output;
         int err[2];
@@ -29,6 +29,7 @@ public:
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
         posix_spawn_file_actions_addclose(&actions, err[0]);
         std::vector<std::string> args = {ZDR_AGENT_SERVER_PATH, "--port", "0", "--output", output};
+        args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
         for (auto& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
@@ -57,6 +58,7 @@ public:
     ~AgentServerProcess() { Stop(); }
 
     uint16_t Port() const { return m_port; }
+    pid_t Pid() const { return m_pid; }
     std::string Output() const
     {
         std::ifstream in(m_output);

@@ -10,9 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -153,4 +156,125 @@ TEST_F(AgentServer, MalformedFramesCloseOnlyThatConnection)
     EXPECT_EQ(Receive(fd, 16), kReply);
     close(fd);
     EXPECT_EQ(Output(), "{\"serviceId\":\"ok\",\"url\":\"http://h/ok\",\"bytes\":1}\n");
+}
+
+namespace {
+
+// The server's resident memory in kB, from /proc.
+long ResidentKb(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return atol(line.c_str() + 6);
+    return -1;
+}
+
+// True when the peer has closed (reads end) within ms.
+bool ClosedWithin(int fd, int ms)
+{
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0) return false;
+    char byte;
+    return recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+}
+
+class BoundedAgentServer : public AgentServer {
+protected:
+    void SetUp() override {}
+    void Start(const std::vector<std::string>& extra)
+    {
+        const std::string output = std::string(getenv("HOME")) + "/agent-bounded.jsonl";
+        unlink(output.c_str());
+        ASSERT_TRUE(server.Start(output, extra));
+    }
+};
+
+} // namespace
+
+TEST_F(BoundedAgentServer, AnIdleClientIsClosed)
+{
+    Start({"--idle-timeout", "1"});
+    const int fd = Connect();
+    EXPECT_TRUE(ClosedWithin(fd, 5000));
+    close(fd);
+}
+
+TEST_F(BoundedAgentServer, ClientsBeyondTheCapWaitAndDoNotSpin)
+{
+    Start({"--max-clients", "2"});
+    const int first = Connect();
+    const int second = Connect();
+    const int third = Connect(); // accepted by the kernel, not yet by the server
+    SendBytes(third, Report({{"third", "http://h/3", 3}}));
+    pollfd waiting{third, POLLIN, 0};
+    EXPECT_EQ(poll(&waiting, 1, 1500), 0) << "no reply while two clients are held";
+    close(first);
+    EXPECT_EQ(Receive(third, 16), kReply);
+    close(second);
+    close(third);
+}
+
+TEST_F(BoundedAgentServer, FramesPastTheBoundAndPilesOfPartialFramesAreRefused)
+{
+    Start({});
+    // A header announcing 2 MiB: refused at once, before any of it arrives.
+    int fd = Connect();
+    Bytes header = {0x00, 0x03, 0x9A, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x20, 0x00};
+    SendBytes(fd, header);
+    EXPECT_TRUE(ClosedWithin(fd, 5000));
+    close(fd);
+    // Twenty clients each holding most of a 1 MiB frame do not grow the server
+    // past what the frames hold.
+    const long before = ResidentKb(server.Pid());
+    std::vector<int> clients;
+    Bytes partial = Frame(768, 154, Bytes(1024 * 1024 - 16, 0));
+    partial.resize(partial.size() - 100);
+    for (int i = 0; i < 20; ++i) {
+        clients.push_back(Connect());
+        SendBytes(clients.back(), partial);
+    }
+    usleep(300000);
+    const long after = ResidentKb(server.Pid());
+    EXPECT_LT(after - before, 64 * 1024) << before << " kB, then " << after << " kB";
+    for (int client : clients) close(client);
+}
+
+TEST_F(BoundedAgentServer, AClientThatNeverReadsDoesNotHoldUpTheOthers)
+{
+    Start({});
+    const int greedy = Connect();
+    int small = 4096;
+    setsockopt(greedy, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    const Bytes report = Report({{"g", "http://h/g", 1}});
+    Bytes many;
+    for (int i = 0; i < 20000; ++i) many.insert(many.end(), report.begin(), report.end());
+    // Sent without reading a single reply; the server stops reading from it.
+    std::thread flood([&] {
+        size_t sent = 0;
+        while (sent < many.size()) {
+            const ssize_t n = send(greedy, many.data() + sent, many.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) sent += static_cast<size_t>(n);
+            else if (errno == EAGAIN) break;
+            else break;
+        }
+    });
+    flood.join();
+    const int other = Connect();
+    SendBytes(other, Report({{"other", "http://h/o", 2}}));
+    EXPECT_EQ(Receive(other, 16), kReply);
+    close(other);
+    close(greedy);
+}
+
+TEST_F(BoundedAgentServer, EveryLineIsValidJsonWhateverTheBytes)
+{
+    Start({});
+    const int fd = Connect();
+    SendBytes(fd, Report({{"id", std::string("http://h/\xff\xfe-\xe6\x96\x87-\x1b[31m-\xc0\xaf-\xed\xa0\x80"), 7}}));
+    EXPECT_EQ(Receive(fd, 16), kReply);
+    close(fd);
+    // Valid UTF-8 (文) stays; everything else is an escape.
+    EXPECT_EQ(Output(), "{\"serviceId\":\"id\",\"url\":\"http://h/\\u00ff\\u00fe-\xe6\x96\x87-\\u001b[31m-"
+                        "\\u00c0\\u00af-\\u00ed\\u00a0\\u0080\",\"bytes\":7}\n");
 }

@@ -1,6 +1,8 @@
 // zdrdl as a user runs it: a real process against the demo portal.
 
+#include "AgentServerProcess.h"
 #include "DemoPortal.h"
+#include "ScriptedHttpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -157,4 +159,51 @@ TEST_F(ZdrdlTest, CtrlCStopsAndFinalisesWithinThreeSeconds)
     char path[4096];
     snprintf(path, sizeof path, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
     EXPECT_NE(ReadFile(path).find("[MeshpullLib] Finalize End"), std::string::npos);
+}
+
+TEST_F(ZdrdlTest, EveryRunsReportsReachTheAgentServerThoughItFinalizesAtOnce)
+{
+    // zdrdl finalizes right after the completion event: the reports that
+    // completion queued must still arrive, run after run.
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    AgentServerProcess agent;
+    const std::string output = home + "/zdrdl-agent.jsonl";
+    unlink(output.c_str());
+    ASSERT_TRUE(agent.Start(output));
+    const int runs = 3;
+    for (int i = 0; i < runs; ++i) {
+        Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", home + "/reported-" + std::to_string(i)},
+                          {"ZDR_PORTAL_HOST=" + portal.Host(), "ZDR_AGENT_HOST=127.0.0.1:" + std::to_string(agent.Port())});
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+    }
+    const std::string reports = agent.Output();
+    size_t lines = 0;
+    for (size_t at = reports.find('\n'); at != std::string::npos; at = reports.find('\n', at + 1)) ++lines;
+    EXPECT_EQ(lines, static_cast<size_t>(runs) * 5) << reports;
+}
+
+TEST_F(ZdrdlTest, ListsThatWouldMisleadAreRefusedNamingTheirLine)
+{
+    struct Case {
+        const char* name;
+        std::string list;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"a NUL byte", std::string("http://127.0.0.1:1/a.bin\nhttp://127.0.0.1:1/b") + std::string(1, '\0') + ".exe\n", "line 2 of the file list holds a NUL byte"},
+        {"one name twice", "http://127.0.0.1:1/x/a.bin\nhttp://127.0.0.1:1/y/a.bin|\n",
+         "entries 1 and 2 of the file list both name a.bin"},
+        {"control bytes in a name", "http://127.0.0.1:1/\x1b[2Ja.bin\nhttp://127.0.0.1:1/z/\x1b[2Ja.bin\n",
+         "both name \\x1B[2Ja.bin"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedHttpServer server({{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(c.list.size()) + "\r\n\r\n" + c.list}});
+        Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", home + "/misled", server.Url("/list.txt")}, {});
+        EXPECT_EQ(run.status, 3) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        // Nothing the server sent reaches the terminal as a control byte.
+        EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
+    }
 }
