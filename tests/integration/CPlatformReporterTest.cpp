@@ -7,6 +7,7 @@
 #include "netlib/runtime/CVyx.h"
 #include "netlib/runtime/cpResolver.h"
 #include "platform/MessageLoop.h"
+#include "service/ActivityLog.h"
 #include "service/CPlatformReporter.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -121,4 +124,23 @@ TEST_F(ReporterTest, RefusedConnectionKeepsTheReportForTheNextOne)
     reporter->Enqueue(1, entry.data());
     ASSERT_TRUE(PumpUntil([&] { return !reporter->Connected(); }));
     EXPECT_EQ(reporter->QueuedCount(), 1u); // waits for the next connection
+}
+
+TEST_F(ReporterTest, AReportThatCouldNotGoIsWrittenToTheLog)
+{
+    LogReset();
+    cpSetResolverForTesting(&NoHost);
+    setenv("ZDR_AGENT_HOST", "agent.invalid", 1);
+    reporter = std::make_unique<CPlatformReporter>();
+    auto entry = Entries({{"http://h/lost.bin", 12345}});
+    reporter->Enqueue(1, entry.data());
+    EXPECT_FALSE(reporter->Pending()); // nothing to wait for: no connection can carry it
+    reporter.reset();
+    char path[4096];
+    LogPath(path, sizeof path);
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream log;
+    log << in.rdbuf();
+    EXPECT_NE(log.str().find("[MeshpullLib] Report Lost : "), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("http://h/lost.bin 12345\r\n"), std::string::npos) << log.str();
 }

@@ -57,6 +57,12 @@ TEST_F(CJobTest, AddFileNormalisesFolderAndName)
     EXPECT_EQ(files[1]->flagB, 2);
     EXPECT_EQ(files[2]->folder, "/win/style/");
     EXPECT_EQ(files[2]->name, "");
+
+    // An empty alternative is no part of the entry, nor of the name.
+    ASSERT_EQ(job.AddFile("http://h/c.bin| ", "/x/", nullptr, -1, 1, 0), 512);
+    EXPECT_EQ(files[3]->url, "http://h/c.bin");
+    EXPECT_EQ(files[3]->name, "c.bin");
+    EXPECT_EQ(job.AddFile(" | ", "/x/", nullptr, -1, 1, 0), DL_ERR_URL);
 }
 
 TEST_F(CJobTest, DuplicateLocalPathInAnyCaseOrSeparatorIsRefused)

@@ -666,3 +666,19 @@ TEST_F(PlatformSession, AStoppedTransferLeavesAResumablePartAndNoFinalFile)
     EXPECT_FALSE(PathExists(path));
     EXPECT_FALSE(PathExists(path + ".part"));
 }
+
+TEST_F(PlatformSession, PathsAndRedirectTargetsAreSentAsGiven)
+{
+    StartOne("http://files.test//dir//a%2Fb.bin");
+    ASSERT_EQ(ScriptedConnection::Count(), 1u);
+    EXPECT_EQ(Last().Target(), "//dir//a%2Fb.bin");
+    // An escaped '/' in a redirect stays one: it is part of a name, no separator.
+    Last().Answer(HttpAnswer("301 Moved Permanently", {"Location: /x%2Fy/a%20b.bin", "Content-Length: 0"}));
+    ASSERT_EQ(ScriptedConnection::Count(), 2u);
+    EXPECT_EQ(Last().Target(), "/x%2Fy/a%20b.bin");
+    Last().Answer(HttpAnswer("308 Permanent Redirect", {"Location: http://mirror.test/m/a.bin"}));
+    ASSERT_EQ(ScriptedConnection::Count(), 3u);
+    EXPECT_EQ(Last().host, "mirror.test");
+    Last().Answer(Ok(kBody));
+    EXPECT_EQ(listener.events, (std::vector<std::string>{"done:a.bin", "all"}));
+}

@@ -1,5 +1,6 @@
 #include "cli/CliOptions.h"
 #include "cli/ProgressLine.h"
+#include "cli/TerminalText.h"
 
 #include <gtest/gtest.h>
 
@@ -64,4 +65,20 @@ TEST(ProgressLine, WithAndWithoutBar)
     const std::string line = FormatProgressLine(p, true);
     EXPECT_EQ(line.substr(0, 32), "[########################] 100% ");
     EXPECT_EQ(line.substr(line.size() - 66), std::string(66, 'x'));
+}
+
+TEST(TerminalText, ControlBytesAndEscapesAreShownNotObeyed)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"a.bin", "a.bin"},
+        {"\x1b[2J\x1b]0;title\x07x.bin", "\\x1B[2J\\x1B]0;title\\x07x.bin"},
+        {"tab\there\r\n", "tab\\x09here\\x0D\\x0A"},
+        {"back\\slash", "back\\\\slash"},
+        {"\x7f", "\\x7F"},
+        {"\xe4\xb8\x8b.zip", "\xe4\xb8\x8b.zip"}, // UTF-8 stays readable
+    };
+    for (const auto& [raw, shown] : cases) EXPECT_EQ(TerminalSafe(raw), shown) << shown;
+    DlProgress p{};
+    snprintf(p.fileName, sizeof p.fileName, "%s", "\x1b[31mred.bin");
+    EXPECT_NE(FormatProgressLine(p, false).find("\\x1B[31mred.bin"), std::string::npos);
 }

@@ -36,6 +36,11 @@ TEST(PortalFileList, Table)
         {"empty body", "", PortalListResult::Empty, {}},
         {"only breaks", "\r\n\n\r\n", PortalListResult::Empty, {}},
         {"short tail only", "ab", PortalListResult::Empty, {}},
+        {"empty alternatives dropped", "http://h/a.bin|\n | http://h/b.bin ||http://m/b.bin\n", PortalListResult::Ok,
+         {"http://h/a.bin", "http://h/b.bin|http://m/b.bin"}},
+        {"paths kept as given", "http://h//a%2Fb/../c.bin\n", PortalListResult::Ok, {"http://h//a%2Fb/../c.bin"}},
+        {"a NUL stops the list", "http://h/a\n" + std::string("http://h/b\0.exe\n", 17) + "c\n", PortalListResult::NulByte,
+         {"http://h/a"}},
         {"utf-8 bytes kept", "http://h/\xE4\xB8\x8B\xE8\xBC\x89.zip\n", PortalListResult::Ok, {"http://h/\xE4\xB8\x8B\xE8\xBC\x89.zip"}},
     };
     for (const auto& c : cases) {
@@ -58,4 +63,20 @@ TEST(PortalFileList, ErrorTexts)
 {
     EXPECT_STREQ(PortalListErrorText(PortalListResult::LineTooLong), "輸入了錯誤的URL");
     EXPECT_STREQ(PortalListErrorText(PortalListResult::Empty), "下載檔案目錄失敗");
+}
+
+TEST(PortalFileList, AFaultNamesItsLine)
+{
+    const std::pair<std::string, long long> cases[] = {
+        {std::string("a\r\n\r\nb\0c\nd\n", 10), 3},
+        {"ok\n" + std::string(1024, 'u') + "\n", 2},
+        {std::string("ok\nlast\0", 8), 2},
+    };
+    for (const auto& [body, line] : cases) {
+        std::vector<std::string> entries;
+        long long fault = 0;
+        EXPECT_NE(ParsePortalFileList(body.data(), static_cast<long long>(body.size()), &entries, &fault),
+                  PortalListResult::Ok);
+        EXPECT_EQ(fault, line);
+    }
 }
