@@ -630,17 +630,23 @@ void CPlatformSession::OnClosed(int32_t)
     vqSmartPtr connection = m_connection;
     m_connection.Assign(nullptr);
     vqCGarbageCollector::Instance()->Add(connection);
-    if (m_state == State::kReadHeader || m_state == State::kReadBody) Resume(Fail(Failure::kRetry));
+    if (Waiting()) Resume(Fail(Failure::kRetry));
 }
 
 void CPlatformSession::OnConnectTimeout(int32_t)
 {
-    if (m_state == State::kReadHeader || m_state == State::kReadBody) Resume(Fail(Failure::kRetry));
+    if (Waiting()) Resume(Fail(Failure::kRetry));
 }
 
 void CPlatformSession::OnRecvTimeout(int32_t)
 {
-    if (m_state == State::kReadHeader || m_state == State::kReadBody) Resume(Fail(Failure::kRetry));
+    if (Waiting()) Resume(Fail(Failure::kRetry));
+}
+
+bool CPlatformSession::Waiting() const
+{
+    // kConnect: the connection failed while its request was being made.
+    return m_state == State::kReadHeader || m_state == State::kReadBody || m_state == State::kConnect;
 }
 
 void CPlatformSession::OnHostUnreach(int32_t) {}

@@ -175,6 +175,9 @@ private:
     void StartTimer(uint32_t periodMs);
     void StopTimer();
     static void OnTimer(void* self);
+    // Whether a request is under way, so that a failed connection is a
+    // failed attempt (and not a late event of one already judged).
+    bool Waiting() const;
     void OnTick();
 
     State m_next = State::kNone;
