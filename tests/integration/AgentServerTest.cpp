@@ -1,6 +1,7 @@
 // The agent server as a real process on 127.0.0.1, driven over real sockets.
 
 #include <arpa/inet.h>
+#include <sys/resource.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -14,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -277,4 +280,44 @@ TEST_F(BoundedAgentServer, EveryLineIsValidJsonWhateverTheBytes)
     // Valid UTF-8 (文) stays; everything else is an escape.
     EXPECT_EQ(Output(), "{\"serviceId\":\"id\",\"url\":\"http://h/\\u00ff\\u00fe-\xe6\x96\x87-\\u001b[31m-"
                         "\\u00c0\\u00af-\\u00ed\\u00a0\\u0080\",\"bytes\":7}\n");
+}
+
+namespace {
+
+// CPU time the process has used, in clock ticks.
+long CpuTicks(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long utime = 0;
+    long stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = atol(field.c_str());
+        if (i == 15) stime = atol(field.c_str());
+    }
+    return utime + stime;
+}
+
+} // namespace
+
+TEST_F(BoundedAgentServer, OutOfDescriptorsItPausesInsteadOfSpinning)
+{
+    Start({});
+    // Leave the server a handful of descriptors: accepting soon fails.
+    const rlimit few{12, 12};
+    ASSERT_EQ(prlimit(server.Pid(), RLIMIT_NOFILE, &few, nullptr), 0);
+    std::vector<int> clients;
+    for (int i = 0; i < 30; ++i) clients.push_back(Connect());
+    const long before = CpuTicks(server.Pid());
+    sleep(2);
+    const long used = CpuTicks(server.Pid()) - before;
+    // Spinning on accept would take about two seconds of CPU here.
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 2) << used << " ticks";
+    for (int client : clients) close(client);
+    const int fd = Connect();
+    SendBytes(fd, Report({{"after", "http://h/after", 1}}));
+    EXPECT_EQ(Receive(fd, 16), kReply);
+    close(fd);
 }
