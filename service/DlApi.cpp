@@ -3,8 +3,9 @@
 // Locking rule: every call that reads or changes the job manager's state
 // holds the network lock for its whole work (WithManager, WithJob), so it
 // never interleaves with the service thread's processing. The size-check
-// calls are the one exception: the checker takes the lock itself around
-// everything it does, so they reach it without the lock.
+// calls too: the checker also locks by itself, but its total and its
+// creation would otherwise race with the service thread (the lock is
+// recursive, so nothing changes for the checker).
 
 #include "service/DlApi.h"
 
@@ -53,6 +54,19 @@ int WithJob(int handle, Work work)
         CJob* job = manager.FindJob(handle);
         return job ? work(manager, *job) : DL_ERR_GENERAL;
     });
+}
+
+// The running service's job manager, or null after writing the trace line
+// that says what is missing.
+CJobManager* TracedManager(const char* noService, const char* noManager)
+{
+    if (!g_service) {
+        DebugTrace(noService);
+        return nullptr;
+    }
+    CJobManager* manager = Manager();
+    if (!manager) DebugTrace(noManager);
+    return manager;
 }
 
 long long CombineSize(unsigned int sizeLow, int sizeHigh)
@@ -124,14 +138,7 @@ const void* DlGetUserData()
 
 int DlFetchData(const char* url)
 {
-    if (!g_service) {
-        DebugTrace("[MeshpullLib_D] 0x00A0");
-        return DL_ERR_GENERAL;
-    }
-    if (!Manager()) {
-        DebugTrace("[MeshpullLib_D] 0x00A1");
-        return DL_ERR_GENERAL;
-    }
+    if (!TracedManager("[MeshpullLib_D] 0x00A0", "[MeshpullLib_D] 0x00A1")) return DL_ERR_GENERAL;
     return WithManager([&](CJobManager& manager) {
         manager.FetchSession()->Fetch(url);
         return DL_OK;
@@ -156,45 +163,32 @@ int DlGetFetchedData(DlDataBuffer* buffer)
 
 int DlAddSizeCheckUrl(const char* url)
 {
-    if (!g_service) {
-        DebugTrace("[MeshpullLib_D] 0x00B1");
-        return DL_ERR_GENERAL;
-    }
-    CJobManager* manager = Manager();
-    if (!manager) {
-        DebugTrace("[MeshpullLib_D] 0x00B2");
-        return DL_ERR_GENERAL;
-    }
-    return manager->SizeChecker()->AddUrl(url);
+    if (!TracedManager("[MeshpullLib_D] 0x00B1", "[MeshpullLib_D] 0x00B2")) return DL_ERR_GENERAL;
+    return WithManager([&](CJobManager& manager) { return manager.SizeChecker()->AddUrl(url); });
 }
 
 int DlStartSizeCheck()
 {
-    if (!g_service) {
-        DebugTrace("[MeshpullLib_D] 0x0008");
-        return DL_ERR_GENERAL;
-    }
-    CJobManager* manager = Manager();
-    if (!manager) {
-        DebugTrace("[MeshpullLib_D] 0x0007");
-        return DL_ERR_GENERAL;
-    }
-    CContentLengthChecker* checker = manager->ExistingSizeChecker();
-    if (!checker) {
-        DebugTrace("[MeshpullLib_D] 0x0003");
-        return DL_ERR_GENERAL;
-    }
-    checker->Start();
-    return DL_OK;
+    if (!TracedManager("[MeshpullLib_D] 0x0008", "[MeshpullLib_D] 0x0007")) return DL_ERR_GENERAL;
+    return WithManager([](CJobManager& manager) {
+        CContentLengthChecker* checker = manager.ExistingSizeChecker();
+        if (!checker) {
+            DebugTrace("[MeshpullLib_D] 0x0003");
+            return DL_ERR_GENERAL;
+        }
+        checker->Start();
+        return DL_OK;
+    });
 }
 
 int DlGetSizeCheckTotal(long long* total)
 {
-    CJobManager* manager = Manager();
-    CContentLengthChecker* checker = manager ? manager->ExistingSizeChecker() : nullptr;
-    if (!checker) return DL_ERR_GENERAL;
-    if (total) *total = checker->GetTotal();
-    return DL_OK;
+    return WithManager([&](CJobManager& manager) {
+        const CContentLengthChecker* checker = manager.ExistingSizeChecker();
+        if (!checker) return DL_ERR_GENERAL;
+        if (total) *total = checker->GetTotal();
+        return DL_OK;
+    });
 }
 
 int DlSetServiceId(const char* id)

@@ -110,8 +110,8 @@ int DlGetFetchedSize(long long* size);
 // DlGetFetchedSize answers and data is not null; otherwise DL_ERR_GENERAL and
 // nothing is written.
 int DlGetFetchedData(DlDataBuffer* buffer);
-// Adds a URL to the service's size check (made on first use). Not locked
-// here: the checker locks itself.
+// Adds a URL to the service's size check (made on first use). The checker
+// reports to the job manager, which raises the size-check events.
 int DlAddSizeCheckUrl(const char* url);
 // Starts the size check: DL_EVENT_SIZE_CHECK_DONE or _FAILED follows.
 // DL_ERR_GENERAL when no URL was ever added.
