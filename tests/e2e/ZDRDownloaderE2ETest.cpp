@@ -136,8 +136,9 @@ bool ServiceRunsJobs(const std::string& fileUrl, const fs::path& folder)
 
 TEST_F(ZDRDownloaderE2ETest, DownloadsTheClientAndRunsItsInstaller)
 {
-    // Slow enough to see the download in progress (about 15 MiB at 2 MiB/s).
-    StartPortal("2m");
+    // Slow enough to see the download in progress and to close the window
+    // during it on a busy machine (about 15 MiB at 1 MiB/s).
+    StartPortal("1m");
     const std::string client = "/download/vx2/zdrdownload/client/";
     ASSERT_TRUE(ServiceRunsJobs(m_portal.Url(client + "data1.bin"), m_work / "probe"))
         << "the service does not run download jobs";
