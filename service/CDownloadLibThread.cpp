@@ -54,21 +54,20 @@ void CDownloadLibThread::Run()
     if (runtimeUp) m_jobManager.store(manager);
     if (m_startupEvent) m_startupEvent->Set();
     networkLock->Unlock();
-    if (!runtimeUp) {
+    if (runtimeUp) {
+        MSG msg;
+        while (GetMessage(&msg) > 0) {
+            if (!m_running.load()) break;
+            TranslateMessage(&msg);
+            DispatchMessage(&msg);
+        }
+        LogWrite("[MeshpullLib] Exit GetMessage Loop");
+        manager->ShutdownRuntime();
+    } else {
         // DlInitialize answers a failure; a service without sockets and
         // timers would accept jobs it can never run.
         delete manager;
-        return;
     }
-
-    MSG msg;
-    while (GetMessage(&msg) > 0) {
-        if (!m_running.load()) break;
-        TranslateMessage(&msg);
-        DispatchMessage(&msg);
-    }
-    LogWrite("[MeshpullLib] Exit GetMessage Loop");
-    manager->ShutdownRuntime();
 
     {
         std::lock_guard<std::mutex> guard(g_abandonedMutex);

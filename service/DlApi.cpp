@@ -117,13 +117,12 @@ int DlFinalize()
 {
     LogWrite("[MeshpullLib] Finalize Begin");
     if (g_service) {
-        if (!g_service->Stop(kThreadWaitMs)) {
-            // No forced termination here: the thread and everything it may
-            // still touch are left alive instead of freed under it.
-            LogWrite("[MeshpullLib] Force TerminateThread");
-        }
+        const bool ended = g_service->Stop(kThreadWaitMs);
+        // No forced termination here: a thread that does not end is left
+        // alive with everything it may still touch, instead of freed under it.
+        if (!ended) LogWrite("[MeshpullLib] Force TerminateThread");
         LogWrite("[MeshpullLib] Destroy JobManager");
-        if (!g_service->Abandon()) delete g_service;
+        if (ended || !g_service->Abandon()) delete g_service;
     }
     g_service = nullptr;
     g_userData = nullptr;

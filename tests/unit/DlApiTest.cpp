@@ -1,6 +1,9 @@
 #include "FakeJobDownloader.h"
 #include "netlib/core/cpCAutoLock.h"
 #include "netlib/core/cpCMutex.h"
+#include "netlib/core/vqClassIds.h"
+#include "netlib/core/vqSmartPtr.h"
+#include "netlib/runtime/CVyx.h"
 #include "platform/MessageLoop.h"
 #include "service/ActivityLog.h"
 #include "service/DlApi.h"
@@ -347,4 +350,25 @@ TEST(DlApiStuckThread, FinalizeDoesNotHangOnAServiceThreadThatWillNotEnd)
     int job = 0;
     EXPECT_EQ(DlCreateJob(&job, nullptr, nullptr), DL_OK);
     EXPECT_EQ(DlFinalize(), DL_OK);
+}
+
+TEST(DlApiRuntimeTaken, AServiceWhoseRuntimeCannotStartAnswers517AndTheNextOneWorks)
+{
+    vqSmartPtr lock;
+    ASSERT_TRUE(lock.CreateInstance(CLSID_cpCMutex));
+    {
+        // Another runtime holds the process's socket and timer managers.
+        CVyx other(lock.As<cpCMutex>());
+        EXPECT_EQ(DlInitialize(nullptr, nullptr, nullptr), DL_ERR_GENERAL);
+        int job = 0;
+        EXPECT_EQ(DlCreateJob(&job, nullptr, nullptr), DL_ERR_GENERAL);
+        EXPECT_EQ(DlFinalize(), DL_OK);
+        other.Shutdown();
+    }
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(DlInitialize(nullptr, nullptr, nullptr), DL_OK) << round;
+        int job = 0;
+        EXPECT_EQ(DlCreateJob(&job, nullptr, nullptr), DL_OK);
+        EXPECT_EQ(DlFinalize(), DL_OK);
+    }
 }
