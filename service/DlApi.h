@@ -9,13 +9,13 @@
 //   running, and for a job handle it does not know (handles are never 0).
 // - Events reach the application twice: as WM_DL_EVENT posted to the window
 //   given to DlInitialize (wParam: event code, lParam: the job handle or 0),
-//   and as a call of the callback on the service thread, inside the service's
-//   own processing, with the network lock held. The callback must return
-//   quickly; it may call the query functions (the lock is recursive) but
-//   must not call DlInitialize, DlFinalize, DlStartJob, DlStopJob or
-//   DlRemoveJob (a downloader may be on the stack). An event carries no
-//   payload: the application fetches it with the query function of the
-//   event, into memory it owns, and gets the state at fetch time.
+//   and as a call of the callback with the network lock held: on the service
+//   thread, or on the caller's thread for a failure found inside a call
+//   (DlAddJobFile's DL_EVENT_DOWNLOAD_PATH_FAILED). It must return quickly;
+//   it may call the query functions (the lock is recursive) but not
+//   DlInitialize, DlFinalize, DlStartJob, DlStopJob or DlRemoveJob (a
+//   downloader may be on the stack). An event carries no payload: the
+//   application fetches it with the query function, as it is at that time.
 // - The service never allocates for the caller: every buffer is the
 //   caller's, sized with the matching size query, and is never written past
 //   the size that query answered.
