@@ -1,5 +1,7 @@
 #include "app/CFolderChooserDlg.h"
 
+#include "app/DialogLabels.h"
+
 #include <wx/button.h>
 #include <wx/sizer.h>
 
@@ -16,7 +18,11 @@ CFolderChooserDlg::CFolderChooserDlg(wxWindow* parent, const wxString& caption, 
     m_pTree = new wxGenericDirCtrl(this, IDC_TREE, wxDirDialogDefaultFolderStr, wxDefaultPosition, wxSize(360, 320),
                                    wxDIRCTRL_DIR_ONLY | wxDIRCTRL_3D_INTERNAL);
     column->Add(m_pTree, 1, wxLEFT | wxRIGHT | wxEXPAND, 8);
-    column->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0, wxALL | wxEXPAND, 8);
+    auto* buttons = new wxStdDialogButtonSizer();
+    buttons->AddButton(new wxButton(this, wxID_OK, DialogLabels::Label(DialogLabels::kOk)));
+    buttons->AddButton(new wxButton(this, wxID_CANCEL, DialogLabels::Label(DialogLabels::kCancel)));
+    buttons->Realize();
+    column->Add(buttons, 0, wxALL | wxEXPAND, 8);
     SetSizerAndFit(column);
     Bind(wxEVT_DIRCTRL_SELECTIONCHANGED, &CFolderChooserDlg::OnSelectionChanged, this);
     SetPath(initial);

@@ -3,6 +3,7 @@
 #include "app/CDesktopShell.h"
 #include "app/CDlService.h"
 #include "app/CZDRDownloaderDlg.h"
+#include "app/DialogLabels.h"
 #include "platform/CSingleInstance.h"
 #include "platform/UserFolders.h"
 #include "service/DlDefaults.h"
@@ -41,8 +42,9 @@ int CZDRDownloaderApp::OnRun()
     // download at a time, whichever list it follows.
     const CSingleInstance::Result lock = instance->Acquire(InstanceName(kDlProductName, DefaultFileListUrl()));
     if (lock == CSingleInstance::AlreadyRunning) {
-        wxMessageDialog(nullptr, wxString::FromUTF8(kAlreadyRunning), wxString::FromUTF8(caption.c_str()), wxOK)
-            .ShowModal();
+        wxMessageDialog box(nullptr, wxString::FromUTF8(kAlreadyRunning), wxString::FromUTF8(caption.c_str()), wxOK);
+        DialogLabels::Apply(box);
+        box.ShowModal();
         instance->ActivateOwner();
         return 0;
     }

@@ -3,6 +3,7 @@
 #include "app/CButtonST.h"
 #include "app/CExplorer1.h"
 #include "app/CFolderChooserDlg.h"
+#include "app/DialogLabels.h"
 #include "app/CGraphCtrl.h"
 #include "app/COXToolTipCtrl.h"
 #include "app/CProgressST.h"
@@ -289,12 +290,14 @@ void CZDRDownloaderDlg::CentreOnScreen()
 void CZDRDownloaderDlg::ShowMessage(const std::string& text, const std::string& caption)
 {
     wxMessageDialog box(this, Wide(text), Wide(caption), wxOK | wxCENTRE);
+    DialogLabels::Apply(box);
     box.ShowModal();
 }
 
 bool CZDRDownloaderDlg::AskYesNo(const std::string& text, const std::string& caption)
 {
     wxMessageDialog box(this, Wide(text), Wide(caption), wxYES_NO | wxICON_INFORMATION | wxCENTRE);
+    DialogLabels::Apply(box);
     return box.ShowModal() == wxID_YES;
 }
 

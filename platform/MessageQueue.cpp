@@ -97,6 +97,8 @@ bool CMessageQueue::PollOnce(int timeoutMs)
 {
     epoll_event events[32];
     int count = epoll_wait(m_epoll, events, 32, timeoutMs);
+    m_takenSincePoll = 0;
+    m_lastPoll = std::chrono::steady_clock::now();
     if (count < 0) return errno == EINTR;
     for (int i = 0; i < count; ++i) {
         int fd = events[i].data.fd;
@@ -115,12 +117,23 @@ bool CMessageQueue::PollOnce(int timeoutMs)
     return true;
 }
 
+void CMessageQueue::PollIfDue()
+{
+    if (m_takenSincePoll >= kPollEveryMessages ||
+        std::chrono::steady_clock::now() - m_lastPoll >= std::chrono::milliseconds(kPollEveryMs))
+        PollOnce(0);
+}
+
 bool CMessageQueue::Take(MSG* msg, DWORD timeoutMs)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    PollIfDue();
     for (;;) {
-        if (PopLocked(msg, true)) return true;
+        if (PopLocked(msg, true)) {
+            ++m_takenSincePoll;
+            return true;
+        }
         int wait = -1;
         if (timeoutMs != INFINITE_WAIT) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -133,7 +146,11 @@ bool CMessageQueue::Take(MSG* msg, DWORD timeoutMs)
 
 bool CMessageQueue::TryTake(MSG* msg, bool remove)
 {
-    if (PopLocked(msg, remove)) return true;
+    PollIfDue();
+    if (PopLocked(msg, remove)) {
+        if (remove) ++m_takenSincePoll;
+        return true;
+    }
     PollOnce(0);
     return PopLocked(msg, remove);
 }

@@ -6,10 +6,14 @@
 // retrieves. Retrieval blocks in one epoll wait that holds an eventfd (woken
 // by posts) and every poll source of the thread (thread timer, sockets), so a
 // thread that waits for messages waits for all of its events in one place.
+// Posted messages do not starve the poll sources: while messages keep
+// waiting, the sources are still looked at after every kPollEveryMessages
+// messages taken, or once kPollEveryMs has passed since the last look.
 
 #include "platform/IPollSource.h"
 #include "platform/WinTypes.h"
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -18,6 +22,9 @@
 
 class CMessageQueue {
 public:
+    static constexpr int kPollEveryMessages = 32;
+    static constexpr int kPollEveryMs = 5;
+
     CMessageQueue();
     ~CMessageQueue();
     CMessageQueue(const CMessageQueue&) = delete;
@@ -48,6 +55,9 @@ private:
     bool PopLocked(MSG* msg, bool remove);
     // Waits at most timeoutMs (-1 forever) and runs the ready poll sources.
     bool PollOnce(int timeoutMs);
+    // Owning thread: a look at the sources before the next message, when the
+    // messages taken since the last look have reached either bound.
+    void PollIfDue();
 
     std::mutex m_mutex;
     std::deque<MSG> m_messages;
@@ -58,6 +68,9 @@ private:
     int m_epoll = -1;
     int m_wake = -1;
     DWORD m_threadId = 0;
+    // Owning thread only.
+    int m_takenSincePoll = 0;
+    std::chrono::steady_clock::time_point m_lastPoll = std::chrono::steady_clock::now();
 };
 
 // The calling thread's queue, made on first use.

@@ -8,15 +8,20 @@
 #include "service/ActivityLog.h"
 #include "service/CJobManager.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
 namespace {
 
-std::atomic<bool> g_running{false};
-
-// Abandoned service objects stay reachable here: their threads may still run.
+// Protects every service object's abandoned and loop-ended marks, the count
+// and the list below.
 std::mutex g_abandonedMutex;
+std::condition_variable g_abandonedEnded;
+int g_abandonedRunning = 0;
+// Abandoned service objects stay reachable here for good: their threads may
+// still touch them.
 std::vector<CDownloadLibThread*>& Abandoned()
 {
     static auto* abandoned = new std::vector<CDownloadLibThread*>();
@@ -24,11 +29,6 @@ std::vector<CDownloadLibThread*>& Abandoned()
 }
 
 } // namespace
-
-void CDownloadLibThread::SetRunning(bool running)
-{
-    g_running.store(running);
-}
 
 CDownloadLibThread::~CDownloadLibThread()
 {
@@ -38,6 +38,7 @@ CDownloadLibThread::~CDownloadLibThread()
 bool CDownloadLibThread::Start(std::shared_ptr<CAutoResetEvent> startupEvent)
 {
     m_startupEvent = std::move(startupEvent);
+    m_running.store(true);
     return m_thread.Start([this] { Run(); });
 }
 
@@ -48,30 +49,68 @@ void CDownloadLibThread::Run()
     lock.CreateInstance(CLSID_cpCMutex);
     cpCMutex* networkLock = lock.As<cpCMutex>();
     networkLock->Lock();
-    CJobManager* manager = new CJobManager(networkLock);
-    m_jobManager.store(manager);
+    auto* manager = new CJobManager(networkLock);
+    const bool runtimeUp = manager->RuntimeStarted();
+    if (runtimeUp) m_jobManager.store(manager);
     if (m_startupEvent) m_startupEvent->Set();
     networkLock->Unlock();
-
-    MSG msg;
-    while (GetMessage(&msg) > 0) {
-        if (!g_running.load()) break;
-        TranslateMessage(&msg);
-        DispatchMessage(&msg);
+    if (runtimeUp) {
+        MSG msg;
+        while (GetMessage(&msg) > 0) {
+            if (!m_running.load()) break;
+            TranslateMessage(&msg);
+            DispatchMessage(&msg);
+        }
+        LogWrite("[MeshpullLib] Exit GetMessage Loop");
+        manager->ShutdownRuntime();
+    } else {
+        // DlInitialize answers a failure; a service without sockets and
+        // timers would accept jobs it can never run.
+        delete manager;
     }
-    LogWrite("[MeshpullLib] Exit GetMessage Loop");
-    manager->ShutdownRuntime();
+
+    {
+        std::lock_guard<std::mutex> guard(g_abandonedMutex);
+        m_loopEnded = true;
+        if (!m_abandoned) return; // DlFinalize destroys the job manager
+    }
+    // Nobody else will: the runtime goes with it, so the next service can
+    // start its own.
+    delete m_jobManager.exchange(nullptr);
+    {
+        std::lock_guard<std::mutex> guard(g_abandonedMutex);
+        --g_abandonedRunning;
+    }
+    g_abandonedEnded.notify_all();
 }
 
 bool CDownloadLibThread::Stop(DWORD timeoutMs)
 {
+    m_running.store(false);
     PostThreadMessage(m_thread.ThreadId(), WM_QUIT, 0, 0);
     return m_thread.WaitForEnd(timeoutMs);
 }
 
-void CDownloadLibThread::Abandon()
+bool CDownloadLibThread::Abandon()
 {
-    m_thread.Abandon();
-    std::lock_guard<std::mutex> guard(g_abandonedMutex);
-    Abandoned().push_back(this);
+    {
+        std::lock_guard<std::mutex> guard(g_abandonedMutex);
+        if (!m_loopEnded) {
+            m_abandoned = true;
+            ++g_abandonedRunning;
+            Abandoned().push_back(this);
+            m_thread.Abandon();
+            return true;
+        }
+    }
+    // Only the thread's last steps remain.
+    m_thread.WaitForEnd(INFINITE_WAIT);
+    return false;
+}
+
+bool CDownloadLibThread::WaitForAbandoned(DWORD timeoutMs)
+{
+    std::unique_lock<std::mutex> guard(g_abandonedMutex);
+    return g_abandonedEnded.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                     [] { return g_abandonedRunning == 0; });
 }

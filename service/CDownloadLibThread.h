@@ -2,11 +2,17 @@
 // The service object: the service thread and the job manager it makes.
 //
 // Contract: DlInitialize makes one and starts its thread; the thread makes the
-// network lock and the job manager, signals the start-up event and runs the
-// message loop until the quit message or a cleared running flag. DlFinalize
-// ends the thread and destroys the object on the application thread. A
-// thread that does not end in time is abandoned together with everything it
-// may still touch (Abandon), never freed under it.
+// network lock and the job manager (which starts the network runtime),
+// signals the start-up event and runs the message loop until the quit
+// message or until it finds its running flag cleared. A thread whose runtime
+// did not come up stores no job manager and ends at once. DlFinalize stops
+// the thread and destroys the object on the application thread.
+//
+// A thread that does not end in time is abandoned (Abandon): it and this
+// object stay alive for good, never freed under it. When such a thread ends
+// after all, it destroys its own job manager, and with it the network
+// runtime, on its own thread. The runtime exists once per process, so no new
+// service may start while an abandoned thread still runs (WaitForAbandoned).
 
 #include "platform/CAutoResetEvent.h"
 #include "platform/CPlatformThread.h"
@@ -21,23 +27,31 @@ public:
     CDownloadLibThread() = default;
     virtual ~CDownloadLibThread();
 
+    // Sets the running flag and starts the thread.
     bool Start(std::shared_ptr<CAutoResetEvent> startupEvent);
-    // Posts the quit message and waits up to timeoutMs; false on timeout.
+    // Clears the running flag, posts the quit message and waits up to
+    // timeoutMs; false on timeout.
     bool Stop(DWORD timeoutMs);
-    // Leaves the running thread and this object alive for good.
-    void Abandon();
+    // After a Stop that timed out. True: the thread and this object are left
+    // alive for good. False: the thread ended in the meantime, so Stop
+    // succeeds now and the object may be destroyed as usual.
+    bool Abandon();
 
     CJobManager* JobManager() const { return m_jobManager.load(); }
-    void SetUserData(const void* userData) { m_userData = userData; }
-    const void* UserData() const { return m_userData; }
 
-    static void SetRunning(bool running);
+    // Waits up to timeoutMs until no abandoned service thread runs any more;
+    // false when one still does.
+    static bool WaitForAbandoned(DWORD timeoutMs);
 
 private:
     void Run();
 
     std::atomic<CJobManager*> m_jobManager{nullptr};
+    // Read by the message loop on the service thread, cleared by Stop.
+    std::atomic<bool> m_running{false};
     CPlatformThread m_thread;
     std::shared_ptr<CAutoResetEvent> m_startupEvent;
-    const void* m_userData = nullptr;
+    // Guarded by the abandoned-threads lock of the .cpp file.
+    bool m_abandoned = false;
+    bool m_loopEnded = false;
 };

@@ -138,22 +138,27 @@ void CJob::AskResume()
     m_target.Raise(DL_EVENT_ASK_RESUME, m_handle);
 }
 
-int CJob::NoticeSize() const
+int CJob::NoticeSize()
 {
-    if (m_notices.empty() || !m_notices.front().hasText) return 0;
-    return static_cast<int>(m_notices.front().text.size()) + 1;
+    m_noticeRoom = 0;
+    if (!m_notices.empty() && m_notices.front().hasText) m_noticeRoom = static_cast<int>(m_notices.front().text.size()) + 1;
+    return m_noticeRoom;
 }
 
-void CJob::PopNotice(DlNotice* notice)
+int CJob::PopNotice(DlNotice* notice)
 {
     if (m_notices.empty()) {
         notice->code = DL_NOTICE_NONE;
-        return;
+        return DL_OK;
     }
     const CJobNotice& front = m_notices.front();
+    const bool copyText = notice->text && front.hasText;
+    if (copyText && front.text.size() + 1 > static_cast<size_t>(m_noticeRoom)) return DL_ERR_GENERAL;
     notice->code = front.code;
-    if (notice->text && front.hasText) memcpy(notice->text, front.text.c_str(), front.text.size() + 1);
+    if (copyText) memcpy(notice->text, front.text.c_str(), front.text.size() + 1);
     m_notices.pop_front();
+    m_noticeRoom = 0;
+    return DL_OK;
 }
 
 void CJob::PopFileDone(DlFileDone* record)

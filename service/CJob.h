@@ -58,8 +58,9 @@ public:
     const std::vector<std::unique_ptr<CJobFile>>& Files() const { return m_files; }
     const DlProgress& Progress() const { return m_progress; }
 
-    // 512, or 513 (no URL), 514 (no folder), 517 (not idle, or the same local
-    // path in any letter case is already in the job).
+    // DL_OK, or DL_ERR_URL (no URL), DL_ERR_FOLDER (no folder),
+    // DL_ERR_GENERAL (not idle, or the same local path in any letter case is
+    // already in the job).
     int AddFile(const char* url, const char* folder, const char* name, long long size, int flagA, int flagB);
 
     // Reports of the running downloader; each raises its event with the
@@ -73,8 +74,16 @@ public:
     void AskResume();
 
     // Queries of the interface.
-    int NoticeSize() const;
-    void PopNotice(DlNotice* notice);
+    // The room the oldest notice's text needs (its length plus the NUL; 0
+    // for an empty queue or a notice without text). The answer is also the
+    // room PopNotice assumes the caller's text buffer has.
+    int NoticeSize();
+    // Empty queue: code DL_NOTICE_NONE, DL_OK. Otherwise the code, and the
+    // text if the caller gave a buffer; DL_OK and the notice is gone. A text
+    // that does not fit the room of the last NoticeSize (a notice queued
+    // after that answer) is refused: DL_ERR_GENERAL, nothing written, the
+    // notice stays first in the queue.
+    int PopNotice(DlNotice* notice);
     void PopFileDone(DlFileDone* record);
     void TakeSizeInfo(DlSizeInfo* record);
     void TakeResult(DlJobResult* record);
@@ -100,6 +109,7 @@ private:
     int m_engineTaskNumber = 0;
     std::deque<DlFileDone> m_fileDone;
     std::deque<CJobNotice> m_notices;
+    int m_noticeRoom = 0; // the last answer of NoticeSize
     int m_fileDoneSequence = 0;
     unsigned char m_engineFlag = 0;
 };

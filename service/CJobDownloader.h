@@ -25,11 +25,12 @@ public:
     explicit CJobDownloader(IJobDownloadEventListener* manager);
     virtual ~CJobDownloader();
 
-    // 515 when the job is held already; otherwise the answer of BeginJob.
+    // DL_ERR_ALREADY_RUNNING when the job is held already; otherwise the
+    // answer of BeginJob.
     int StartJob(CJob* job);
-    // 516 when the job is not held; 512 otherwise.
+    // DL_ERR_NOT_HELD when the job is not held; DL_OK otherwise.
     int StopJob(CJob* job);
-    // 516 when not held; otherwise AnswerResume and 512.
+    // DL_ERR_NOT_HELD when not held; otherwise AnswerResume and DL_OK.
     int ForwardResume(CJob* job, unsigned char resume, unsigned char applyToAll);
     // The answer to DlAnswerResume when this is the current downloader.
     virtual int HandleResumeAnswer(CJob* job, unsigned char resume, unsigned char applyToAll)
@@ -49,7 +50,7 @@ protected:
     virtual int BeginJob(CJob* job) = 0;
     virtual void EndJob(CJob* job) = 0;
     virtual void TickJob(CJob* job) = 0;
-    virtual int AnswerResume(CJob*, unsigned char, unsigned char) { return 512; }
+    virtual int AnswerResume(CJob*, unsigned char, unsigned char) { return DL_OK; }
 
     void PutProgress(CJob* job, const DlProgress& record);
     void PutNotice(CJob* job, int code, const char* text);

@@ -13,7 +13,7 @@
 
 namespace {
 // Job handles are never reused within a process, so a stale handle is simply
-// unknown (517) instead of naming a newer job.
+// unknown (DL_ERR_GENERAL) instead of naming a newer job.
 std::atomic<int> g_nextJobHandle{0x100};
 std::atomic<int> g_nextIdentity{1};
 } // namespace
@@ -143,10 +143,10 @@ void CJobManager::OnPathAccessFailed(int kind)
 {
     int code;
     const char* line;
-    if (kind == 1) {
+    if (kind == kEngineFolder) {
         code = DL_EVENT_ENGINE_PATH_FAILED;
         line = "[MeshpullLib] engine path access failed";
-    } else if (kind == 2) {
+    } else if (kind == kDownloadFolder) {
         code = DL_EVENT_DOWNLOAD_PATH_FAILED;
         line = "[MeshpullLib] download path access failed";
     } else {

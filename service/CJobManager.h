@@ -7,7 +7,9 @@
 //
 // Contract: constructed on the service thread holding the network lock;
 // configured and used by the interface functions under the network lock;
-// destroyed on the application thread after the service thread has ended.
+// destroyed on the application thread after the service thread has ended
+// (or, for a service thread that had to be abandoned, by that thread itself
+// once it ends).
 // Listener calls come on the service thread with the lock held.
 
 #include "netlib/core/cpCMutex.h"
@@ -34,8 +36,11 @@ public:
 
     cpCMutex* NetworkLock() const { return m_networkLock.As<cpCMutex>(); }
 
+    // False when the network runtime did not come up (another one still
+    // holds the process's socket and timer managers).
+    bool RuntimeStarted() const { return m_network && m_network->IsUp(); }
     // Under the lock: stores the event target and the elevation flag, then
-    // makes the engine downloader and the plain downloader. 512.
+    // makes the engine downloader and the plain downloader. DL_OK.
     int Configure(HWND window, DlEventCallback callback, const void* userData, unsigned char elevate);
     // On the service thread, after its message loop: stops the socket and TLS
     // libraries (the runtime's objects go with the manager).

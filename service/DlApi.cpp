@@ -1,4 +1,11 @@
 // The service's flat interface over the one process-wide service object.
+//
+// Locking rule: every call that reads or changes the job manager's state
+// holds the network lock for its whole work (WithManager, WithJob), so it
+// never interleaves with the service thread's processing. The size-check
+// calls too: the checker also locks by itself, but its total and its
+// creation would otherwise race with the service thread (the lock is
+// recursive, so nothing changes for the checker).
 
 #include "service/DlApi.h"
 
@@ -23,11 +30,48 @@ constexpr auto kReportPoll = std::chrono::milliseconds(20);
 
 // Written only by DlInitialize and DlFinalize on the application thread.
 CDownloadLibThread* g_service = nullptr;
+// The value DlGetUserData answers; the job manager keeps its own copy for
+// the events it raises.
 const void* g_userData = nullptr;
 
 CJobManager* Manager()
 {
     return g_service ? g_service->JobManager() : nullptr;
+}
+
+// Runs work(manager) under the network lock; DL_ERR_GENERAL without a
+// running service.
+template <class Work>
+int WithManager(Work work)
+{
+    CJobManager* manager = Manager();
+    if (!manager) return DL_ERR_GENERAL;
+    cpCAutoLock guard(manager->NetworkLock());
+    return work(*manager);
+}
+
+// Runs work(manager, job) under the network lock for the job the handle
+// names; DL_ERR_GENERAL without a running service or for an unknown handle.
+template <class Work>
+int WithJob(int handle, Work work)
+{
+    return WithManager([&](CJobManager& manager) {
+        CJob* job = manager.FindJob(handle);
+        return job ? work(manager, *job) : DL_ERR_GENERAL;
+    });
+}
+
+// The running service's job manager, or null after writing the trace line
+// that says what is missing.
+CJobManager* TracedManager(const char* noService, const char* noManager)
+{
+    if (!g_service) {
+        DebugTrace(noService);
+        return nullptr;
+    }
+    CJobManager* manager = Manager();
+    if (!manager) DebugTrace(noManager);
+    return manager;
 }
 
 long long CombineSize(unsigned int sizeLow, int sizeHigh)
@@ -73,16 +117,19 @@ int DlInitialize(HWND window, DlEventCallback callback, const void* userData)
 int DlInitialize(HWND window, DlEventCallback callback, const void* userData, unsigned char elevate)
 {
     if (g_service) return DL_ERR_RUNNING;
+    // A service thread that an earlier DlFinalize had to abandon still holds
+    // the process's network runtime; a service started beside it would have
+    // no sockets and no timers.
+    if (!CDownloadLibThread::WaitForAbandoned(kThreadWaitMs)) {
+        LogPrintf("[MeshpullLib] Initialize Failed : %d", DL_ERR_GENERAL);
+        return DL_ERR_GENERAL;
+    }
     g_service = new CDownloadLibThread();
     // Shared with the thread, which may signal it after a timed-out wait.
     auto startup = std::make_shared<CAutoResetEvent>();
-    CDownloadLibThread::SetRunning(true);
     int result = DL_ERR_GENERAL;
     if (g_service->Start(startup) && startup->Wait(kThreadWaitMs)) {
-        if (CJobManager* manager = Manager()) {
-            g_service->SetUserData(userData);
-            result = manager->Configure(window, callback, userData, elevate);
-        }
+        if (CJobManager* manager = Manager()) result = manager->Configure(window, callback, userData, elevate);
     }
     g_userData = userData;
     if (result == DL_OK) LogWrite("[MeshpullLib] Initialize");
@@ -95,17 +142,12 @@ int DlFinalize()
     LogWrite("[MeshpullLib] Finalize Begin");
     if (g_service) {
         LetReportsGo();
-        CDownloadLibThread::SetRunning(false);
-        if (g_service->Stop(kThreadWaitMs)) {
-            LogWrite("[MeshpullLib] Destroy JobManager");
-            delete g_service;
-        } else {
-            // No forced termination here: the thread and everything it may
-            // still touch are left alive instead of freed under it.
-            LogWrite("[MeshpullLib] Force TerminateThread");
-            LogWrite("[MeshpullLib] Destroy JobManager");
-            g_service->Abandon();
-        }
+        const bool ended = g_service->Stop(kThreadWaitMs);
+        // No forced termination here: a thread that does not end is left
+        // alive with everything it may still touch, instead of freed under it.
+        if (!ended) LogWrite("[MeshpullLib] Force TerminateThread");
+        LogWrite("[MeshpullLib] Destroy JobManager");
+        if (ended || !g_service->Abandon()) delete g_service;
     }
     g_service = nullptr;
     g_userData = nullptr;
@@ -120,109 +162,82 @@ const void* DlGetUserData()
 
 int DlFetchData(const char* url)
 {
-    if (!g_service) {
-        DebugTrace("[MeshpullLib_D] 0x00A0");
-        return DL_ERR_GENERAL;
-    }
-    CJobManager* manager = Manager();
-    if (!manager) {
-        DebugTrace("[MeshpullLib_D] 0x00A1");
-        return DL_ERR_GENERAL;
-    }
-    cpCAutoLock guard(manager->NetworkLock());
-    manager->FetchSession()->Fetch(url);
-    return DL_OK;
+    if (!TracedManager("[MeshpullLib_D] 0x00A0", "[MeshpullLib_D] 0x00A1")) return DL_ERR_GENERAL;
+    return WithManager([&](CJobManager& manager) {
+        manager.FetchSession()->Fetch(url);
+        return DL_OK;
+    });
 }
 
 int DlGetFetchedSize(long long* size)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    const CDataDownloadSession* session = manager->ExistingFetchSession();
-    return session ? session->GetSize(size) : DL_ERR_GENERAL;
+    return WithManager([&](CJobManager& manager) {
+        const CDataDownloadSession* session = manager.ExistingFetchSession();
+        return session ? session->GetSize(size) : DL_ERR_GENERAL;
+    });
 }
 
 int DlGetFetchedData(DlDataBuffer* buffer)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    const CDataDownloadSession* session = manager->ExistingFetchSession();
-    return session ? session->GetData(buffer) : DL_ERR_GENERAL;
+    return WithManager([&](CJobManager& manager) {
+        const CDataDownloadSession* session = manager.ExistingFetchSession();
+        return session ? session->GetData(buffer) : DL_ERR_GENERAL;
+    });
 }
 
 int DlAddSizeCheckUrl(const char* url)
 {
-    if (!g_service) {
-        DebugTrace("[MeshpullLib_D] 0x00B1");
-        return DL_ERR_GENERAL;
-    }
-    CJobManager* manager = Manager();
-    if (!manager) {
-        DebugTrace("[MeshpullLib_D] 0x00B2");
-        return DL_ERR_GENERAL;
-    }
-    return manager->SizeChecker()->AddUrl(url);
+    if (!TracedManager("[MeshpullLib_D] 0x00B1", "[MeshpullLib_D] 0x00B2")) return DL_ERR_GENERAL;
+    return WithManager([&](CJobManager& manager) { return manager.SizeChecker()->AddUrl(url); });
 }
 
 int DlStartSizeCheck()
 {
-    if (!g_service) {
-        DebugTrace("[MeshpullLib_D] 0x0008");
-        return DL_ERR_GENERAL;
-    }
-    CJobManager* manager = Manager();
-    if (!manager) {
-        DebugTrace("[MeshpullLib_D] 0x0007");
-        return DL_ERR_GENERAL;
-    }
-    CContentLengthChecker* checker = manager->ExistingSizeChecker();
-    if (!checker) {
-        DebugTrace("[MeshpullLib_D] 0x0003");
-        return DL_ERR_GENERAL;
-    }
-    checker->Start();
-    return DL_OK;
+    if (!TracedManager("[MeshpullLib_D] 0x0008", "[MeshpullLib_D] 0x0007")) return DL_ERR_GENERAL;
+    return WithManager([](CJobManager& manager) {
+        CContentLengthChecker* checker = manager.ExistingSizeChecker();
+        if (!checker) {
+            DebugTrace("[MeshpullLib_D] 0x0003");
+            return DL_ERR_GENERAL;
+        }
+        checker->Start();
+        return DL_OK;
+    });
 }
 
 int DlGetSizeCheckTotal(long long* total)
 {
-    CJobManager* manager = Manager();
-    CContentLengthChecker* checker = manager ? manager->ExistingSizeChecker() : nullptr;
-    if (!checker) return DL_ERR_GENERAL;
-    if (total) *total = checker->GetTotal();
-    return DL_OK;
+    return WithManager([&](CJobManager& manager) {
+        const CContentLengthChecker* checker = manager.ExistingSizeChecker();
+        if (!checker) return DL_ERR_GENERAL;
+        if (total) *total = checker->GetTotal();
+        return DL_OK;
+    });
 }
 
 int DlSetServiceId(const char* id)
 {
     (void)id;
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    return DL_OK; // handed to the engine downloader once it exists
+    // Handed to the engine downloader once it exists.
+    return WithManager([](CJobManager&) { return DL_OK; });
 }
 
 int DlCreateJob(int* job, const char* tag, const char* serviceId)
 {
-    CJobManager* manager = Manager();
-    if (!manager || !job) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    if (*job != 0 && manager->FindJob(*job)) return DL_ERR_GENERAL;
-    *job = manager->CreateJob(tag, serviceId)->Handle();
-    return DL_OK;
+    if (!job) return DL_ERR_GENERAL;
+    return WithManager([&](CJobManager& manager) {
+        if (*job != 0 && manager.FindJob(*job)) return DL_ERR_GENERAL;
+        *job = manager.CreateJob(tag, serviceId)->Handle();
+        return DL_OK;
+    });
 }
 
 int DlSetJobEngineFlag(int job)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    CJob* found = manager->FindJob(job);
-    if (!found) return DL_ERR_GENERAL;
-    found->SetEngineFlag();
-    return DL_OK;
+    return WithJob(job, [](CJobManager&, CJob& found) {
+        found.SetEngineFlag();
+        return DL_OK;
+    });
 }
 
 int DlAddJobFile(int job, const char* url, const char* folder, const char* name, unsigned int sizeLow, int sizeHigh,
@@ -237,41 +252,31 @@ int DlAddJobFile(int job, const char* url, const char* folder, const char* name,
     // -1 means unknown; any other size must be positive.
     const long long size = CombineSize(sizeLow, sizeHigh);
     if (size != -1 && size <= 0) return DL_ERR_SIZE;
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    CJob* found = manager->FindJob(job);
-    if (!found) return DL_ERR_GENERAL;
-    if (!MakeFolderReachable(folder)) {
-        manager->OnPathAccessFailed(2);
-        return DL_ERR_FOLDER;
-    }
-    return found->AddFile(url, folder, name, size, flagA, flagB);
+    return WithJob(job, [&](CJobManager& manager, CJob& found) {
+        if (!MakeFolderReachable(folder)) {
+            manager.OnPathAccessFailed(IJobDownloadEventListener::kDownloadFolder);
+            return DL_ERR_FOLDER;
+        }
+        return found.AddFile(url, folder, name, size, flagA, flagB);
+    });
 }
 
 int DlStartJob(int job, unsigned char mode)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    CJob* found = manager->FindJob(job);
-    if (!found || found->Files().empty()) return DL_ERR_GENERAL;
-    found->SetMode(mode);
-    CJobDownloader* downloader = manager->CurrentDownloader();
-    if (!downloader) return DL_ERR_GENERAL;
-    return downloader->StartJob(found);
+    return WithJob(job, [&](CJobManager& manager, CJob& found) {
+        if (found.Files().empty()) return DL_ERR_GENERAL;
+        found.SetMode(mode);
+        CJobDownloader* downloader = manager.CurrentDownloader();
+        return downloader ? downloader->StartJob(&found) : DL_ERR_GENERAL;
+    });
 }
 
 int DlStopJob(int job)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    CJob* found = manager->FindJob(job);
-    if (!found) return DL_ERR_GENERAL;
-    CJobDownloader* owner = manager->OwningDownloader(found);
-    if (!owner) return DL_ERR_GENERAL;
-    return owner->StopJob(found);
+    return WithJob(job, [](CJobManager& manager, CJob& found) {
+        CJobDownloader* owner = manager.OwningDownloader(&found);
+        return owner ? owner->StopJob(&found) : DL_ERR_GENERAL;
+    });
 }
 
 int DlStopJob(int job, int)
@@ -281,36 +286,28 @@ int DlStopJob(int job, int)
 
 int DlRemoveJob(int job)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    CJob* found = manager->FindJob(job);
-    if (!found) return DL_ERR_GENERAL;
-    manager->RemoveJob(found);
-    return DL_OK;
+    return WithJob(job, [](CJobManager& manager, CJob& found) {
+        manager.RemoveJob(&found);
+        return DL_OK;
+    });
 }
 
 int DlAnswerResume(int job, unsigned char resume, unsigned char applyToAll)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    CJob* found = manager->FindJob(job);
-    if (!found) return DL_ERR_GENERAL;
-    CJobDownloader* downloader = manager->CurrentDownloader();
-    if (!downloader) return DL_ERR_GENERAL;
-    return downloader->HandleResumeAnswer(found, resume, applyToAll);
+    return WithJob(job, [&](CJobManager& manager, CJob& found) {
+        CJobDownloader* downloader = manager.CurrentDownloader();
+        return downloader ? downloader->HandleResumeAnswer(&found, resume, applyToAll) : DL_ERR_GENERAL;
+    });
 }
 
 int DlGetJobRemaining(int job, long long* remaining)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
+    if (!Manager()) return DL_ERR_GENERAL;
     DlProgress progress{};
-    {
-        cpCAutoLock guard(manager->NetworkLock());
-        if (CJob* found = manager->FindJob(job)) progress = found->Progress();
-    }
+    WithJob(job, [&](CJobManager&, CJob& found) {
+        progress = found.Progress();
+        return DL_OK;
+    });
     if (progress.totalBytes != 0) {
         if (remaining) *remaining = progress.totalBytes - progress.bytesPresent;
         return DL_OK;
@@ -320,68 +317,53 @@ int DlGetJobRemaining(int job, long long* remaining)
 
 int DlGetJobNoticeSize(int job, int* size)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    CJob* found = manager->FindJob(job);
-    if (!found) return DL_ERR_GENERAL;
-    if (size) *size = found->NoticeSize();
-    return DL_OK;
+    return WithJob(job, [&](CJobManager&, CJob& found) {
+        const int bytes = found.NoticeSize();
+        if (size) *size = bytes;
+        return DL_OK;
+    });
 }
 
 int DlPopJobNotice(int job, DlNotice* notice)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    CJob* found = manager->FindJob(job);
-    if (!found || !notice) return DL_ERR_GENERAL;
-    found->PopNotice(notice);
-    return DL_OK;
+    if (!notice) return DL_ERR_GENERAL;
+    return WithJob(job, [&](CJobManager&, CJob& found) { return found.PopNotice(notice); });
 }
 
 int DlPopJobFileDone(int job, DlFileDone* record)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    CJob* found = manager->FindJob(job);
-    if (!found || !record) return DL_ERR_GENERAL;
-    found->PopFileDone(record);
-    return DL_OK;
+    if (!record) return DL_ERR_GENERAL;
+    return WithJob(job, [&](CJobManager&, CJob& found) {
+        found.PopFileDone(record);
+        return DL_OK;
+    });
 }
 
 int DlGetJobProgress(int job, DlProgress* record)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    CJob* found = manager->FindJob(job);
-    if (!found || !record) return DL_ERR_GENERAL;
-    *record = found->Progress();
-    return DL_OK;
+    if (!record) return DL_ERR_GENERAL;
+    return WithJob(job, [&](CJobManager&, CJob& found) {
+        *record = found.Progress();
+        return DL_OK;
+    });
 }
 
 int DlGetJobSizeInfo(int job, DlSizeInfo* record)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    CJob* found = manager->FindJob(job);
-    if (!found || !record) return DL_ERR_GENERAL;
-    found->TakeSizeInfo(record);
-    return DL_OK;
+    if (!record) return DL_ERR_GENERAL;
+    return WithJob(job, [&](CJobManager&, CJob& found) {
+        found.TakeSizeInfo(record);
+        return DL_OK;
+    });
 }
 
 int DlGetJobResult(int job, DlJobResult* record)
 {
-    CJobManager* manager = Manager();
-    if (!manager) return DL_ERR_GENERAL;
-    cpCAutoLock guard(manager->NetworkLock());
-    CJob* found = manager->FindJob(job);
-    if (!found || !record) return DL_ERR_GENERAL;
-    found->TakeResult(record);
-    return DL_OK;
+    if (!record) return DL_ERR_GENERAL;
+    return WithJob(job, [&](CJobManager&, CJob& found) {
+        found.TakeResult(record);
+        return DL_OK;
+    });
 }
 
 cpCMutex* DlNetworkLockForTesting()

@@ -17,7 +17,10 @@ public:
     virtual void OnEngineUnavailable() = 0;
     // One job released by the engine restarts on the plain downloader.
     virtual void OnJobFallback(int job) = 0;
-    // kind 1: the engine folder, 2: the download folder (events 527, 528).
+    // Which folder could not be reached (events DL_EVENT_ENGINE_PATH_FAILED
+    // and DL_EVENT_DOWNLOAD_PATH_FAILED).
+    static constexpr int kEngineFolder = 1;
+    static constexpr int kDownloadFolder = 2;
     virtual void OnPathAccessFailed(int kind) = 0;
     virtual void OnEngineStatus(int status) = 0; // 530
 

@@ -24,8 +24,19 @@ CVyx::CVyx(cpCMutex* networkLock, const CVyxCertificate* certificates)
     COpenSSL::Startup();
     cpNetStartup();
     // The timer manager first: timers started before it would never fire.
-    cpCTimerManager::Create(networkLock);
-    cpCQoS::Create(networkLock);
+    // A manager that exists already belongs to another runtime: this one
+    // neither uses nor destroys it. One it made but that failed is still its
+    // own to destroy.
+    if (!cpCTimerManager::Get()) {
+        m_ownsTimers = true;
+        m_up = VQ_SUCCEEDED(cpCTimerManager::Create(networkLock));
+    }
+    if (m_up && !cpCQoS::Get()) {
+        m_ownsSockets = true;
+        m_up = VQ_SUCCEEDED(cpCQoS::Create(networkLock));
+    } else {
+        m_up = false;
+    }
     vqCGarbageCollector::Instance();
     nwCHttpMimeTypeMap::Instance();
     for (const CVyxCertificate* entry = certificates ? certificates : kBuiltIn; entry->name; ++entry) {
@@ -36,9 +47,11 @@ CVyx::CVyx(cpCMutex* networkLock, const CVyxCertificate* certificates)
 
 CVyx::~CVyx()
 {
+    // The process-wide objects belong to the runtime that came first.
+    if (!m_ownsTimers) return;
     nwCHttpMimeTypeMap::DestroyInstance();
     vqCGarbageCollector::DestroyInstance();
-    cpCQoS::Destroy();
+    if (m_ownsSockets) cpCQoS::Destroy();
     cpCTimerManager::Destroy();
 }
 

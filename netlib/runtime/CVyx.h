@@ -5,9 +5,11 @@
 //
 // Contract: constructed once on the service thread while it holds the
 // network lock (the timer manager's thread timer belongs to that thread).
-// Shutdown runs on the service thread after its message loop ended;
-// destruction follows on the application thread once the service thread is
-// gone, and removes the singletons in reverse order.
+// The timer manager and the socket manager exist once per process: while
+// another runtime holds them, a new one does not come up (IsUp is false) and
+// leaves them alone. Shutdown runs on the service thread after its message
+// loop ended; destruction follows once the service thread is done with the
+// runtime, and removes the singletons this runtime made, in reverse order.
 
 #include "netlib/core/vqResult.h"
 
@@ -28,6 +30,14 @@ public:
 
     // Stops the socket library, then the TLS library; the TLS answer.
     vqRESULT Shutdown();
+    // True when this runtime made the timer manager and the socket manager
+    // and both came up.
+    bool IsUp() const { return m_up; }
 
     static const CVyxCertificate* BuiltInCertificates();
+
+private:
+    bool m_ownsTimers = false;
+    bool m_ownsSockets = false;
+    bool m_up = false;
 };

@@ -176,9 +176,9 @@ void cpCQoSContext::OnConnectTimer(void* self)
 
 void cpCQoSContext::OnConnected()
 {
-    if (m_connected == 2) return;
+    if (m_established) return;
     StopConnectTimer();
-    m_connected = 2;
+    m_established = true;
     m_state = QOS_CONNECTED;
     for (size_t i = m_layers.size(); i-- > 0;) {
         if (i >= m_layers.size() || !m_layers[i].stack->OnConnected()) break;
@@ -367,7 +367,7 @@ void cpCQoSContext::OnDeferredEvent(cpSocketRecord* record)
         FanOut(QOS_EVENT_IDLE, 0);
         return;
     case QOS_EVENT_CONNECT_TIMEOUT:
-        if (m_connected == 2) return;
+        if (m_established) return;
         // A failed connect always ends the connection, so its owner learns
         // of it (through OnClose) even when it did not ask for the event.
         if (m_eventMask & QOS_EVENT_CONNECT_TIMEOUT) {
@@ -390,7 +390,11 @@ void cpCQoSContext::OnSchedulerTick(uint32_t& receivedTotal, uint32_t& sentTotal
     ++m_idleTicks;
     if (!m_action) return;
     m_action->CollectUsage(&receivedTotal, &sentTotal);
-    if (m_action->TakeReceiveBlocked() || m_action->TakeSendBlocked()) Rearm();
+    // Both flags are taken: a connection whose receive budget runs out every
+    // second must still have its send side re-armed.
+    const bool receiveBlocked = m_action->TakeReceiveBlocked();
+    const bool sendBlocked = m_action->TakeSendBlocked();
+    if (receiveBlocked || sendBlocked) Rearm();
 }
 
 vqRESULT cpCQoSContext::AddLayer(uint32_t classId, bool atBottom)

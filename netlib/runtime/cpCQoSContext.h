@@ -124,7 +124,7 @@ private:
     cpADDRESS m_address{0, 0};
     RateMeter m_sendRate;
     RateMeter m_receiveRate;
-    int32_t m_connected = 0; // 2 once established
+    bool m_established = false; // the connect has completed once
     int32_t m_periodic[4] = {};
     char m_hostName[256] = {};
     std::deque<int32_t> m_eventQueue;

@@ -21,6 +21,7 @@ constexpr int kCloseX = 620 + 55, kCloseY = 391 + 12;
 struct Area {
     int x, y, w, h;
 };
+constexpr Area kReceivedText{456, 59, 263, 14};
 constexpr Area kTotalText{456, 90, 263, 14};
 constexpr Area kJobBar{441 + 4, 312 + 2, 286 - 8, 18 - 4};
 constexpr Area kInstallButton{502, 391, 110, 24};
@@ -92,14 +93,28 @@ protected:
         return window;
     }
 
+    // The first visible window of program whose title matches; empty when
+    // none came within the time limit.
+    std::string WaitForWindow(pid_t program, const std::string& titlePattern, int seconds)
+    {
+        std::string found;
+        GuiSession::WaitFor(
+            [&] {
+                const auto windows = m_session.Windows(program, titlePattern);
+                if (!windows.empty()) found = windows.front();
+                return !found.empty();
+            },
+            seconds);
+        return found;
+    }
+
     GuiSession m_session;
     DemoPortal m_portal;
     fs::path m_work;
     fs::path m_artifacts;
 };
 
-// Whether the service can run a download job yet: the plain downloader
-// answers DlStartJob, a service without it answers 517.
+// Whether the service runs a download job: DlStartJob answers DL_OK.
 bool ServiceRunsJobs(const std::string& fileUrl, const fs::path& folder)
 {
     if (DlInitialize(nullptr, nullptr, nullptr) != DL_OK) {
@@ -121,12 +136,12 @@ bool ServiceRunsJobs(const std::string& fileUrl, const fs::path& folder)
 
 TEST_F(ZDRDownloaderE2ETest, DownloadsTheClientAndRunsItsInstaller)
 {
-    // Slow enough to see the download in progress.
-    StartPortal("4m");
+    // Slow enough to see the download in progress and to close the window
+    // during it on a busy machine (about 15 MiB at 1 MiB/s).
+    StartPortal("1m");
     const std::string client = "/download/vx2/zdrdownload/client/";
-    if (!ServiceRunsJobs(m_portal.Url(client + "data1.bin"), m_work / "probe"))
-        GTEST_SKIP() << "the service does not run download jobs yet (DlStartJob answers 517 until the plain "
-                        "downloader is in)";
+    ASSERT_TRUE(ServiceRunsJobs(m_portal.Url(client + "data1.bin"), m_work / "probe"))
+        << "the service does not run download jobs";
 
     // The installer the list names: a harmless script that leaves a marker.
     const fs::path marker = m_work / "installed";
@@ -157,6 +172,37 @@ TEST_F(ZDRDownloaderE2ETest, DownloadsTheClientAndRunsItsInstaller)
         << "the start button did not turn into the stop button";
     m_session.Screenshot(window, (m_artifacts / "2-downloading.png").string());
 
+    // Midway: the job's bar partly filled, the received bytes no longer the
+    // "0.0 Bytes" of the ready window.
+    Shot midway;
+    const int barEnd = kJobBar.x + kJobBar.w - 12;
+    EXPECT_TRUE(GuiSession::WaitFor(
+        [&] {
+            midway = m_session.Screenshot(window);
+            return midway.Ok() && midway.Differing(ready, kJobBar.x, kJobBar.y, kJobBar.w, kJobBar.h) > kJobBar.h &&
+                   midway.Differing(ready, barEnd, kJobBar.y, 12, kJobBar.h) == 0 &&
+                   midway.Differing(ready, kReceivedText.x, kReceivedText.y, kReceivedText.w, kReceivedText.h) > 10;
+        },
+        60))
+        << "no picture showed the job's bar partly filled with bytes received";
+    m_session.Screenshot(window, (m_artifacts / "3-midway.png").string());
+
+    // Close while downloading asks first; "No" keeps the download going.
+    m_session.Click(window, kCloseX, kCloseY);
+    const std::string question = WaitForWindow(program, "^VX2$", 30);
+    ASSERT_FALSE(question.empty()) << "Close during the download asked nothing";
+    m_session.Screenshot(question, (m_artifacts / "4-close-question.png").string());
+    const auto [boxWidth, boxHeight] = m_session.Size(question);
+    // The box's two buttons share its bottom row: "No" on the left, "Yes" on the right.
+    m_session.Click(question, boxWidth / 4, boxHeight - 18);
+    ASSERT_TRUE(GuiSession::WaitFor([&] { return m_session.Windows(program, "^VX2$").empty(); }, 30))
+        << "the question stayed after the answer";
+    EXPECT_TRUE(GuiSession::Running(program)) << "answering No ended the program";
+    const Shot afterNo = m_session.Screenshot(window);
+    ASSERT_TRUE(afterNo.Ok());
+    EXPECT_GT(afterNo.Differing(ready, kStartButton.x, kStartButton.y, kStartButton.w, kStartButton.h), 100)
+        << "the download stopped: the start button is back";
+
     Shot completed;
     ASSERT_TRUE(GuiSession::WaitFor(
         [&] {
@@ -166,7 +212,7 @@ TEST_F(ZDRDownloaderE2ETest, DownloadsTheClientAndRunsItsInstaller)
         },
         120))
         << "the install button did not appear";
-    m_session.Screenshot(window, (m_artifacts / "3-completed.png").string());
+    m_session.Screenshot(window, (m_artifacts / "5-completed.png").string());
     // The job's bar is filled now.
     EXPECT_GT(completed.Differing(ready, kJobBar.x, kJobBar.y, kJobBar.w, kJobBar.h), kJobBar.w * kJobBar.h / 2);
 
@@ -192,15 +238,8 @@ TEST_F(ZDRDownloaderE2ETest, SecondStartSaysSoAndLeavesTheFirstRunning)
 
     const pid_t second = StartProgram("second.log");
     ASSERT_GT(second, 0);
-    std::string box;
-    ASSERT_TRUE(GuiSession::WaitFor(
-        [&] {
-            const auto windows = m_session.Windows(second, "^zdr-downloader$");
-            if (!windows.empty()) box = windows.front();
-            return !box.empty();
-        },
-        60))
-        << "the second start showed no message";
+    const std::string box = WaitForWindow(second, "^zdr-downloader$", 60);
+    ASSERT_FALSE(box.empty()) << "the second start showed no message";
     const Shot message = m_session.Screenshot(box, (m_artifacts / "second-start.png").string());
     ASSERT_TRUE(message.Ok());
     // The message has no window of the downloader behind it.

@@ -302,3 +302,42 @@ TEST_F(ContextTest, IdleEventComesOnceUntilDataArrives)
     EXPECT_EQ(layer->events[2], "idle");
     EXPECT_EQ(State(), QOS_QUIET); // the connection stays open
 }
+
+TEST_F(ContextTest, ABudgetedConnectionKeepsSendingWhileItsReceiveBudgetRunsOutEachSecond)
+{
+    // Both directions run out of budget within every second; each tick must
+    // let both continue, not only the receiving side.
+    constexpr int32_t kPerSecond = 2048;
+    constexpr size_t kBytes = 3 * kPerSecond;
+    OpenWithLayer(0);
+    ASSERT_EQ(context->SetAction(cpQOS_OWN), VQ_OK_PLATFORM);
+    context->SetActionLimit(cpQOS_LIMIT_RECEIVE, &kPerSecond);
+    context->SetActionLimit(cpQOS_LIMIT_SEND, &kPerSecond);
+    ConnectAndAccept();
+    const std::string inbound(kBytes, 'i');
+    const std::string outbound(kBytes, 'o');
+    ASSERT_EQ(send(peer, inbound.data(), inbound.size(), 0), static_cast<ssize_t>(kBytes));
+    layer->SendToLower(vqBUFFER{outbound.data(), static_cast<uint32_t>(outbound.size())});
+    size_t atPeer = 0;
+    auto delivered = [&] {
+        size_t total = 0;
+        for (const std::string& piece : layer->deliveries) total += piece.size();
+        return total;
+    };
+    auto peerReads = [&] {
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = recv(peer, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) atPeer += static_cast<size_t>(n);
+        return atPeer;
+    };
+    auto* owner = static_cast<cpCQoSContext*>(context);
+    for (size_t second = 1; second <= 3; ++second) {
+        const size_t expected = second * kPerSecond;
+        ASSERT_TRUE(PumpUntil([&] { return delivered() == expected && peerReads() == expected; }))
+            << "second " << second << ": received " << delivered() << ", sent " << atPeer;
+        uint32_t received = 0, sent = 0;
+        owner->OnSchedulerTick(received, sent);
+        EXPECT_EQ(received, static_cast<uint32_t>(kPerSecond));
+        EXPECT_EQ(sent, static_cast<uint32_t>(kPerSecond));
+    }
+}

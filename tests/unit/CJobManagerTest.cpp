@@ -127,7 +127,7 @@ TEST_F(CJobManagerTest, ListenerCallsRaiseTheirServiceEvents)
     manager->OnSizeCheckDone(5, 0);
     manager->OnSizeCheckFailed("http://h/a");
     manager->OnSizeCheckUnreachable();
-    manager->OnPathAccessFailed(1);
+    manager->OnPathAccessFailed(IJobDownloadEventListener::kEngineFolder);
     manager->OnPathAccessFailed(3); // unknown kind: nothing
     const int id = manager->Identity();
     EXPECT_EQ(g_events, (std::vector<std::pair<int, int>>{{518, 0}, {519, 0}, {520, 0}, {521, 0}, {530, 0}, {522, 0},

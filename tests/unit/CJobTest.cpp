@@ -157,6 +157,31 @@ TEST_F(CJobTest, NoticesQueueInOrderWithTheirTexts)
     EXPECT_EQ(noText.code, 512);
 }
 
+TEST_F(CJobTest, ANoticeQueuedAfterTheSizeQueryIsNotWrittenIntoTheBufferSizedBeforeIt)
+{
+    CJob job(42, 0, nullptr, nullptr, target);
+    EXPECT_EQ(job.NoticeSize(), 0); // nothing queued yet
+    job.AddNotice(DL_NOTICE_DOWNLOAD_FAILED, "http://h/a.bin");
+    char tiny[1] = {'X'};
+    DlNotice notice{DL_NOTICE_NONE, tiny};
+    EXPECT_EQ(job.PopNotice(&notice), DL_ERR_GENERAL);
+    EXPECT_EQ(tiny[0], 'X');
+    EXPECT_EQ(notice.code, DL_NOTICE_NONE);
+    // Sized anew, the same notice comes whole; without a buffer no size is needed.
+    ASSERT_EQ(job.NoticeSize(), 15);
+    char text[16];
+    memset(text, 'X', sizeof text);
+    notice.text = text;
+    EXPECT_EQ(job.PopNotice(&notice), DL_OK);
+    EXPECT_EQ(notice.code, DL_NOTICE_DOWNLOAD_FAILED);
+    EXPECT_STREQ(text, "http://h/a.bin");
+    EXPECT_EQ(text[15], 'X');
+    job.AddNotice(DL_NOTICE_DOWNLOAD_FAILED, "http://h/b.bin");
+    DlNotice codeOnly{DL_NOTICE_NONE, nullptr};
+    EXPECT_EQ(job.PopNotice(&codeOnly), DL_OK);
+    EXPECT_EQ(codeOnly.code, DL_NOTICE_DOWNLOAD_FAILED);
+}
+
 TEST_F(CJobTest, CompletionRecordIsTakenOnce)
 {
     CJob job(42, 0, nullptr, nullptr, target);

@@ -105,3 +105,22 @@ TEST(CVyx, StartsAndStopsAHundredTimes)
         ASSERT_EQ(cpCTimerManager::Get(), nullptr);
     }
 }
+
+TEST(CVyx, ASecondRuntimeBesideALiveOneIsNotUpAndLeavesTheFirstAlone)
+{
+    vqSmartPtr lock;
+    ASSERT_TRUE(lock.CreateInstance(CLSID_cpCMutex));
+    CVyx first(lock.As<cpCMutex>());
+    EXPECT_TRUE(first.IsUp());
+    cpCQoS* sockets = cpCQoS::Get();
+    cpCTimerManager* timers = cpCTimerManager::Get();
+    {
+        vqSmartPtr otherLock;
+        ASSERT_TRUE(otherLock.CreateInstance(CLSID_cpCMutex));
+        CVyx second(otherLock.As<cpCMutex>());
+        EXPECT_FALSE(second.IsUp());
+    }
+    EXPECT_EQ(cpCQoS::Get(), sockets);
+    EXPECT_EQ(cpCTimerManager::Get(), timers);
+    first.Shutdown();
+}

@@ -1,5 +1,9 @@
 #include "FakeJobDownloader.h"
+#include "netlib/core/cpCAutoLock.h"
 #include "netlib/core/cpCMutex.h"
+#include "netlib/core/vqClassIds.h"
+#include "netlib/core/vqSmartPtr.h"
+#include "netlib/runtime/CVyx.h"
 #include "platform/MessageLoop.h"
 #include "service/ActivityLog.h"
 #include "service/DlApi.h"
@@ -286,6 +290,35 @@ TEST_F(DlApiTest, StartedJobRaisesItsSizeOnceAndStops)
     EXPECT_EQ(g_plain->HeldCount(), 0u); // removal stopped it
 }
 
+TEST_F(DlApiTest, PopJobNoticeWritesNoMoreThanTheSizeQueryAnswered)
+{
+    int job = NewJobWithFile();
+    ASSERT_EQ(DlStartJob(job, 1), DL_OK);
+    ASSERT_EQ(g_plain->begun.size(), 1u);
+    int size = -1;
+    ASSERT_EQ(DlGetJobNoticeSize(job, &size), DL_OK);
+    EXPECT_EQ(size, 0);
+    {
+        // The service thread queues a notice between the size query and the pop.
+        cpCAutoLock guard(DlNetworkLockForTesting());
+        g_plain->PutNotice(g_plain->begun[0], DL_NOTICE_DOWNLOAD_FAILED, "http://h/x/a.bin");
+    }
+    std::vector<char> text(1, 'X');
+    DlNotice notice{DL_NOTICE_NONE, text.data()};
+    EXPECT_EQ(DlPopJobNotice(job, &notice), DL_ERR_GENERAL);
+    EXPECT_EQ(text[0], 'X');
+    ASSERT_EQ(DlGetJobNoticeSize(job, &size), DL_OK);
+    ASSERT_EQ(size, 17);
+    text.assign(static_cast<size_t>(size) + 1, 'X');
+    notice.text = text.data();
+    EXPECT_EQ(DlPopJobNotice(job, &notice), DL_OK);
+    EXPECT_EQ(notice.code, DL_NOTICE_DOWNLOAD_FAILED);
+    EXPECT_STREQ(text.data(), "http://h/x/a.bin");
+    EXPECT_EQ(text[17], 'X');
+    EXPECT_EQ(DlPopJobNotice(job, &notice), DL_OK);
+    EXPECT_EQ(notice.code, DL_NOTICE_NONE);
+}
+
 TEST_F(DlApiTest, RemainingFallsBackToTheSizeCheckTotal)
 {
     int job = NewJobWithFile();
@@ -317,4 +350,25 @@ TEST(DlApiStuckThread, FinalizeDoesNotHangOnAServiceThreadThatWillNotEnd)
     int job = 0;
     EXPECT_EQ(DlCreateJob(&job, nullptr, nullptr), DL_OK);
     EXPECT_EQ(DlFinalize(), DL_OK);
+}
+
+TEST(DlApiRuntimeTaken, AServiceWhoseRuntimeCannotStartAnswers517AndTheNextOneWorks)
+{
+    vqSmartPtr lock;
+    ASSERT_TRUE(lock.CreateInstance(CLSID_cpCMutex));
+    {
+        // Another runtime holds the process's socket and timer managers.
+        CVyx other(lock.As<cpCMutex>());
+        EXPECT_EQ(DlInitialize(nullptr, nullptr, nullptr), DL_ERR_GENERAL);
+        int job = 0;
+        EXPECT_EQ(DlCreateJob(&job, nullptr, nullptr), DL_ERR_GENERAL);
+        EXPECT_EQ(DlFinalize(), DL_OK);
+        other.Shutdown();
+    }
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(DlInitialize(nullptr, nullptr, nullptr), DL_OK) << round;
+        int job = 0;
+        EXPECT_EQ(DlCreateJob(&job, nullptr, nullptr), DL_OK);
+        EXPECT_EQ(DlFinalize(), DL_OK);
+    }
 }

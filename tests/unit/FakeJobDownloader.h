@@ -29,13 +29,13 @@ protected:
     {
         begun.push_back(job);
         if (sizeOnBegin >= 0) PutSize(job, static_cast<int>(job->Files().size()), sizeOnBegin);
-        return 512;
+        return DL_OK;
     }
     void EndJob(CJob* job) override { ended.push_back(job); }
     void TickJob(CJob* job) override { ticked.push_back(job); }
     int AnswerResume(CJob*, unsigned char, unsigned char) override
     {
         ++resumeAnswers;
-        return 512;
+        return DL_OK;
     }
 };

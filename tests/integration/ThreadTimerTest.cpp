@@ -1,3 +1,6 @@
+// Thread timers on the real clock. Sleeps only make sure that expiries have
+// passed; every wait for a message has a generous bound for a busy machine.
+
 #include "platform/MessageLoop.h"
 #include "platform/ThreadTimer.h"
 
@@ -60,8 +63,12 @@ TEST(ThreadTimer, KillTimerDropsThePendingMessageAndEndsExpiries)
     MSG msg;
     ASSERT_TRUE(GetMessageTimeout(&msg, 10000));
     DispatchMessage(&msg);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(PeekMessage(&msg, false));
+    // The next expiry waits in the queue.
+    msg = MSG{};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!PeekMessage(&msg, false) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(msg.message, static_cast<UINT>(WM_TIMER));
     EXPECT_TRUE(KillTimer(nullptr, id));
     EXPECT_FALSE(PeekMessage(&msg, true));
     EXPECT_FALSE(GetMessageTimeout(&msg, 100));
