@@ -31,6 +31,11 @@ namespace {
 
 bool ResolveTestNames(const char* name, std::vector<uint32_t>* addresses)
 {
+    in_addr literal{};
+    if (inet_pton(AF_INET, name, &literal) == 1) {
+        *addresses = {literal.s_addr};
+        return true;
+    }
     const std::string host = name;
     if (host.size() < 5 || host.compare(host.size() - 5, 5, ".test") != 0) return false;
     *addresses = {htonl(INADDR_LOOPBACK)};
