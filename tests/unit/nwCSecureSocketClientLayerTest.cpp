@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -395,4 +396,40 @@ TEST_F(SecureSocketLayer, NamedCertificatesAreFoundByTheirExactName)
               VQ_E_PLATFORM);
     EXPECT_EQ(COpenSSL::AddCertificate(nullptr, "x"), VQ_E_PLATFORM);
     EXPECT_EQ(COpenSSL::CertificateCount(), 1);
+}
+
+TEST_F(SecureSocketLayer, ACertificateNamedAfterTheStoreIsLoadedIsTrustedToo)
+{
+    const tlstest::KeyAndCertificate otherAuthority = tlstest::MakeCertificate("late CA", nullptr, nullptr, true);
+    const tlstest::KeyAndCertificate late = tlstest::MakeCertificate("late.test", "DNS:late.test", &otherAuthority, false);
+    {
+        // The first connection loads the store.
+        Rig rig;
+        tlstest::MemoryServer server(ServerIdentity());
+        ASSERT_TRUE(rig.stack->OnConnected());
+        rig.Exchange(server);
+        EXPECT_TRUE(server.HandshakeDone());
+    }
+    ASSERT_EQ(COpenSSL::AddCertificate("late CA", tlstest::Pem(otherAuthority.certificate).c_str()), VQ_OK_PLATFORM);
+    Rig rig("late.test");
+    tlstest::MemoryServer server(late);
+    rig.SendDown(kRequest);
+    ASSERT_TRUE(rig.stack->OnConnected());
+    rig.Exchange(server);
+    EXPECT_FALSE(rig.closed);
+    EXPECT_EQ(server.received, kRequest);
+}
+
+TEST_F(SecureSocketLayer, TlsShutdownWhileAConnectionLivesKeepsWhatItNeedsUntilItGoes)
+{
+    auto rig = std::make_unique<Rig>();
+    tlstest::MemoryServer server(ServerIdentity());
+    ASSERT_TRUE(rig->stack->OnConnected());
+    COpenSSL::Cleanup();
+    // The connection still runs on what it holds, and is freed later.
+    rig->Exchange(server);
+    EXPECT_TRUE(server.HandshakeDone());
+    rig->context->Close();
+    rig.reset();
+    ASSERT_EQ(COpenSSL::Startup(), VQ_OK_PLATFORM);
 }
