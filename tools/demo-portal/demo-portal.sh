@@ -17,7 +17,7 @@
 # (make-certs.sh) whose certificate `start` names for SSL_CERT_FILE.
 set -euo pipefail
 
-usage() { sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 
 start() {
   local dir=$1 port=${2:-18480} tls=${3:-}

@@ -9,7 +9,7 @@
 # Trust the CA for a run with SSL_CERT_FILE=DIR/ca.pem.
 set -euo pipefail
 
-usage() { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 
 ca() {
   local dir=$1
