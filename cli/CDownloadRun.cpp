@@ -58,8 +58,6 @@ int CDownloadRun::FetchList(std::vector<std::string>* entries)
     const std::string url = m_options.fileListUrl.empty() ? DefaultFileListUrl() : m_options.fileListUrl;
     Say("File list: " + TerminalSafe(url));
     const std::string failed = "下載檔案目錄失敗 (the file list could not be fetched: " + TerminalSafe(url) + ")";
-    if (strncasecmp(url.c_str(), "https://", 8) == 0 && !SecureTransportAvailable())
-        return Fail(CLI_LIST_FAILED, failed + ": HTTPS is not available in this build yet");
     if (DlFetchData(url.c_str()) != DL_OK) return Fail(CLI_LIST_FAILED, failed);
     DlEvent event;
     if (!WaitFor(DL_EVENT_FETCH_DONE, DL_EVENT_FETCH_FAILED, &event)) return Fail(CLI_INTERRUPTED, "interrupted");
@@ -88,10 +86,6 @@ int CDownloadRun::FetchList(std::vector<std::string>* entries)
         if (!added)
             return Fail(CLI_LIST_FAILED, "輸入了錯誤的URL (entries " + std::to_string(at->second + 1) + " and " +
                                              std::to_string(i + 1) + " of the file list both name " + TerminalSafe(name) + ")");
-        for (const std::string& alternative : SplitAlternatives(entry))
-            if (strncasecmp(alternative.c_str(), "https://", 8) == 0 && !SecureTransportAvailable())
-                return Fail(CLI_LIST_FAILED, "HTTPS is not available in this build yet (entry " + std::to_string(i + 1) +
-                                                 ": " + TerminalSafe(alternative) + ")");
     }
     return CLI_OK;
 }

@@ -1,9 +1,11 @@
 // The class-id table of vqSmartPtr::CreateInstance. It sits above the
 // subsystems of the network library because it names classes from all of them.
 
+#include "netlib/Lib_SSL/nwCSecureSocketClientLayer.h"
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/core/vqSmartPtr.h"
+#include "netlib/http/nwCHTTPDownloader.h"
 #include "netlib/layers/nwCAgentLayer.h"
 #include "netlib/layers/nwCHttpClientExLayer.h"
 #include "netlib/runtime/cpCQoSContext.h"
@@ -40,6 +42,10 @@ vqIUnknown* vqCreateObject(uint32_t classId)
         return static_cast<vqIAgentLayer*>(new nwCAgentLayer());
     case CLSID_nwCHttpClientExLayer:
         return static_cast<vqIHttpClientExLayer*>(new nwCHttpClientExLayer());
+    case CLSID_nwCSecureSocketClientLayer:
+        return static_cast<vqISecureSocketClientLayer*>(new nwCSecureSocketClientLayer());
+    case CLSID_nwCHTTPDownloader:
+        return static_cast<vqIHTTPDownloader*>(new nwCHTTPDownloader());
     case CLSID_nwCStreamDispatcher:
         return new nwCStreamDispatcher();
     default:

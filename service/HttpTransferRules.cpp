@@ -1,8 +1,6 @@
 #include "service/HttpTransferRules.h"
 
 #include "netlib/core/vqCStringTokenizer.h"
-#include "netlib/core/vqClassIds.h"
-#include "netlib/core/vqSmartPtr.h"
 
 #include <strings.h>
 
@@ -86,10 +84,4 @@ std::string JoinAlternatives(const std::vector<std::string>& alternatives)
         entry += alternative;
     }
     return entry;
-}
-
-bool SecureTransportAvailable()
-{
-    vqSmartPtr layer;
-    return layer.CreateInstance(CLSID_nwCSecureSocketClientLayer);
 }

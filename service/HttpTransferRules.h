@@ -22,6 +22,3 @@ std::vector<std::string> SplitAlternatives(const std::string& entry);
 // The alternatives joined by '|' again: an entry with its blanks and empty
 // alternatives gone.
 std::string JoinAlternatives(const std::vector<std::string>& alternatives);
-
-// Whether this build can speak HTTPS (its TLS layer is there).
-bool SecureTransportAvailable();

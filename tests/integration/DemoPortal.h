@@ -20,8 +20,11 @@ public:
     // False when nginx did not come up. The files live in a folder of their
     // own under /tmp: nginx's workers (an unprivileged user when started by
     // root) must be able to walk to them, which a test's private home forbids.
-    bool Start()
+    // With https the portal speaks TLS only, with a certificate authority of
+    // its own (CaFile()).
+    bool Start(bool https = false)
     {
+        m_scheme = https ? "https" : "http";
         char pattern[] = "/tmp/zdr-portal-XXXXXX";
         if (!mkdtemp(pattern)) return false;
         chmod(pattern, 0755);
@@ -29,7 +32,7 @@ public:
         m_folder = folder;
         m_port = FreePort();
         const std::string command = std::string(ZDR_DEMO_PORTAL_SCRIPT) + " start '" + folder + "' " +
-                                    std::to_string(m_port) + " > '" + folder + ".out' 2>&1";
+                                    std::to_string(m_port) + (https ? " --https" : "") + " > '" + folder + ".out' 2>&1";
         return system(command.c_str()) == 0;
     }
     ~DemoPortal()
@@ -45,7 +48,8 @@ public:
     // The folder the portal serves from (www/) and keeps its logs in.
     const std::string& Folder() const { return m_folder; }
     std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
-    std::string Url(const std::string& path) const { return "http://" + Host() + path; }
+    std::string Url(const std::string& path) const { return m_scheme + "://" + Host() + path; }
+    std::string CaFile() const { return m_folder + "/certs/ca.pem"; }
     std::string FileListUrl() const { return Url("/download/vx2/zdrdownload/filelist.txt"); }
     // Serves content at path (under the portal's root) from now on.
     void Publish(const std::string& path, const std::string& content) const
@@ -80,4 +84,5 @@ private:
 
     std::string m_folder;
     uint16_t m_port = 0;
+    std::string m_scheme = "http";
 };

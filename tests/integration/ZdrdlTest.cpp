@@ -52,8 +52,15 @@ protected:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        // The extra entries replace inherited ones of the same name.
         std::vector<std::string> environment;
-        for (char** e = environ; *e; ++e) environment.emplace_back(*e);
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('=') + 1);
+            bool replaced = false;
+            for (const std::string& extra : env) replaced = replaced || extra.rfind(name, 0) == 0;
+            if (!replaced) environment.push_back(entry);
+        }
         environment.insert(environment.end(), env.begin(), env.end());
         std::vector<char*> argv, envp;
         for (auto& a : args) argv.push_back(a.data());
@@ -206,4 +213,35 @@ TEST_F(ZdrdlTest, ListsThatWouldMisleadAreRefusedNamingTheirLine)
         // Nothing the server sent reaches the terminal as a control byte.
         EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
     }
+}
+
+TEST_F(ZdrdlTest, DownloadsTheDemoClientOverHttpsFromAPortalItsCertificateAuthorityTrusts)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start(true));
+    const std::string folder = home + "/tls-client";
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", folder, portal.FileListUrl()}, {"SSL_CERT_FILE=" + portal.CaFile()});
+    char log[4096];
+    snprintf(log, sizeof log, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
+    ASSERT_EQ(run.status, 0) << run.out << run.err << ReadFile(log);
+    for (const char* name : {"data1.bin", "data2.bin", "data3.bin", "data4.bin", "ZDRSetup.exe"}) {
+        const std::string served = portal.Served(std::string("/download/vx2/zdrdownload/client/") + name);
+        EXPECT_TRUE(ReadFile(folder + "/" + name) == served) << name;
+    }
+}
+
+TEST_F(ZdrdlTest, AnHttpsPortalWhoseCertificateIsNotTrustedGivesNothing)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start(true));
+    const std::string folder = home + "/untrusted";
+    // An empty trust store: the portal's own authority is unknown.
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", folder, portal.FileListUrl()}, {"SSL_CERT_FILE=/dev/null"});
+    EXPECT_EQ(run.status, 3) << run.out << run.err;
+    EXPECT_NE(run.err.find("下載檔案目錄失敗"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(folder + "/data1.bin"));
+    char path[4096];
+    snprintf(path, sizeof path, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
+    EXPECT_NE(ReadFile(path).find("TLS certificate of 127.0.0.1 not accepted: verify result"), std::string::npos)
+        << ReadFile(path);
 }

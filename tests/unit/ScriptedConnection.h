@@ -95,6 +95,15 @@ public:
         m_stack->OnEvent(QOS_EVENT_CONNECT_TIMEOUT, 0);
         Close();
     }
+    // The connect found the host unreachable; the context's connect-failure
+    // path follows.
+    void Unreachable()
+    {
+        if (closed) return;
+        m_stack->OnUnreachable();
+        m_stack->OnEvent(QOS_EVENT_CONNECT_TIMEOUT, 0);
+        Close();
+    }
     void IdleTimeout()
     {
         if (!closed) m_stack->OnEvent(QOS_EVENT_IDLE, 0);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A private demo portal: a sample game client served by nginx on 127.0.0.1.
 #
-#   demo-portal.sh start DIR [PORT]   make the sample client under DIR and serve it
+#   demo-portal.sh start DIR [PORT] [--https]
+#                                     make the sample client under DIR and serve it
 #   demo-portal.sh stop DIR           stop the server started for DIR
 #
 # The client is a few files of random data (a few MiB each) and a small
@@ -11,18 +12,30 @@
 # The window's banner (VX2_TW.gif) is drawn with ImageMagick when it is there.
 # ZDR_DEMO_RATE (an nginx rate such as 2m) slows every answer down, so that
 # a download can be watched. `start` prints the portal host to use
-# (ZDR_PORTAL_HOST=127.0.0.1:PORT) and the file list URL.
+# (ZDR_PORTAL_HOST=127.0.0.1:PORT) and the file list URL. With --https the
+# portal speaks TLS only, with a certificate authority made on the spot
+# (make-certs.sh) whose certificate `start` names for SSL_CERT_FILE.
 set -euo pipefail
 
-usage() { sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 
 start() {
-  local dir=$1 port=${2:-18480}
+  local dir=$1 port=${2:-18480} tls=${3:-}
   mkdir -p "$dir"
   dir=$(cd "$dir" && pwd)
   local www=$dir/www client=$dir/www/download/vx2/zdrdownload
   mkdir -p "$client/client" "$dir/logs" "$dir/tmp"
-  local base="http://127.0.0.1:$port/download/vx2/zdrdownload/client"
+  local scheme=http listen="127.0.0.1:$port" ssl=""
+  if [ "$tls" = --https ]; then
+    local here
+    here=$(cd "$(dirname "$0")" && pwd)
+    "$here/make-certs.sh" ca "$dir/certs"
+    "$here/make-certs.sh" server "$dir/certs" portal "IP:127.0.0.1,DNS:localhost"
+    scheme=https
+    listen="127.0.0.1:$port ssl"
+    ssl="ssl_certificate $dir/certs/portal.pem; ssl_certificate_key $dir/certs/portal.key;"
+  fi
+  local base="$scheme://127.0.0.1:$port/download/vx2/zdrdownload/client"
   local sizes=(3145728 4194304 5242880 2621440)
   local i=1
   for size in "${sizes[@]}"; do
@@ -32,7 +45,7 @@ start() {
   printf '#!/bin/sh\necho "ZDR client installed from $(dirname "$0")"\n' > "$client/client/ZDRSetup.exe"
   {
     printf '%s/data1.bin\r\n' "$base"
-    printf '%s/data2.bin|http://127.0.0.1:%s/mirror/client/data2.bin\r\n' "$base" "$port"
+    printf '%s/data2.bin|%s://127.0.0.1:%s/mirror/client/data2.bin\r\n' "$base" "$scheme" "$port"
     printf '%s/data3.bin\r\n' "$base"
     printf '%s/data4.bin\r\n' "$base"
     printf '%s/ZDRSetup.exe\r\n' "$base"
@@ -63,7 +76,8 @@ http {
   scgi_temp_path $dir/tmp/scgi;
   default_type application/octet-stream;
   server {
-    listen 127.0.0.1:$port;
+    listen $listen;
+    $ssl
     root $www;
     $rate
     location /mirror/ { alias $client/; }
@@ -74,7 +88,8 @@ CONF
   stop "$dir" 2>/dev/null || true
   nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log"
   echo "ZDR_PORTAL_HOST=127.0.0.1:$port"
-  echo "http://127.0.0.1:$port/download/vx2/zdrdownload/filelist.txt"
+  [ "$scheme" = https ] && echo "SSL_CERT_FILE=$dir/certs/ca.pem"
+  echo "$scheme://127.0.0.1:$port/download/vx2/zdrdownload/filelist.txt"
 }
 
 stop() {
@@ -88,7 +103,7 @@ stop() {
 }
 
 case "${1:-}" in
-  start) [ $# -ge 2 ] || usage; start "$2" "${3:-}" ;;
+  start) [ $# -ge 2 ] || usage; start "$2" "${3:-}" "${4:-}" ;;
   stop) [ $# -ge 2 ] || usage; stop "$2" ;;
   *) usage ;;
 esac

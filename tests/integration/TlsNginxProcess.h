@@ -1,0 +1,127 @@
+#pragma once
+// A private nginx speaking TLS on one port of 127.0.0.1, with one server
+// block per host name (chosen by SNI), each with its own certificate made at
+// start with tools/demo-portal/make-certs.sh: a fresh certificate authority
+// (CaFile(), to trust with SSL_CERT_FILE) signs them unless a server asks for
+// an expired or a self-signed one. Every block serves Root(name) with ranges
+// and answers /redirect/<path> with a 302 to /<path>.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+class TlsNginxProcess {
+public:
+    struct Server {
+        std::string name;       // server_name, and the certificate's file name
+        std::string san;        // subjectAltName of its certificate
+        std::string kind = "";  // "", "expired" or "self-signed"
+    };
+
+    // False when the certificates could not be made or nginx did not come up
+    // within 10 s. The first server is the default one.
+    bool Start(const std::string& directory, const std::vector<Server>& servers)
+    {
+        m_dir = directory;
+        std::filesystem::create_directories(m_dir + "/tmp");
+        const std::string certs = m_dir + "/certs";
+        if (!Run(std::string(ZDR_MAKE_CERTS_SCRIPT) + " ca " + certs)) return false;
+        m_port = FreePort();
+        std::ofstream conf(m_dir + "/nginx.conf");
+        conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+             << "pid " << m_dir << "/nginx.pid;\nerror_log " << m_dir << "/error.log;\n"
+             << "events { worker_connections 64; }\nhttp {\n"
+             << "  access_log " << m_dir << "/access.log;\n"
+             << "  client_body_temp_path " << m_dir << "/tmp/body;\n  proxy_temp_path " << m_dir << "/tmp/proxy;\n"
+             << "  fastcgi_temp_path " << m_dir << "/tmp/fastcgi;\n  uwsgi_temp_path " << m_dir << "/tmp/uwsgi;\n"
+             << "  scgi_temp_path " << m_dir << "/tmp/scgi;\n  default_type application/octet-stream;\n";
+        for (size_t i = 0; i < servers.size(); ++i) {
+            const Server& server = servers[i];
+            if (!Run(std::string(ZDR_MAKE_CERTS_SCRIPT) + " server " + certs + " " + server.name + " " + server.san + " " +
+                     server.kind))
+                return false;
+            std::filesystem::create_directories(Root(server.name));
+            conf << "  server {\n    listen 127.0.0.1:" << m_port << " ssl" << (i == 0 ? " default_server" : "") << ";\n"
+                 << "    server_name " << server.name << ";\n"
+                 << "    ssl_certificate " << certs << "/" << server.name << ".pem;\n"
+                 << "    ssl_certificate_key " << certs << "/" << server.name << ".key;\n"
+                 << "    root " << Root(server.name) << ";\n"
+                 << "    location ~ ^/redirect(/.*)$ { return 302 $1; }\n  }\n";
+        }
+        conf << "}\n";
+        conf.close();
+        std::vector<std::string> args = {"/usr/sbin/nginx", "-p", m_dir, "-c", m_dir + "/nginx.conf", "-e",
+                                         m_dir + "/error.log"};
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (Accepts()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    void Stop()
+    {
+        if (m_pid <= 0) return;
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_pid = -1;
+    }
+    ~TlsNginxProcess() { Stop(); }
+
+    std::string Root(const std::string& name) const { return m_dir + "/www-" + name; }
+    std::string CaFile() const { return m_dir + "/certs/ca.pem"; }
+    uint16_t Port() const { return m_port; }
+    std::string Url(const std::string& host, const std::string& path) const
+    {
+        return "https://" + host + ":" + std::to_string(m_port) + path;
+    }
+
+private:
+    static bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
+    static uint16_t FreePort()
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        close(fd);
+        return ntohs(address.sin_port);
+    }
+    bool Accepts() const
+    {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(m_port);
+        const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        return ok;
+    }
+
+    std::string m_dir;
+    uint16_t m_port = 0;
+    pid_t m_pid = -1;
+};
