@@ -1,0 +1,152 @@
+#include "engine/CDownloadFileList.h"
+
+#include "engine/DigestList.h"
+#include "engine/ExtractArchive.h"
+#include "engine/IExtractAction.h"
+#include "netlib/xml/CXMLParserOstrel.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+
+namespace {
+
+// Names in the update description.
+constexpr const char* kFilesElement = "file";
+constexpr const char* kPackageElement = "all";
+constexpr const char* kUrlAttribute = "url";
+constexpr const char* kHashAttribute = "hash";
+
+std::string ReadAttribute(const CXMLParserOstrel& parser, const CXMLElement* element, const char* name)
+{
+    const CXMLAttribute* attribute = parser.FindAttribute(element, name);
+    if (!attribute) return std::string();
+    // The stored length bounds the decoded one.
+    std::vector<char> buffer(static_cast<size_t>(attribute->GetValue(nullptr, 0, false)) + 1);
+    const int length = attribute->GetValue(buffer.data(), buffer.size(), false);
+    return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+} // namespace
+
+CDownloadFileList::CDownloadFileList(IUpdateDescriptionHandler* handler, const IGetPath* paths)
+    : m_handler(handler), m_paths(paths)
+{
+}
+
+CDownloadFileList::~CDownloadFileList() = default;
+
+int CDownloadFileList::AddRecord(const char* url, const char* digestUrl, const char* name, const char* folder)
+{
+    if (!url) return 0;
+    const std::string key = digestUrl && *digestUrl ? digestUrl : url;
+    if (FindRecord(key.c_str())) return 0;
+    m_records.push_back(std::make_unique<CDownloadFile>(this, url, digestUrl, name, folder));
+    return 1;
+}
+
+CDownloadFile* CDownloadFileList::FindRecord(const char* key) const
+{
+    if (!key) return nullptr;
+    for (const auto& record : m_records)
+        if (record->GetKey() == key) return record.get();
+    return nullptr;
+}
+
+CDownloadFile* CDownloadFileList::FindNext()
+{
+    for (const auto& record : m_records) {
+        if (record->IsBusy() || !record->TakeAttempt()) continue;
+        record->SetBusy(true);
+        return record.get();
+    }
+    return nullptr;
+}
+
+void CDownloadFileList::SetUnlimited(int unlimited)
+{
+    for (const auto& record : m_records) record->SetUnlimited(unlimited != 0);
+}
+
+void CDownloadFileList::Finish(const char* url, int success)
+{
+    CDownloadFile* record = FindRecord(url);
+    if (!record) return;
+    record->SetBusy(false);
+    if (!success && record->GetAttemptsLeft() > 0) return;
+    m_records.erase(std::find_if(m_records.begin(), m_records.end(),
+                                 [record](const auto& held) { return held.get() == record; }));
+}
+
+int CDownloadFileList::ArchiveKindOf(const std::string& url)
+{
+    const size_t dot = url.find_last_of('.');
+    if (dot == std::string::npos || dot == 0) return kArchiveNone;
+    std::string extension = url.substr(dot + 1);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (extension == "7z") return kArchive7z;
+    if (extension == "zip") return kArchiveZip;
+    return kArchiveNone;
+}
+
+int CDownloadFileList::OnFileData(CDownloadFile* record, const std::vector<unsigned char>* digestList,
+                                  const void* data, uint32_t sizeLow, int32_t sizeHigh)
+{
+    const int64_t size = IExtractAction::JoinSize(sizeLow, sizeHigh);
+    if (!record || !data || size <= 0) return kFileDataBadArguments;
+    if (digestList && !DigestListMatches(digestList->data(), digestList->size(),
+                                         static_cast<const unsigned char*>(data), static_cast<size_t>(size)))
+        return kFileDataDigestMismatch;
+    const int result = ExtractArchive(ArchiveKindOf(record->GetUrl()), data, sizeLow, sizeHigh,
+                                      record->GetFolder().c_str());
+    // The record names the program the package carries (the engine): it must
+    // be runnable even when the archive stored no permissions.
+    const std::string named = record->GetFolder() + record->GetName();
+    if (result == kFileDataOk && !record->GetName().empty() && PathExists(named)) MakeExecutable(named);
+    return result;
+}
+
+int CDownloadFileList::OnDescription(CDownloadFile*, const void* data, uint32_t sizeLow, int32_t sizeHigh)
+{
+    const int64_t size = IExtractAction::JoinSize(sizeLow, sizeHigh);
+    if (!data || size <= 0) return kDescriptionNoData;
+    CXMLParserOstrel description;
+    {
+        const char* bytes = static_cast<const char*>(data);
+        const std::string text(bytes, bytes + size);
+        description.Load(text.c_str());
+    }
+    if (!CreateDirectoryChain(m_paths->GetEngineFolder())) return kDescriptionNoEngineFolder;
+    if (!m_handler) return kDescriptionRejected;
+    std::string version = m_handler->ReadNewVersion(description);
+    if (version.empty()) return kDescriptionRejected;
+    m_version = std::move(version);
+    return AddDescribedFiles(description, m_handler->ChooseFiles(description, m_version));
+}
+
+int CDownloadFileList::AddDescribedFiles(const CXMLParserOstrel& description, const std::vector<std::string>& files)
+{
+    const CXMLElement* root = description.GetRoot();
+    const CXMLElement* listed = description.FindChild(root, kFilesElement);
+    if (static_cast<int>(files.size()) == description.GetChildCount(listed)) {
+        const CXMLElement* package = description.FindChild(description.FindChild(root, kPackageElement), kPackageElement);
+        const std::string url = ReadAttribute(description, package, kUrlAttribute);
+        if (url.empty()) return kDescriptionRejected;
+        const std::string engine = m_paths->GetEngineExePath();
+        const size_t slash = engine.find_last_of('/') + 1;
+        AddRecord(url.c_str(), ReadAttribute(description, package, kHashAttribute).c_str(),
+                  engine.substr(slash).c_str(), engine.substr(0, slash).c_str());
+        return kDescriptionOk;
+    }
+    for (const std::string& path : files) {
+        if (path.empty()) continue;
+        const size_t slash = path.find_last_of('/') + 1; // npos + 1 == 0: no folder
+        const std::string name = path.substr(slash);
+        const CXMLElement* element = description.FindChild(listed, name.c_str());
+        const std::string url = ReadAttribute(description, element, kUrlAttribute);
+        if (url.empty()) return kDescriptionRejected;
+        AddRecord(url.c_str(), ReadAttribute(description, element, kHashAttribute).c_str(), name.c_str(),
+                  path.substr(0, slash).c_str());
+    }
+    return kDescriptionOk;
+}
