@@ -204,9 +204,11 @@ bool CreateProgram(const std::string& path, StartedProgram* started, int* error)
 
 InputIdle WaitForInputIdle(StartedProgram* started, int waitMs, int* exitStatus)
 {
+    if (!started || started->pid <= 0) return InputIdle::Ended;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
     const pid_t pid = started->pid;
     int status = 0;
+    bool reaped = false;
     InputIdle outcome = InputIdle::TimedOut;
     const int processFd = ProcessDescriptor(pid);
     pollfd fds[2] = {{started->readyFd, POLLIN, 0}, {processFd, POLLIN, 0}};
@@ -219,6 +221,7 @@ InputIdle WaitForInputIdle(StartedProgram* started, int waitMs, int* exitStatus)
         // Closed without a line: from now on only the program's end counts.
         if (pipe == PipeState::Closed) fds[0].fd = -1;
         if (Ended(pid, &status)) {
+            reaped = true;
             // A line written just before the end is in the pipe by now.
             const bool said = fds[0].fd >= 0 && CheckReadyPipe(fds[0].fd) == PipeState::Line;
             outcome = said ? InputIdle::Ready : InputIdle::Ended;
@@ -230,8 +233,10 @@ InputIdle WaitForInputIdle(StartedProgram* started, int waitMs, int* exitStatus)
         if (poll(fds, 2, slice) < 0 && errno != EINTR) break;
     }
     if (processFd >= 0) close(processFd);
-    if (outcome == InputIdle::Ended) {
-        if (exitStatus) *exitStatus = status;
+    if (outcome == InputIdle::Ended && exitStatus) *exitStatus = status;
+    // A reaped process is not handed to the reaper: its number may already
+    // name another child.
+    if (reaped) {
         if (started->readyFd >= 0) close(started->readyFd);
         *started = StartedProgram();
     } else {

@@ -49,8 +49,8 @@ enum class InputIdle {
 // Waits at most waitMs for the program's line or its end; a program that
 // closes the pipe without a line is waited for as one that never writes.
 // Afterwards the pipe is closed and the program is released as by
-// ReleaseProgram (an ended one is reaped here; *exitStatus gets its wait
-// status). *started is emptied.
+// ReleaseProgram (one that ended is reaped here; for Ended *exitStatus
+// gets its wait status). *started is emptied; a null or empty one has Ended.
 InputIdle WaitForInputIdle(StartedProgram* started, int waitMs, int* exitStatus = nullptr);
 
 // Closes the readiness pipe and lets a small background reaper collect the
