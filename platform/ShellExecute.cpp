@@ -5,15 +5,29 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <thread>
 #include <vector>
 
 extern char** environ;
 
 namespace {
+
+// Without a process descriptor the end of a program is looked for this often.
+constexpr int kEndPollSliceMs = 50;
+
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
 
 // Waits until every copy of the pipe's write end is gone: the child closes
 // its copy when exec succeeds (close-on-exec) or when it dies.
@@ -21,10 +35,10 @@ void WaitUntilExecPassed(int readEnd, int waitMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return;
+        const int left = MillisecondsLeft(deadline);
+        if (left <= 0) return;
         pollfd fd{readEnd, POLLIN, 0};
-        int ready = poll(&fd, 1, static_cast<int>(left.count()));
+        int ready = poll(&fd, 1, left);
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return;
         char byte;
@@ -33,44 +47,208 @@ void WaitUntilExecPassed(int readEnd, int waitMs)
     }
 }
 
-bool Spawn(const char* program, const std::vector<std::string>& args, bool searchPath, int waitMs, pid_t* pid,
-           int* error)
+// The environment of a program started with a readiness pipe: ours, with
+// any inherited ZDR_READY_FD replaced.
+std::vector<std::string> ReadyEnvironment(int readyWriteEnd)
 {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        if (error) *error = errno;
-        return false;
+    const std::string prefix = std::string(kReadyFdVariable) + "=";
+    std::vector<std::string> entries;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        if (strncmp(*entry, prefix.c_str(), prefix.size()) != 0) entries.emplace_back(*entry);
     }
+    entries.push_back(prefix + std::to_string(readyWriteEnd));
+    return entries;
+}
+
+// One start. With readyFd set the child gets a readiness pipe (its write end
+// kept open across exec under its own number) and *readyFd our read end.
+bool Spawn(const char* program, const std::vector<std::string>& args, bool searchPath, int waitMs, pid_t* pid,
+           int* readyFd, int* error)
+{
+    auto fail = [error](int code) {
+        if (error) *error = code;
+        return false;
+    };
+    int execPipe[2];
+    if (pipe2(execPipe, O_CLOEXEC) != 0) return fail(errno);
+    int readyPipe[2] = {-1, -1};
+    if (readyFd && pipe2(readyPipe, O_CLOEXEC) != 0) {
+        const int code = errno;
+        close(execPipe[0]);
+        close(execPipe[1]);
+        return fail(code);
+    }
+
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    std::vector<std::string> envEntries;
+    std::vector<char*> envp;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    char** childEnv = environ;
+    if (readyFd) {
+        // A dup2 onto itself clears close-on-exec in the child only.
+        posix_spawn_file_actions_adddup2(&actions, readyPipe[1], readyPipe[1]);
+        envEntries = ReadyEnvironment(readyPipe[1]);
+        for (std::string& entry : envEntries) envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        childEnv = envp.data();
+    }
     pid_t child = 0;
-    int result = searchPath ? posix_spawnp(&child, program, nullptr, nullptr, argv.data(), environ)
-                            : posix_spawn(&child, program, nullptr, nullptr, argv.data(), environ);
-    close(fds[1]);
-    if (result == 0) WaitUntilExecPassed(fds[0], waitMs);
-    close(fds[0]);
+    int result = searchPath ? posix_spawnp(&child, program, &actions, nullptr, argv.data(), childEnv)
+                            : posix_spawn(&child, program, &actions, nullptr, argv.data(), childEnv);
+    posix_spawn_file_actions_destroy(&actions);
+    close(execPipe[1]);
+    if (readyFd) close(readyPipe[1]);
+    if (result == 0) WaitUntilExecPassed(execPipe[0], waitMs);
+    close(execPipe[0]);
     if (result != 0) {
-        if (error) *error = result;
-        return false;
+        if (readyFd) close(readyPipe[0]);
+        return fail(result);
     }
     if (pid) *pid = child;
+    if (readyFd) *readyFd = readyPipe[0];
     return true;
+}
+
+bool ShellStart(const std::string& path, const std::string& verb, int waitMs, pid_t* pid, int* readyFd, int* error)
+{
+    if (path.empty() || !PathExists(path)) {
+        if (error) *error = ENOENT;
+        return false;
+    }
+    if (verb == "runas") return Spawn(path.c_str(), {path}, false, waitMs, pid, readyFd, error);
+    if (verb != "open") {
+        if (error) *error = EINVAL;
+        return false;
+    }
+    if (IsExecutableFile(path) && Spawn(path.c_str(), {path}, false, waitMs, pid, readyFd, error)) return true;
+    return Spawn("xdg-open", {"xdg-open", path}, true, waitMs, pid, readyFd, error);
+}
+
+// Exec has passed (or failed) by the time posix_spawn returns; this bound
+// only guards against a child that hangs before it.
+constexpr int kExecWaitMs = 5000;
+
+void ReapInBackground(pid_t pid)
+{
+    std::thread([pid] {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+// A descriptor that becomes readable when the process ends; -1 where the
+// kernel has none (the end is then looked for every kEndPollSliceMs). The
+// system call is used directly: glibc 2.36's declaration lacks C linkage.
+int ProcessDescriptor(pid_t pid)
+{
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+}
+
+enum class PipeState { Nothing, Line, Closed };
+
+// Reads what the readiness pipe holds now, without waiting. A program may
+// write as much as it likes; a few reads per look are enough to find a line.
+PipeState CheckReadyPipe(int fd)
+{
+    constexpr int kReadsPerLook = 16;
+    for (int i = 0; i < kReadsPerLook; ++i) {
+        pollfd readable{fd, POLLIN, 0};
+        if (poll(&readable, 1, 0) <= 0) return PipeState::Nothing;
+        char buffer[256];
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got > 0 && memchr(buffer, '\n', static_cast<size_t>(got))) return PipeState::Line;
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) return PipeState::Closed;
+    }
+    return PipeState::Nothing;
+}
+
+// True when the program has ended; it is reaped then.
+bool Ended(pid_t pid, int* status)
+{
+    for (;;) {
+        const pid_t got = waitpid(pid, status, WNOHANG);
+        if (got == pid) return true;
+        if (got < 0 && errno == EINTR) continue;
+        // Not ours to wait for (or already reaped): it is not running for us.
+        return got < 0;
+    }
 }
 
 } // namespace
 
 bool ShellExecuteFile(const std::string& path, const std::string& verb, int waitMs, pid_t* pid, int* error)
 {
-    if (path.empty() || !PathExists(path)) {
-        if (error) *error = ENOENT;
+    return ShellStart(path, verb, waitMs, pid, nullptr, error);
+}
+
+bool ShellExecuteProgram(const std::string& path, const std::string& verb, StartedProgram* started, int* error)
+{
+    StartedProgram program;
+    if (!started || !ShellStart(path, verb, kExecWaitMs, &program.pid, &program.readyFd, error)) return false;
+    *started = program;
+    return true;
+}
+
+bool CreateProgram(const std::string& path, StartedProgram* started, int* error)
+{
+    StartedProgram program;
+    if (!started || !Spawn(path.c_str(), {path}, false, kExecWaitMs, &program.pid, &program.readyFd, error))
         return false;
+    *started = program;
+    return true;
+}
+
+InputIdle WaitForInputIdle(StartedProgram* started, int waitMs, int* exitStatus)
+{
+    if (!started || started->pid <= 0) return InputIdle::Ended;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
+    const pid_t pid = started->pid;
+    int status = 0;
+    bool reaped = false;
+    InputIdle outcome = InputIdle::TimedOut;
+    const int processFd = ProcessDescriptor(pid);
+    pollfd fds[2] = {{started->readyFd, POLLIN, 0}, {processFd, POLLIN, 0}};
+    for (;;) {
+        const PipeState pipe = fds[0].fd >= 0 ? CheckReadyPipe(fds[0].fd) : PipeState::Closed;
+        if (pipe == PipeState::Line) {
+            outcome = InputIdle::Ready;
+            break;
+        }
+        // Closed without a line: from now on only the program's end counts.
+        if (pipe == PipeState::Closed) fds[0].fd = -1;
+        if (Ended(pid, &status)) {
+            reaped = true;
+            // A line written just before the end is in the pipe by now.
+            const bool said = fds[0].fd >= 0 && CheckReadyPipe(fds[0].fd) == PipeState::Line;
+            outcome = said ? InputIdle::Ready : InputIdle::Ended;
+            break;
+        }
+        const int left = MillisecondsLeft(deadline);
+        if (left <= 0) break;
+        const int slice = processFd >= 0 ? left : std::min(left, kEndPollSliceMs);
+        if (poll(fds, 2, slice) < 0 && errno != EINTR) break;
     }
-    if (verb == "runas") return Spawn(path.c_str(), {path}, false, waitMs, pid, error);
-    if (verb != "open") {
-        if (error) *error = EINVAL;
-        return false;
+    if (processFd >= 0) close(processFd);
+    if (outcome == InputIdle::Ended && exitStatus) *exitStatus = status;
+    // A reaped process is not handed to the reaper: its number may already
+    // name another child.
+    if (reaped) {
+        if (started->readyFd >= 0) close(started->readyFd);
+        *started = StartedProgram();
+    } else {
+        ReleaseProgram(started);
     }
-    if (IsExecutableFile(path) && Spawn(path.c_str(), {path}, false, waitMs, pid, error)) return true;
-    return Spawn("xdg-open", {"xdg-open", path}, true, waitMs, pid, error);
+    return outcome;
+}
+
+void ReleaseProgram(StartedProgram* started)
+{
+    if (!started) return;
+    if (started->readyFd >= 0) close(started->readyFd);
+    if (started->pid > 0) ReapInBackground(started->pid);
+    *started = StartedProgram();
 }

@@ -1,11 +1,11 @@
 #include "service/CContentLengthCheckSession.h"
 
 #include "netlib/core/vqCGarbageCollector.h"
-#include "service/HttpConnection.h"
+#include "netlib/layers/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/vqIQoSContext.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 #include "service/HttpTransferRules.h"
 
 namespace {

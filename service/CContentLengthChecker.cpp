@@ -4,7 +4,7 @@
 
 #include "netlib/core/cpCAutoLock.h"
 #include "netlib/core/cpClock.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 
 namespace {
 

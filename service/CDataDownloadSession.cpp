@@ -1,7 +1,7 @@
 #include "service/CDataDownloadSession.h"
 
 #include "netlib/core/vqCGarbageCollector.h"
-#include "service/HttpConnection.h"
+#include "netlib/layers/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/core/vqTimerLink.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"

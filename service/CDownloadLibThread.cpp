@@ -5,7 +5,7 @@
 #include "netlib/core/vqLog.h"
 #include "netlib/core/vqSmartPtr.h"
 #include "platform/MessageLoop.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 #include "service/CJobManager.h"
 
 #include <chrono>

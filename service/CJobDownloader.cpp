@@ -1,7 +1,7 @@
 #include "service/CJobDownloader.h"
 
 #include "netlib/core/vqTimerLink.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 
 #include <algorithm>
 

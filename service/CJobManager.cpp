@@ -5,7 +5,7 @@
 #include "engine/ElevationFlag.h"
 #include "netlib/core/cpCAutoLock.h"
 #include "platform/MessageLoop.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 #include "service/DownloaderFactory.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "netlib/core/cpClock.h"
 #include "platform/Connectivity.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include "netlib/runtime/cpADDRESS.h"
 #include "netlib/runtime/cpCAddressCache.h"
 #include "netlib/runtime/vqIQoSContext.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 
 #include <cstdlib>
 #include <cstring>

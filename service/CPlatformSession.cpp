@@ -9,9 +9,9 @@
 #include "netlib/runtime/cpCQoSContextAction.h"
 #include "netlib/runtime/vqIQoSContext.h"
 #include "platform/FileSystem.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 #include "service/CPartFileRecord.h"
-#include "service/HttpConnection.h"
+#include "netlib/layers/HttpConnection.h"
 #include "service/HttpTransferRules.h"
 
 #include <algorithm>

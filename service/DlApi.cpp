@@ -11,7 +11,7 @@
 
 #include "netlib/core/cpCAutoLock.h"
 #include "platform/FileSystem.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 #include "service/CDownloadLibThread.h"
 #include "service/CJobManager.h"
 #include "service/DlTesting.h"

@@ -7,7 +7,7 @@
 #include "netlib/core/vqClassIds.h"
 #include "netlib/runtime/CVyx.h"
 #include "platform/MessageLoop.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 #include "service/CContentLengthChecker.h"
 
 #include <gtest/gtest.h>

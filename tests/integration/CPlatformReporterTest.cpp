@@ -7,7 +7,7 @@
 #include "netlib/runtime/CVyx.h"
 #include "netlib/runtime/cpResolver.h"
 #include "platform/MessageLoop.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 #include "service/CPlatformReporter.h"
 
 #include <gtest/gtest.h>

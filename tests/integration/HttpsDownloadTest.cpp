@@ -9,7 +9,7 @@
 #include "TlsNginxProcess.h"
 #include "netlib/runtime/cpResolver.h"
 #include "platform/Connectivity.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 #include "service/DlApi.h"
 
 #include <arpa/inet.h>

@@ -6,7 +6,7 @@
 #include "NginxProcess.h"
 #include "platform/COutputFile.h"
 #include "platform/Connectivity.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 #include "service/CPartFileRecord.h"
 #include "service/DlApi.h"
 

@@ -1,6 +1,6 @@
 #include "engine/IGetPath.h"
 #include "platform/UserFolders.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "netlib/layers/vqIAgentLayer.h"
 #include "netlib/runtime/cpCTimerManager.h"
 #include "platform/CodePage.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 #include "service/CPartFileRecord.h"
 #include "service/CPlatformSession.h"
 #include "platform/FileSystem.h"

@@ -5,7 +5,7 @@
 #include "netlib/core/vqSmartPtr.h"
 #include "netlib/runtime/CVyx.h"
 #include "platform/MessageLoop.h"
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 #include "service/DlApi.h"
 #include "service/DlTesting.h"
 #include "service/DownloaderFactory.h"

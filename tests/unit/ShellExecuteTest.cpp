@@ -3,14 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -111,6 +115,125 @@ TEST_F(ShellExecuteTest, MakeExecutableAddsExecuteWhereReadIs)
     EXPECT_EQ(st.st_mode & 0777, 0750u);
     EXPECT_FALSE(MakeExecutable(m_dir));
     EXPECT_FALSE(MakeExecutable(m_dir + "/missing"));
+}
+
+// The readiness wait, with the test program (modes: ready, silent, exit) and
+// with scripts that drop the pipe.
+class ProgramReadinessTest : public ShellExecuteTest {
+protected:
+    void SetUp() override
+    {
+        ShellExecuteTest::SetUp();
+        m_marker = m_dir + "/marker";
+        setenv("ZDR_TEST_CHILD_MARKER", m_marker.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        for (pid_t pid : m_started) kill(pid, SIGKILL);
+        for (pid_t pid : m_started) EXPECT_TRUE(Gone(pid)) << "zombie " << pid;
+        unsetenv("ZDR_TEST_CHILD_MODE");
+        unsetenv("ZDR_TEST_CHILD_MARKER");
+        ShellExecuteTest::TearDown();
+    }
+    StartedProgram Start(const char* mode)
+    {
+        setenv("ZDR_TEST_CHILD_MODE", mode, 1);
+        StartedProgram program;
+        EXPECT_TRUE(CreateProgram(ZDR_TEST_CHILD_PATH, &program));
+        EXPECT_GT(program.pid, 0);
+        EXPECT_GE(program.readyFd, 0);
+        if (program.pid > 0) m_started.push_back(program.pid);
+        return program;
+    }
+    // Reaped: not even a zombie answers a signal any more.
+    static bool Gone(pid_t pid)
+    {
+        for (int i = 0; i < 500; ++i) {
+            if (kill(pid, 0) != 0 && errno == ESRCH) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    std::string m_marker;
+    std::vector<pid_t> m_started;
+};
+
+TEST_F(ProgramReadinessTest, AProgramThatSaysReadyIsReady)
+{
+    // An inherited value is replaced by the pipe's own number.
+    setenv(kReadyFdVariable, "99", 1);
+    StartedProgram program = Start("ready");
+    int status = -1;
+    EXPECT_EQ(WaitForInputIdle(&program, 10000, &status), InputIdle::Ready);
+    unsetenv(kReadyFdVariable);
+    EXPECT_EQ(program.pid, -1);
+    EXPECT_EQ(program.readyFd, -1);
+    EXPECT_EQ(status, -1);
+    // Started with its path alone, and told a descriptor of its own.
+    const std::string line = Read(m_marker);
+    EXPECT_EQ(line.rfind("ran 1 ", 0), 0u) << line;
+    EXPECT_NE(line, "ran 1 99");
+    EXPECT_NE(line, "ran 1 -");
+}
+
+TEST_F(ProgramReadinessTest, ASilentProgramIsWaitedForUpToTheBound)
+{
+    StartedProgram program = Start("silent");
+    EXPECT_EQ(WaitForInputIdle(&program, 200), InputIdle::TimedOut);
+    EXPECT_EQ(Read(m_marker).rfind("ran 1 ", 0), 0u);
+}
+
+TEST_F(ProgramReadinessTest, AProgramThatEndsAtOnceHasEnded)
+{
+    StartedProgram program = Start("exit");
+    const pid_t pid = program.pid;
+    int status = 0;
+    EXPECT_EQ(WaitForInputIdle(&program, 10000, &status), InputIdle::Ended);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+    EXPECT_TRUE(Gone(pid));
+}
+
+TEST_F(ProgramReadinessTest, APipeClosedWithoutALineIsNoAnswer)
+{
+    struct Case {
+        const char* script;
+        int waitMs;
+        InputIdle expected;
+    } cases[] = {
+        {"eval \"exec $ZDR_READY_FD>&-\"\nexit 0\n", 10000, InputIdle::Ended},
+        {"eval \"exec $ZDR_READY_FD>&-\"\nexec sleep 30\n", 200, InputIdle::TimedOut},
+        {"printf 'half' >&$ZDR_READY_FD\nexit 0\n", 10000, InputIdle::Ended},
+        {"printf 'ok\\n' >&$ZDR_READY_FD\nexit 0\n", 10000, InputIdle::Ready},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        const std::string path = m_dir + "/script" + std::to_string(index++);
+        std::ofstream(path) << "#!/bin/sh\n" << c.script;
+        chmod(path.c_str(), 0755);
+        StartedProgram program;
+        ASSERT_TRUE(ShellExecuteProgram(path, "runas", &program)) << c.script;
+        m_started.push_back(program.pid);
+        EXPECT_EQ(WaitForInputIdle(&program, c.waitMs), c.expected) << c.script;
+    }
+}
+
+TEST_F(ProgramReadinessTest, StartFailuresLeaveNothingBehind)
+{
+    StartedProgram program;
+    int error = 0;
+    EXPECT_FALSE(CreateProgram(m_dir + "/missing", &program, &error));
+    EXPECT_EQ(error, ENOENT);
+    const std::string plain = Script("engine.exe", m_dir + "/never", 0644);
+    EXPECT_FALSE(CreateProgram(plain, &program, &error));
+    EXPECT_EQ(error, EACCES);
+    EXPECT_FALSE(ShellExecuteProgram(plain, "runas", &program, &error));
+    EXPECT_EQ(error, EACCES);
+    EXPECT_EQ(program.pid, -1);
+    EXPECT_EQ(program.readyFd, -1);
+    // An empty program is nothing to release.
+    ReleaseProgram(&program);
+    ReleaseProgram(nullptr);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "service/HttpConnection.h"
+#include "netlib/layers/HttpConnection.h"
 
 #include "netlib/core/vqCGarbageCollector.h"
 #include "netlib/http/CodePageConversion.h"

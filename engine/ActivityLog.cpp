@@ -1,4 +1,4 @@
-#include "service/ActivityLog.h"
+#include "engine/ActivityLog.h"
 
 #include "engine/IGetPath.h"
 #include "platform/FileSystem.h"
