@@ -1008,6 +1008,13 @@ void CEngine::OnProbeDone(Transfer* transfer, int)
 {
     FileTask* file = transfer->file;
     if (file->state != FileTask::Probing) return;
+    const bool answered = transfer->status == 200 || transfer->status == 206;
+    if (!answered && file->urlIndex + 1 < file->urls.size()) {
+        ++file->urlIndex;
+        return StartProbe(file);
+    }
+    // No alternative answered: the download itself will try them all again.
+    if (!answered) file->urlIndex = 0;
     file->state = FileTask::Waiting;
     if (transfer->status == 206 && transfer->rangeTotal > 0) file->size = transfer->rangeTotal;
     else if (transfer->status == 200 && transfer->contentLength > 0) file->size = transfer->contentLength;

@@ -24,6 +24,9 @@ extern char** environ;
 
 class NginxProcess {
 public:
+    // More directives for the server block, given before Start (e.g. a
+    // location with limit_rate for slow downloads).
+    void AddServerConfig(const std::string& text) { m_extra += text; }
     // False when nginx did not come up within 10 s.
     bool Start(const std::string& directory)
     {
@@ -40,7 +43,7 @@ public:
              << "  fastcgi_temp_path " << m_dir << "/tmp/fastcgi;\n  uwsgi_temp_path " << m_dir << "/tmp/uwsgi;\n"
              << "  scgi_temp_path " << m_dir << "/tmp/scgi;\n  default_type application/octet-stream;\n"
              << "  server {\n    listen 127.0.0.1:" << m_port << ";\n    root " << Root() << ";\n"
-             << "    location ~ ^/redirect(/.*)$ { return 302 $1; }\n  }\n}\n";
+             << "    location ~ ^/redirect(/.*)$ { return 302 $1; }\n" << m_extra << "  }\n}\n";
         conf.close();
         std::vector<std::string> args = {"/usr/sbin/nginx", "-p", m_dir, "-c", m_dir + "/nginx.conf", "-e",
                                          m_dir + "/error.log"};
@@ -101,6 +104,7 @@ private:
     }
 
     std::string m_dir;
+    std::string m_extra;
     uint16_t m_port = 0;
     pid_t m_pid = -1;
 };
