@@ -165,6 +165,8 @@ struct CEngine::Transfer {
 CEngine::CEngine(int listenFd, uint16_t port, int signalFd) : m_listenFd(listenFd), m_port(port), m_signalFd(signalFd)
 {
     m_multi = curl_multi_init();
+    // Size probes are not counted by Schedule; libcurl queues what is over.
+    curl_multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kMaxConnections));
     m_online = Online();
 }
 
@@ -749,7 +751,8 @@ void CommonOptions(CURL* easy, const std::string& url)
     // A connection that moves nothing for 30 s is dead; its range is retried.
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 30L);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
+    // Small enough that 48 connections stay within a few MiB.
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "ZDRDownloadV32/" ZDR_ENGINE_VERSION);
     // libcurl does not read these itself; OpenSSL's tools do, and so do we.
     if (const char* file = getenv("SSL_CERT_FILE")) curl_easy_setopt(easy, CURLOPT_CAINFO, file);
@@ -999,8 +1002,9 @@ void CEngine::FinishTransfer(Transfer* transfer, int curlResult)
             if (other.done < other.end - other.start) return;
         return CompleteFile(file);
     }
+    // A server that cannot prove who it is will not on the next attempt either.
     const bool permanent = curlResult == CURLE_TOO_MANY_REDIRECTS || curlResult == CURLE_UNSUPPORTED_PROTOCOL ||
-                           curlResult == CURLE_URL_MALFORMAT;
+                           curlResult == CURLE_URL_MALFORMAT || curlResult == CURLE_PEER_FAILED_VERIFICATION;
     PieceFailed(file, transfer, permanent, -1, now);
 }
 

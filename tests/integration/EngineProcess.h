@@ -44,11 +44,18 @@ public:
         int ready[2];
         if (pipe(ready) != 0) return false;
         fcntl(ready[0], F_SETFD, FD_CLOEXEC);
+        std::vector<std::string> given = env;
+        given.push_back("ZDR_ENGINE_PORT=" + std::to_string(m_port));
+        given.push_back("ZDR_READY_FD=" + std::to_string(ready[1]));
+        // A given variable replaces the inherited one of the same name.
         std::vector<std::string> environment;
-        for (char** e = environ; *e; ++e) environment.emplace_back(*e);
-        environment.push_back("ZDR_ENGINE_PORT=" + std::to_string(m_port));
-        environment.push_back("ZDR_READY_FD=" + std::to_string(ready[1]));
-        environment.insert(environment.end(), env.begin(), env.end());
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            bool replaced = false;
+            for (const auto& g : given) replaced |= entry.substr(0, entry.find('=') + 1) == g.substr(0, g.find('=') + 1);
+            if (!replaced) environment.push_back(entry);
+        }
+        environment.insert(environment.end(), given.begin(), given.end());
         std::vector<char*> args, envp;
         for (auto& a : argv) args.push_back(a.data());
         args.push_back(nullptr);

@@ -522,3 +522,45 @@ TEST_F(EngineTest, NetworkLossAndReturnAreReported)
     ASSERT_FALSE(restored.codes.empty());
     EXPECT_EQ(restored.codes.back(), kLocalNetworkRestored);
 }
+
+TEST_F(EngineTest, HttpsIsVerifiedAgainstTheCertificatesItIsGiven)
+{
+    const std::string pki = Home() + "/pki";
+    std::filesystem::create_directories(pki);
+    const std::string make =
+        "cd '" + pki + "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=ZdrTestCA"
+        " && openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1"
+        " && printf 'subjectAltName=IP:127.0.0.1\\nbasicConstraints=CA:FALSE\\n' > ext.cnf"
+        " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2"
+        " -extfile ext.cnf";
+    ASSERT_EQ(system(("(" + make + ") >/dev/null 2>&1").c_str()), 0);
+    const uint16_t tlsPort = EngineProcess::FreePort();
+    NginxProcess nginx;
+    nginx.AddServerConfig("    listen 127.0.0.1:" + std::to_string(tlsPort) + " ssl;\n    ssl_certificate " + pki +
+                          "/server.pem;\n    ssl_certificate_key " + pki + "/server.key;\n");
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    const std::string content = RandomBytes(3u << 20, 13);
+    WriteFile(nginx.Root() + "/s.bin", content);
+    const std::string url = "https://127.0.0.1:" + std::to_string(tlsPort) + "/s.bin";
+
+    // The system store does not know the test's authority: no byte is taken.
+    engine.Stop();
+    EngineProcess systemStore;
+    ASSERT_TRUE(systemStore.Start({ZDR_ENGINE_PATH}, {"SSL_CERT_FILE=/etc/ssl/certs/ca-certificates.crt"}));
+    ASSERT_TRUE(client.Connect(systemStore.Port()));
+    ASSERT_TRUE(client.SendJob(60, kLocalOptionsHighSpeed, {Of("s.bin", url, 3 << 20)}));
+    Outcome refused = Drive(client, 60);
+    ASSERT_TRUE(refused.finished);
+    EXPECT_NE(refused.valueB, 0);
+    EXPECT_FALSE(Exists(folder + "s.bin"));
+
+    EngineProcess trusting;
+    ASSERT_TRUE(trusting.Start({ZDR_ENGINE_PATH}, {"SSL_CERT_FILE=" + pki + "/ca.pem"}));
+    EngineClient tls;
+    ASSERT_TRUE(tls.Connect(trusting.Port()));
+    ASSERT_TRUE(tls.SendJob(61, kLocalOptionsHighSpeed, {Of("s.bin", url, 3 << 20)}));
+    Outcome outcome = Drive(tls, 61, 0);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_TRUE(ReadFile(folder + "s.bin") == content);
+}

@@ -1,12 +1,14 @@
 // zdr-engine-client: hands one job to a running download engine and prints
 // what the engine answers, one line per message. For tests and benchmarks.
 //
-//   zdr-engine-client [--port P] --folder DIR [--mode 1|2] [--resume 0|1] URL...
+//   zdr-engine-client [--port P] --folder DIR [--mode 1|2] [--resume 0|1] [--size BYTES] URL...
 //
 // A file's name is the last path segment of its first URL; a URL may carry
 // alternatives joined by '|'. The resume question is answered with --resume
-// (default 1). Exit: 0 job done, 1 given up, 2 rejected, 3 connection lost
-// or no answer for 120 s, 4 not enough disk space.
+// (default 1). --size gives every file that size, as the service does after
+// its size check; without it the engine learns the sizes itself.
+// Exit: 0 job done, 1 given up, 2 rejected, 3 connection lost or no answer
+// for 120 s, 4 not enough disk space.
 
 #include "tools/engine-client/EngineClient.h"
 
@@ -21,6 +23,7 @@ int main(int argc, char** argv)
     if (const char* env = getenv("ZDR_ENGINE_PORT")) port = static_cast<uint16_t>(atoi(env));
     std::string folder;
     int mode = 2, resume = 1;
+    long long size = 0;
     std::vector<EngineClient::File> files;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -28,6 +31,7 @@ int main(int argc, char** argv)
         else if (arg == "--folder" && i + 1 < argc) folder = argv[++i];
         else if (arg == "--mode" && i + 1 < argc) mode = atoi(argv[++i]);
         else if (arg == "--resume" && i + 1 < argc) resume = atoi(argv[++i]);
+        else if (arg == "--size" && i + 1 < argc) size = atoll(argv[++i]);
         else {
             EngineClient::File file;
             file.url = arg;
@@ -38,11 +42,14 @@ int main(int argc, char** argv)
         }
     }
     if (folder.empty() || files.empty()) {
-        fprintf(stderr, "usage: zdr-engine-client [--port P] --folder DIR [--mode 1|2] [--resume 0|1] URL...\n");
+        fprintf(stderr, "usage: zdr-engine-client [--port P] --folder DIR [--mode 1|2] [--resume 0|1] [--size BYTES] URL...\n");
         return 2;
     }
     if (folder.back() != '/') folder += '/';
-    for (auto& file : files) file.folder = folder;
+    for (auto& file : files) {
+        file.folder = folder;
+        file.size = size;
+    }
     EngineClient client;
     if (!client.Connect(port) || !client.SendJob(1, static_cast<uint8_t>(mode), files)) {
         fprintf(stderr, "no engine on port %u\n", port);
