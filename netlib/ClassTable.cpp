@@ -7,6 +7,7 @@
 #include "netlib/core/vqSmartPtr.h"
 #include "netlib/http/nwCHTTPDownloader.h"
 #include "netlib/layers/nwCAgentLayer.h"
+#include "netlib/layers/nwCCDNLocalClientLayer.h"
 #include "netlib/layers/nwCHttpClientExLayer.h"
 #include "netlib/runtime/cpCQoSContext.h"
 #include "netlib/runtime/cpCSocket.h"
@@ -40,6 +41,8 @@ vqIUnknown* vqCreateObject(uint32_t classId)
     // that for the stack face.
     case CLSID_nwCAgentLayer:
         return static_cast<vqIAgentLayer*>(new nwCAgentLayer());
+    case CLSID_nwCCDNLocalClientLayer:
+        return static_cast<vqICDNLocalClientLayer*>(new nwCCDNLocalClientLayer());
     case CLSID_nwCHttpClientExLayer:
         return static_cast<vqIHttpClientExLayer*>(new nwCHttpClientExLayer());
     case CLSID_nwCSecureSocketClientLayer:

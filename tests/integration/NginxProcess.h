@@ -24,6 +24,9 @@ extern char** environ;
 
 class NginxProcess {
 public:
+    // More directives for the server block, given before Start (e.g. a
+    // location with limit_rate for slow downloads).
+    void AddServerConfig(const std::string& text) { m_extra += text; }
     // False when nginx did not come up within 10 s.
     bool Start(const std::string& directory)
     {
@@ -43,7 +46,7 @@ public:
              << "    location ~ ^/redirect(/.*)$ { return 302 $1; }\n"
              << "    location ~ ^/moved(/.*)$ { return 301 $1; }\n"
              << "    location ~ ^/temporary(/.*)$ { return 307 $1; }\n"
-             << "    location ~ ^/permanent(/.*)$ { return 308 $1; }\n  }\n}\n";
+             << "    location ~ ^/permanent(/.*)$ { return 308 $1; }\n" << m_extra << "  }\n}\n";
         conf.close();
         std::vector<std::string> args = {"/usr/sbin/nginx", "-p", m_dir, "-c", m_dir + "/nginx.conf", "-e",
                                          m_dir + "/error.log"};
@@ -104,6 +107,7 @@ private:
     }
 
     std::string m_dir;
+    std::string m_extra;
     uint16_t m_port = 0;
     pid_t m_pid = -1;
 };

@@ -1,0 +1,1128 @@
+#include "enginebin/CEngine.h"
+
+#include "enginebin/PeerOwner.h"
+#include "netlib/runtime/nwCStreamDispatcher.h"
+#include "platform/Connectivity.h"
+
+#include <curl/curl.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+namespace {
+
+// A file gets one connection per this many bytes, up to kMaxConnectionsPerFile.
+constexpr int64_t kBytesPerConnection = 16ll * 1024 * 1024;
+constexpr int kMaxConnectionsPerFile = 32;
+constexpr int kMaxConnections = 48;
+// A running range is split for an idle connection only when both halves
+// keep at least this much.
+constexpr int64_t kMinSplit = 2ll * 1024 * 1024;
+constexpr int kMaxAttemptsPerUrl = 5;
+constexpr int kMaxRestarts = 3;
+constexpr long kMaxRetryAfter = 120;
+constexpr long kMaxRedirects = 8;
+constexpr int64_t kOpenEnd = INT64_MAX;
+constexpr size_t kMaxClientBuffer = 4u * 1024 * 1024;
+
+double Now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix)
+{
+    const size_t n = strlen(prefix);
+    return text.size() >= n && strncasecmp(text.c_str(), prefix, n) == 0;
+}
+
+std::string Trim(std::string text)
+{
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '\t'))
+        text.pop_back();
+    size_t start = 0;
+    while (start < text.size() && (text[start] == ' ' || text[start] == '\t')) ++start;
+    return text.substr(start);
+}
+
+bool Online()
+{
+    // Tests play a lost network with a file whose presence means "online".
+    if (const char* file = getenv("ZDR_ENGINE_CONNECTIVITY_FILE")) return access(file, F_OK) == 0;
+    return HasInternetConnection();
+}
+
+} // namespace
+
+struct CEngine::Client {
+    struct Route {
+        CEngine* engine;
+        Client* client;
+        uint16_t type;
+        uint16_t code;
+    };
+    int fd = -1;
+    std::vector<unsigned char> in;
+    std::vector<unsigned char> out;
+    nwCStreamDispatcher dispatcher;
+    std::vector<std::unique_ptr<Route>> routes;
+    uint8_t mode = kLocalOptionsPlain;
+    std::unique_ptr<nwLocalJob> assembling;
+    bool closed = false;
+};
+
+struct Span {
+    int64_t start;
+    int64_t end; // exclusive; kOpenEnd while the size is unknown
+    int64_t done;
+    CEngine::Transfer* active;
+};
+
+struct CEngine::FileTask {
+    enum State { Waiting, Probing, Running, Done, Failed };
+    Job* job = nullptr;
+    int index = 0;
+    nwLocalJobFile spec;
+    std::vector<std::string> urls;
+    size_t urlIndex = 0;
+    int attempts = 0;
+    int restarts = 0;
+    std::string finalPath, partPath, controlPath;
+    int64_t size = -1;
+    std::string etag, lastModified;
+    std::vector<Span> spans;
+    int fd = -1;
+    State state = Waiting;
+    bool singleStream = false;
+    bool resumed = false;
+    double retryAt = 0;
+    int active = 0;
+    int64_t lastPresent = 0;
+    int32_t rate = 0;
+    std::unique_ptr<CControlFile> found; // a control file of an earlier run
+
+    int64_t Present() const
+    {
+        if (state == Done) return std::max<int64_t>(size, 0);
+        int64_t present = 0;
+        for (const Span& span : spans) present += span.done;
+        return present;
+    }
+};
+
+struct CEngine::Job {
+    enum State { Probing, Asking, Running, Ended };
+    Client* client = nullptr;
+    int32_t number = 0;
+    int32_t task = 0;
+    uint8_t mode = kLocalOptionsPlain;
+    std::vector<std::unique_ptr<FileTask>> files;
+    State state = Probing;
+    double started = 0;
+    int64_t lastPresent = 0;
+    int filesDone = 0;
+};
+
+struct CEngine::Transfer {
+    CEngine* engine = nullptr;
+    CURL* easy = nullptr;
+    curl_slist* headers = nullptr;
+    FileTask* file = nullptr;
+    int span = -1; // -1: a size probe
+    int64_t pos = 0;
+    bool ranged = false;
+    bool cancelled = false;
+    // The response, reset at every status line (redirects).
+    long status = 0;
+    int64_t contentLength = -1;
+    int64_t rangeStart = -1, rangeTotal = -1;
+    std::string etag, lastModified;
+    long retryAfter = -1;
+    bool checked = false;
+    bool discard = false;
+    bool reachedEnd = false;
+    bool badResponse = false;
+    bool restartFile = false;
+    int writeErrno = 0;
+};
+
+CEngine::CEngine(int listenFd, uint16_t port, int signalFd) : m_listenFd(listenFd), m_port(port), m_signalFd(signalFd)
+{
+    m_multi = curl_multi_init();
+    // Size probes are not counted by Schedule; libcurl queues what is over.
+    curl_multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kMaxConnections));
+    m_online = Online();
+}
+
+CEngine::~CEngine()
+{
+    for (auto& transfer : m_transfers) {
+        curl_multi_remove_handle(m_multi, transfer->easy);
+        curl_easy_cleanup(transfer->easy);
+        curl_slist_free_all(transfer->headers);
+    }
+    m_transfers.clear();
+    for (auto& client : m_clients)
+        if (client->fd >= 0) close(client->fd);
+    curl_multi_cleanup(m_multi);
+}
+
+int CEngine::Run()
+{
+    m_idleSince = m_lastTick = Now();
+    while (!m_stop) {
+        std::vector<curl_waitfd> fds;
+        fds.push_back({m_signalFd, CURL_WAIT_POLLIN, 0});
+        fds.push_back({m_listenFd, CURL_WAIT_POLLIN, 0});
+        std::vector<Client*> polled;
+        for (auto& client : m_clients) {
+            if (client->closed) continue;
+            const short events = static_cast<short>(CURL_WAIT_POLLIN | (client->out.empty() ? 0 : CURL_WAIT_POLLOUT));
+            fds.push_back({client->fd, events, 0});
+            polled.push_back(client.get());
+        }
+        int ready = 0;
+        curl_multi_poll(m_multi, fds.data(), static_cast<unsigned>(fds.size()), 100, &ready);
+        if (fds[0].revents) {
+            signalfd_siginfo info;
+            while (read(m_signalFd, &info, sizeof info) == sizeof info) m_stop = true;
+        }
+        if (m_stop) break;
+        if (fds[1].revents) Accept();
+        for (size_t i = 0; i < polled.size(); ++i) {
+            const short revents = fds[i + 2].revents;
+            if (polled[i]->closed || !revents) continue;
+            if (revents & CURL_WAIT_POLLOUT) FlushClient(polled[i]);
+            if (!polled[i]->closed && (revents & CURL_WAIT_POLLIN)) ReadClient(polled[i]);
+        }
+        int running = 0;
+        curl_multi_perform(m_multi, &running);
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+            if (message->msg != CURLMSG_DONE) continue;
+            Transfer* transfer = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&transfer));
+            FinishTransfer(transfer, message->data.result);
+        }
+        const double now = Now();
+        Schedule(now);
+        if (now - m_lastTick >= 1.0) {
+            m_lastTick = now;
+            Tick(now);
+        }
+        // Cancelled transfers leave the multi handle here, outside libcurl's callbacks.
+        for (auto it = m_transfers.begin(); it != m_transfers.end();) {
+            if (!(*it)->cancelled) {
+                ++it;
+                continue;
+            }
+            curl_multi_remove_handle(m_multi, (*it)->easy);
+            curl_easy_cleanup((*it)->easy);
+            curl_slist_free_all((*it)->headers);
+            it = m_transfers.erase(it);
+        }
+        m_jobs.remove_if([](const std::unique_ptr<Job>& job) { return job->state == Job::Ended; });
+        m_clients.remove_if([](const std::unique_ptr<Client>& client) { return client->closed; });
+        if (!m_clients.empty() || !m_jobs.empty()) m_idleSince = now;
+        else if (now - m_idleSince >= kIdleExitSeconds) break;
+    }
+    for (auto& job : m_jobs) StopJob(job.get(), true);
+    return 0;
+}
+
+// ---- clients ----
+
+void CEngine::Accept()
+{
+    for (;;) {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        const int fd = accept4(m_listenFd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;
+        // Only processes of our own user may drive the engine.
+        if (peer.sin_family != AF_INET || PeerOwner(ntohs(peer.sin_port), m_port) != static_cast<long>(geteuid())) {
+            close(fd);
+            continue;
+        }
+        auto client = std::make_unique<Client>();
+        client->fd = fd;
+        const uint16_t codes[] = {kLocalJobOptions, kLocalJobTag,     kLocalStopJob,      kLocalServiceId,
+                                  kLocalMessage13,  kLocalEngineFlag, kLocalResumeAnswer, kLocalJobHeader,
+                                  kLocalJobFile,    kLocalJobEnd,     kLocalStatus};
+        for (uint16_t code : codes) {
+            client->routes.push_back(std::make_unique<Client::Route>(Client::Route{this, client.get(), kLocalFrameType, code}));
+            client->dispatcher.RegisterHandler(kLocalFrameType, code, &CEngine::OnFrame, client->routes.back().get());
+        }
+        client->routes.push_back(
+            std::make_unique<Client::Route>(Client::Route{this, client.get(), kLocalJobFrameType, kLocalJob}));
+        client->dispatcher.RegisterHandler(kLocalJobFrameType, kLocalJob, &CEngine::OnFrame, client->routes.back().get());
+        m_clients.push_back(std::move(client));
+    }
+}
+
+void CEngine::ReadClient(Client* client)
+{
+    unsigned char buffer[65536];
+    for (;;) {
+        const ssize_t n = recv(client->fd, buffer, sizeof buffer, 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return CloseClient(client);
+        if (n < 0) break;
+        client->in.insert(client->in.end(), buffer, buffer + n);
+        if (client->in.size() > kMaxClientBuffer) return CloseClient(client);
+    }
+    const int32_t consumed = client->dispatcher.Feed(client->in.data(), static_cast<uint32_t>(client->in.size()));
+    if (consumed < 0 || client->closed) return CloseClient(client);
+    client->in.erase(client->in.begin(), client->in.begin() + consumed);
+}
+
+void CEngine::FlushClient(Client* client)
+{
+    while (!client->out.empty()) {
+        const ssize_t n = send(client->fd, client->out.data(), client->out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        if (n <= 0) return CloseClient(client);
+        client->out.erase(client->out.begin(), client->out.begin() + n);
+    }
+}
+
+void CEngine::CloseClient(Client* client)
+{
+    if (client->fd < 0) return;
+    client->dispatcher.Stop();
+    client->closed = true;
+    close(client->fd);
+    client->fd = -1;
+    // Its jobs stop; their partial files stay for the client's next connection.
+    for (auto& job : m_jobs) {
+        if (job->client != client || job->state == Job::Ended) continue;
+        StopJob(job.get(), true);
+        job->state = Job::Ended;
+    }
+}
+
+void CEngine::Send(Client* client, uint16_t code, const nwCDNLocalCodec::Bytes& payload)
+{
+    if (!client || client->closed) return;
+    const nwCDNLocalCodec::Bytes frame = nwCDNLocalCodec::Frame(kLocalFrameType, code, payload);
+    client->out.insert(client->out.end(), frame.begin(), frame.end());
+    FlushClient(client);
+}
+
+void CEngine::OnFrame(const unsigned char* payload, uint32_t length, void* user)
+{
+    auto* route = static_cast<Client::Route*>(user);
+    route->engine->HandleFrame(route->client, route->type, route->code, payload, length);
+}
+
+void CEngine::HandleFrame(Client* client, uint16_t, uint16_t code, const unsigned char* payload, uint32_t length)
+{
+    bool ok = true;
+    switch (code) {
+    case kLocalJobOptions: {
+        uint8_t mode = 0;
+        ok = nwCDNLocalCodec::DecodeJobOptions(payload, length, &mode);
+        client->mode = mode == kLocalOptionsHighSpeed ? kLocalOptionsHighSpeed : kLocalOptionsPlain;
+        break;
+    }
+    case kLocalJob: {
+        nwLocalJob job;
+        ok = nwCDNLocalCodec::DecodeJob(payload, length, &job);
+        if (ok) SubmitJob(client, std::move(job));
+        break;
+    }
+    case kLocalJobHeader: {
+        auto job = std::make_unique<nwLocalJob>();
+        ok = nwCDNLocalCodec::DecodeJobHeader(payload, length, job.get());
+        if (ok) client->assembling = std::move(job);
+        break;
+    }
+    case kLocalJobFile: {
+        int32_t number = 0, index = 0;
+        nwLocalJobFile file;
+        ok = nwCDNLocalCodec::DecodeJobFile(payload, length, &number, &index, &file);
+        if (!ok) break;
+        nwLocalJob* job = client->assembling.get();
+        if (!job || job->jobNumber != number || index != static_cast<int32_t>(job->files.size()) ||
+            index >= job->fileCount) {
+            client->assembling.reset();
+            Reject(client, number, "job file out of order");
+            break;
+        }
+        job->files.push_back(std::move(file));
+        break;
+    }
+    case kLocalJobEnd: {
+        int32_t number = 0;
+        ok = nwCDNLocalCodec::DecodeJobNumber(payload, length, &number);
+        if (!ok) break;
+        std::unique_ptr<nwLocalJob> job = std::move(client->assembling);
+        if (!job || job->jobNumber != number || static_cast<int32_t>(job->files.size()) != job->fileCount)
+            Reject(client, number, "job incomplete");
+        else
+            SubmitJob(client, std::move(*job));
+        break;
+    }
+    case kLocalStopJob: {
+        int32_t number = 0, task = 0;
+        ok = nwCDNLocalCodec::DecodeStopJob(payload, length, &number, &task);
+        for (auto& job : m_jobs) {
+            if (!ok || job->client != client || job->number != number || job->task != task || job->state == Job::Ended)
+                continue;
+            StopJob(job.get(), true);
+            job->state = Job::Ended;
+        }
+        break;
+    }
+    case kLocalResumeAnswer: {
+        vqLOCALRESUMEANSWER answer{};
+        ok = nwCDNLocalCodec::DecodeResumeAnswer(payload, length, &answer);
+        for (auto& job : m_jobs) {
+            if (!ok || job->client != client || job->number != answer.jobNumber || job->task != answer.taskNumber ||
+                job->state != Job::Asking)
+                continue;
+            if (answer.applyToAll) m_resumeForAll = answer.resume ? 1 : 0;
+            AnswerResume(job.get(), answer.resume != 0);
+            break;
+        }
+        break;
+    }
+    case kLocalStatus: {
+        int32_t running = 0;
+        for (auto& job : m_jobs) running += job->state == Job::Ended ? 0 : 1;
+        Send(client, kLocalStatus, nwCDNLocalCodec::EncodeStatus(running));
+        break;
+    }
+    default:
+        // The tag, the service identifier, the engine flag and message 13
+        // change nothing in how this engine downloads.
+        break;
+    }
+    if (!ok) {
+        client->closed = true;
+        client->dispatcher.Stop();
+    }
+}
+
+// ---- jobs ----
+
+void CEngine::Reject(Client* client, int32_t jobNumber, const std::string& reason)
+{
+    vqLOCALJOBREJECTED record{};
+    record.jobNumber = jobNumber;
+    record.reason = reason.c_str();
+    Send(client, kLocalJobRejected, nwCDNLocalCodec::EncodeJobRejected(record));
+}
+
+void CEngine::SubmitJob(Client* client, nwLocalJob spec)
+{
+    if (spec.files.empty()) return Reject(client, spec.jobNumber, "no files");
+    for (auto& job : m_jobs)
+        if (job->client == client && job->number == spec.jobNumber && job->state != Job::Ended)
+            return Reject(client, spec.jobNumber, "job already running");
+    auto job = std::make_unique<Job>();
+    job->client = client;
+    job->number = spec.jobNumber;
+    job->mode = client->mode;
+    client->mode = kLocalOptionsPlain;
+    job->started = Now();
+    std::map<std::string, int> paths;
+    for (size_t i = 0; i < spec.files.size(); ++i) {
+        nwLocalJobFile& source = spec.files[i];
+        const std::string& name = source.fileName;
+        if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+            return Reject(client, spec.jobNumber, "bad file name \"" + name + "\"");
+        std::string folder = source.folder;
+        if (folder.empty() || folder[0] != '/')
+            return Reject(client, spec.jobNumber, "folder is not an absolute path \"" + folder + "\"");
+        if (folder.back() != '/') folder += '/';
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (!std::filesystem::is_directory(folder, error))
+            return Reject(client, spec.jobNumber, "cannot make folder \"" + folder + "\"");
+        auto file = std::make_unique<FileTask>();
+        size_t start = 0;
+        while (start <= source.url.size()) {
+            size_t bar = source.url.find('|', start);
+            if (bar == std::string::npos) bar = source.url.size();
+            const std::string url = Trim(source.url.substr(start, bar - start));
+            if (StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://")) file->urls.push_back(url);
+            start = bar + 1;
+        }
+        if (file->urls.empty()) return Reject(client, spec.jobNumber, "cannot fetch \"" + source.url + "\"");
+        file->job = job.get();
+        file->index = static_cast<int>(i);
+        file->finalPath = folder + name;
+        file->partPath = file->finalPath + ".zdrpart";
+        file->controlPath = file->finalPath + ".zdrctl";
+        file->size = source.size > 0 ? source.size : -1;
+        if (paths[file->finalPath]++ > 0)
+            return Reject(client, spec.jobNumber, "file named twice \"" + file->finalPath + "\"");
+        for (auto& other : m_jobs)
+            for (auto& busy : other->files)
+                if (other->state != Job::Ended && busy->finalPath == file->finalPath)
+                    return Reject(client, spec.jobNumber, "already downloading \"" + file->finalPath + "\"");
+        file->spec = std::move(source);
+        job->files.push_back(std::move(file));
+    }
+    job->task = m_nextTask++;
+    Job* raw = job.get();
+    m_jobs.push_back(std::move(job));
+    bool probing = false;
+    for (auto& file : raw->files) {
+        if (file->size > 0) continue;
+        probing = true;
+        StartProbe(file.get());
+    }
+    if (!probing) AcceptJob(raw);
+}
+
+void CEngine::AcceptJob(Job* job)
+{
+    vqLOCALJOBACCEPTED record{job->number, job->task, static_cast<int32_t>(job->files.size()), 0};
+    for (auto& file : job->files) record.totalBytes += std::max<int64_t>(file->size, 0);
+    Send(job->client, kLocalJobAccepted, nwCDNLocalCodec::EncodeJobAccepted(record));
+    // Partial downloads of an earlier run: ask whether to continue them.
+    bool ask = false;
+    for (auto& file : job->files) {
+        auto control = std::make_unique<CControlFile>();
+        struct stat part;
+        if (!control->Load(file->controlPath) || stat(file->partPath.c_str(), &part) != 0 ||
+            part.st_size != control->size || control->url != file->spec.url ||
+            (file->size > 0 && control->size != file->size) || control->DoneBytes() == 0) {
+            unlink(file->controlPath.c_str());
+            continue;
+        }
+        file->found = std::move(control);
+        ask = true;
+    }
+    if (!ask) return StartJob(job);
+    if (m_resumeForAll >= 0) return AnswerResume(job, m_resumeForAll == 1);
+    job->state = Job::Asking;
+    Send(job->client, kLocalAskResume, nwCDNLocalCodec::EncodeAskResume(job->number));
+}
+
+void CEngine::AnswerResume(Job* job, bool resume)
+{
+    for (auto& file : job->files) {
+        if (!file->found) continue;
+        if (resume) {
+            file->resumed = true;
+            file->size = file->found->size;
+            file->etag = file->found->etag;
+            file->lastModified = file->found->lastModified;
+            file->spans.clear();
+            for (const CControlFile::Piece& piece : file->found->pieces)
+                file->spans.push_back(Span{piece.start, piece.end, piece.done, nullptr});
+        } else {
+            unlink(file->controlPath.c_str());
+            unlink(file->partPath.c_str());
+        }
+        file->found.reset();
+    }
+    StartJob(job);
+}
+
+void CEngine::StartJob(Job* job)
+{
+    // Room for every byte still to be reserved, per volume.
+    std::map<dev_t, std::pair<int64_t, std::string>> needed;
+    for (auto& file : job->files) {
+        struct stat folder;
+        const std::string dir = file->finalPath.substr(0, file->finalPath.rfind('/') + 1);
+        if (stat(dir.c_str(), &folder) != 0) continue;
+        auto& entry = needed[folder.st_dev];
+        entry.second = dir;
+        if (!file->resumed) entry.first += std::max<int64_t>(file->size, 0);
+    }
+    for (auto& [device, entry] : needed) {
+        struct statvfs volume;
+        if (statvfs(entry.second.c_str(), &volume) != 0) continue;
+        const int64_t available = static_cast<int64_t>(volume.f_bavail) * static_cast<int64_t>(volume.f_frsize);
+        if (entry.first > available) return DiskFull(job, entry.second);
+    }
+    job->state = Job::Running;
+    for (auto& file : job->files) {
+        if (!OpenPart(file.get(), !file->resumed)) {
+            if (file->fd >= 0) close(file->fd);
+            file->fd = -1;
+            if (errno == ENOSPC || errno == EDQUOT) return DiskFull(job, file->finalPath);
+            return FailFile(file.get());
+        }
+        file->state = FileTask::Running;
+        file->lastPresent = file->Present();
+        SaveControl(file.get());
+    }
+    job->lastPresent = 0;
+    for (auto& file : job->files) job->lastPresent += file->Present();
+    Schedule(Now());
+}
+
+void CEngine::StopJob(Job* job, bool saveState)
+{
+    for (auto& file : job->files) {
+        AbortTransfers(file.get(), nullptr);
+        if (file->state == FileTask::Running && saveState) SaveControl(file.get());
+        if (file->fd >= 0) close(file->fd);
+        file->fd = -1;
+    }
+}
+
+void CEngine::FinishJob(Job* job, int32_t valueB)
+{
+    if (job->state == Job::Ended) return;
+    StopJob(job, true);
+    job->state = Job::Ended;
+    vqLOCALJOBFINISHED record{job->number, job->task, 0, job->filesDone, valueB};
+    Send(job->client, kLocalJobFinished, nwCDNLocalCodec::EncodeJobFinished(record));
+}
+
+void CEngine::DiskFull(Job* job, const std::string& where)
+{
+    const std::string text = "not enough disk space for \"" + where + "\"";
+    vqLOCALJOBERROR record{};
+    record.jobNumber = job->number;
+    record.taskNumber = job->task;
+    record.kind = kLocalErrorDiskSpace;
+    record.text = text.c_str();
+    Send(job->client, kLocalJobError, nwCDNLocalCodec::EncodeJobError(record));
+    // Files that never got a byte leave nothing behind.
+    for (auto& file : job->files) {
+        if (file->Present() > 0 || file->resumed) continue;
+        AbortTransfers(file.get(), nullptr);
+        if (file->fd >= 0) close(file->fd);
+        file->fd = -1;
+        file->state = FileTask::Failed;
+        unlink(file->partPath.c_str());
+        unlink(file->controlPath.c_str());
+    }
+    FinishJob(job, 2);
+}
+
+void CEngine::ReportProgress(Job* job, double now)
+{
+    vqLOCALPROGRESS record{};
+    record.jobNumber = job->number;
+    record.taskNumber = job->task;
+    record.fileCount = static_cast<int32_t>(job->files.size());
+    record.filesCompleted = job->filesDone;
+    std::vector<vqLOCALFILERECORD> records;
+    std::vector<std::string> names;
+    for (auto& file : job->files) {
+        record.totalBytes += std::max<int64_t>(file->size, 0);
+        const int64_t present = file->Present();
+        record.bytesPresent += present;
+        file->rate = static_cast<int32_t>(std::min<int64_t>(present - file->lastPresent, INT32_MAX));
+        file->lastPresent = present;
+        if (file->active == 0) continue;
+        vqLOCALFILERECORD entry{};
+        snprintf(entry.id, sizeof entry.id, "%d", file->index);
+        entry.fileSize = std::max<int64_t>(file->size, 0);
+        entry.bytesPresent = present;
+        entry.rate = file->rate;
+        names.push_back(file->spec.fileName);
+        records.push_back(entry);
+    }
+    for (size_t i = 0; i < records.size(); ++i) records[i].text = names[i].c_str();
+    record.rate = static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(record.bytesPresent - job->lastPresent, 0), INT32_MAX));
+    job->lastPresent = record.bytesPresent;
+    record.elapsedSeconds = static_cast<int64_t>(now - job->started);
+    record.recordCount = static_cast<int32_t>(records.size());
+    record.records = records.empty() ? nullptr : records.data();
+    Send(job->client, kLocalJobProgress, nwCDNLocalCodec::EncodeProgress(record));
+}
+
+// ---- files and transfers ----
+
+bool CEngine::OpenPart(FileTask* file, bool fresh)
+{
+    file->fd = open(file->partPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (fresh ? O_TRUNC : 0), 0644);
+    if (file->fd < 0) return false;
+    if (!fresh) return true;
+    file->spans.clear();
+    if (file->size > 0) {
+        if (fallocate(file->fd, 0, 0, file->size) != 0) {
+            if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
+            if (ftruncate(file->fd, file->size) != 0) return false;
+        }
+    }
+    // Ranges only where the size is known and the user consented to speed.
+    int pieces = 1;
+    if (file->size > 0 && file->job->mode == kLocalOptionsHighSpeed && !file->singleStream)
+        pieces = static_cast<int>(std::clamp<int64_t>(file->size / kBytesPerConnection, 1, kMaxConnectionsPerFile));
+    const int64_t total = file->size > 0 ? file->size : kOpenEnd;
+    for (int i = 0; i < pieces; ++i) {
+        const int64_t start = file->size > 0 ? file->size * i / pieces : 0;
+        const int64_t end = i + 1 == pieces ? total : file->size * (i + 1) / pieces;
+        file->spans.push_back(Span{start, end, 0, nullptr});
+    }
+    return true;
+}
+
+void CEngine::SaveControl(FileTask* file)
+{
+    if (file->size <= 0 || file->state == FileTask::Done) return;
+    CControlFile control;
+    control.url = file->spec.url;
+    control.size = file->size;
+    control.etag = file->etag;
+    control.lastModified = file->lastModified;
+    for (const Span& span : file->spans) control.pieces.push_back({span.start, span.end, span.done});
+    std::sort(control.pieces.begin(), control.pieces.end(),
+              [](const CControlFile::Piece& a, const CControlFile::Piece& b) { return a.start < b.start; });
+    control.Save(file->controlPath);
+}
+
+void CEngine::Schedule(double now)
+{
+    int busy = 0;
+    for (auto& transfer : m_transfers) busy += transfer->cancelled ? 0 : 1;
+    for (auto& job : m_jobs) {
+        if (job->state != Job::Running) continue;
+        for (auto& owned : job->files) {
+            FileTask* file = owned.get();
+            const bool sequential = job->mode != kLocalOptionsHighSpeed;
+            if (file->state != FileTask::Running) {
+                if (file->state == FileTask::Done) continue;
+                break;
+            }
+            if (now < file->retryAt) {
+                if (sequential) break;
+                continue;
+            }
+            const int target = sequential || file->singleStream || file->size <= 0
+                                   ? 1
+                                   : static_cast<int>(std::clamp<int64_t>(file->size / kBytesPerConnection, 1, kMaxConnectionsPerFile));
+            for (size_t i = 0; i < file->spans.size() && file->active < target && busy < kMaxConnections; ++i) {
+                Span& span = file->spans[i];
+                if (span.active || span.done >= span.end - span.start) continue;
+                StartTransfer(file, static_cast<int>(i), now);
+                ++busy;
+            }
+            // An idle connection takes the back half of the largest running range.
+            while (!sequential && file->active < target && busy < kMaxConnections && file->size > 0 &&
+                   !file->singleStream) {
+                Span* largest = nullptr;
+                for (Span& span : file->spans)
+                    if (span.active && (!largest || span.end - span.start - span.done >
+                                                        largest->end - largest->start - largest->done))
+                        largest = &span;
+                if (!largest) break;
+                const int64_t left = largest->end - largest->start - largest->done;
+                if (left < 2 * kMinSplit) break;
+                const int64_t middle = largest->start + largest->done + left / 2;
+                const int64_t end = largest->end;
+                largest->end = middle;
+                file->spans.push_back(Span{middle, end, 0, nullptr});
+                StartTransfer(file, static_cast<int>(file->spans.size() - 1), now);
+                ++busy;
+            }
+            if (sequential) break;
+        }
+    }
+}
+
+namespace {
+
+void CommonOptions(CURL* easy, const std::string& url)
+{
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 15L);
+    // A connection that moves nothing for 30 s is dead; its range is retried.
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 30L);
+    // Small enough that 48 connections stay within a few MiB.
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "ZDRDownloadV32/" ZDR_ENGINE_VERSION);
+    // libcurl does not read these itself; OpenSSL's tools do, and so do we.
+    if (const char* file = getenv("SSL_CERT_FILE")) curl_easy_setopt(easy, CURLOPT_CAINFO, file);
+    if (const char* dir = getenv("SSL_CERT_DIR")) curl_easy_setopt(easy, CURLOPT_CAPATH, dir);
+}
+
+} // namespace
+
+void CEngine::StartProbe(FileTask* file)
+{
+    file->state = FileTask::Probing;
+    auto transfer = std::make_unique<Transfer>();
+    transfer->engine = this;
+    transfer->file = file;
+    transfer->span = -1;
+    transfer->easy = curl_easy_init();
+    CommonOptions(transfer->easy, file->urls[file->urlIndex]);
+    curl_easy_setopt(transfer->easy, CURLOPT_RANGE, "0-0");
+    curl_easy_setopt(transfer->easy, CURLOPT_HEADERFUNCTION, &CEngine::OnHeader);
+    curl_easy_setopt(transfer->easy, CURLOPT_HEADERDATA, transfer.get());
+    curl_easy_setopt(transfer->easy, CURLOPT_WRITEFUNCTION, &CEngine::OnBody);
+    curl_easy_setopt(transfer->easy, CURLOPT_WRITEDATA, transfer.get());
+    curl_easy_setopt(transfer->easy, CURLOPT_PRIVATE, transfer.get());
+    curl_multi_add_handle(m_multi, transfer->easy);
+    m_transfers.push_back(std::move(transfer));
+}
+
+void CEngine::StartTransfer(FileTask* file, int spanIndex, double)
+{
+    Span& span = file->spans[static_cast<size_t>(spanIndex)];
+    auto transfer = std::make_unique<Transfer>();
+    transfer->engine = this;
+    transfer->file = file;
+    transfer->span = spanIndex;
+    transfer->pos = span.start + span.done;
+    transfer->easy = curl_easy_init();
+    CommonOptions(transfer->easy, file->urls[file->urlIndex]);
+    const bool whole = transfer->pos == 0 && (span.end == kOpenEnd || span.end == file->size);
+    transfer->ranged = !whole;
+    if (transfer->ranged) {
+        char range[64];
+        if (span.end == kOpenEnd) snprintf(range, sizeof range, "%lld-", static_cast<long long>(transfer->pos));
+        else snprintf(range, sizeof range, "%lld-%lld", static_cast<long long>(transfer->pos),
+                      static_cast<long long>(span.end - 1));
+        curl_easy_setopt(transfer->easy, CURLOPT_RANGE, range);
+        // Continue only the same file: a changed one answers 200 in full.
+        const bool strong = !file->etag.empty() && file->etag.rfind("W/", 0) != 0;
+        const std::string validator = strong ? file->etag : file->lastModified;
+        if (!validator.empty()) transfer->headers = curl_slist_append(nullptr, ("If-Range: " + validator).c_str());
+        if (transfer->headers) curl_easy_setopt(transfer->easy, CURLOPT_HTTPHEADER, transfer->headers);
+    }
+    curl_easy_setopt(transfer->easy, CURLOPT_HEADERFUNCTION, &CEngine::OnHeader);
+    curl_easy_setopt(transfer->easy, CURLOPT_HEADERDATA, transfer.get());
+    curl_easy_setopt(transfer->easy, CURLOPT_WRITEFUNCTION, &CEngine::OnBody);
+    curl_easy_setopt(transfer->easy, CURLOPT_WRITEDATA, transfer.get());
+    curl_easy_setopt(transfer->easy, CURLOPT_PRIVATE, transfer.get());
+    span.active = transfer.get();
+    ++file->active;
+    curl_multi_add_handle(m_multi, transfer->easy);
+    m_transfers.push_back(std::move(transfer));
+}
+
+void CEngine::AbortTransfers(FileTask* file, Transfer* except)
+{
+    for (auto& transfer : m_transfers) {
+        if (transfer->file != file || transfer.get() == except || transfer->cancelled) continue;
+        transfer->cancelled = true;
+        if (transfer->span >= 0) {
+            file->spans[static_cast<size_t>(transfer->span)].active = nullptr;
+            --file->active;
+        }
+    }
+}
+
+size_t CEngine::OnHeader(char* data, size_t size, size_t count, void* user)
+{
+    auto* transfer = static_cast<Transfer*>(user);
+    const size_t length = size * count;
+    const std::string line(data, length);
+    if (line.rfind("HTTP/", 0) == 0) {
+        const size_t space = line.find(' ');
+        const long status = space == std::string::npos ? 0 : strtol(line.c_str() + space + 1, nullptr, 10);
+        // A new response (after a redirect): forget what the last one said.
+        transfer->status = status;
+        transfer->contentLength = -1;
+        transfer->rangeStart = transfer->rangeTotal = -1;
+        transfer->etag.clear();
+        transfer->lastModified.clear();
+        transfer->retryAfter = -1;
+        return length;
+    }
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) return length;
+    const std::string value = Trim(line.substr(colon + 1));
+    const std::string name = line.substr(0, colon);
+    if (strcasecmp(name.c_str(), "Content-Length") == 0) transfer->contentLength = strtoll(value.c_str(), nullptr, 10);
+    else if (strcasecmp(name.c_str(), "ETag") == 0) transfer->etag = value;
+    else if (strcasecmp(name.c_str(), "Last-Modified") == 0) transfer->lastModified = value;
+    else if (strcasecmp(name.c_str(), "Retry-After") == 0) {
+        char* end = nullptr;
+        const long seconds = strtol(value.c_str(), &end, 10);
+        if (end != value.c_str() && seconds >= 0) transfer->retryAfter = seconds;
+    } else if (strcasecmp(name.c_str(), "Content-Range") == 0) {
+        long long first = -1, last = -1, total = -1;
+        if (sscanf(value.c_str(), "bytes %lld-%lld/%lld", &first, &last, &total) >= 2) {
+            transfer->rangeStart = first;
+            transfer->rangeTotal = total;
+        }
+    }
+    return length;
+}
+
+size_t CEngine::OnBody(char* data, size_t size, size_t count, void* user)
+{
+    auto* transfer = static_cast<Transfer*>(user);
+    if (transfer->cancelled) return 0;
+    return transfer->engine->Body(transfer, data, size * count);
+}
+
+bool CEngine::CheckResponse(Transfer* transfer)
+{
+    FileTask* file = transfer->file;
+    const long status = transfer->status;
+    // A size probe: the headers tell everything; the body is not wanted.
+    if (transfer->span < 0) return false;
+    if (status < 200 || status >= 300) {
+        transfer->discard = true;
+        return true;
+    }
+    const bool changedValidator = (!file->etag.empty() && !transfer->etag.empty() && transfer->etag != file->etag) ||
+                                  (file->etag.empty() && transfer->etag.empty() && !file->lastModified.empty() &&
+                                   !transfer->lastModified.empty() && transfer->lastModified != file->lastModified);
+    if (status == 206) {
+        if (!transfer->ranged || transfer->rangeStart != transfer->pos) {
+            transfer->badResponse = true;
+            return false;
+        }
+        if ((file->size > 0 && transfer->rangeTotal > 0 && transfer->rangeTotal != file->size) || changedValidator) {
+            transfer->restartFile = true;
+            return false;
+        }
+        if (file->etag.empty() && file->lastModified.empty()) {
+            file->etag = transfer->etag;
+            file->lastModified = transfer->lastModified;
+        }
+        return true;
+    }
+    if (status != 200) {
+        transfer->badResponse = true;
+        return false;
+    }
+    file->etag = transfer->etag;
+    file->lastModified = transfer->lastModified;
+    const int64_t size = transfer->contentLength >= 0 ? transfer->contentLength : -1;
+    if (!transfer->ranged && (size < 0 || size == file->size)) return true;
+    // The server ignores Range, the file changed under If-Range, or its size
+    // is not the one we were told: one connection from byte 0.
+    AbortTransfers(file, transfer);
+    file->singleStream = true;
+    file->resumed = false;
+    file->size = size > 0 ? size : -1;
+    file->spans.clear();
+    file->spans.push_back(Span{0, size > 0 ? size : kOpenEnd, 0, transfer});
+    transfer->span = 0;
+    transfer->pos = 0;
+    if (ftruncate(file->fd, 0) != 0 ||
+        (size > 0 && fallocate(file->fd, 0, 0, size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS)) {
+        transfer->writeErrno = errno;
+        return false;
+    }
+    return true;
+}
+
+size_t CEngine::Body(Transfer* transfer, const char* data, size_t length)
+{
+    if (!transfer->checked) {
+        transfer->checked = true;
+        if (!CheckResponse(transfer)) return 0;
+    }
+    if (transfer->discard) return length;
+    FileTask* file = transfer->file;
+    Span& span = file->spans[static_cast<size_t>(transfer->span)];
+    const int64_t room = span.end - transfer->pos;
+    size_t take = length;
+    if (static_cast<int64_t>(take) > room) take = static_cast<size_t>(std::max<int64_t>(room, 0));
+    size_t written = 0;
+    while (written < take) {
+        const ssize_t n = pwrite(file->fd, data + written, take - written, transfer->pos + static_cast<int64_t>(written));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            transfer->writeErrno = n < 0 ? errno : EIO;
+            span.done += static_cast<int64_t>(written);
+            return 0;
+        }
+        written += static_cast<size_t>(n);
+    }
+    transfer->pos += static_cast<int64_t>(take);
+    span.done += static_cast<int64_t>(take);
+    if (take < length || transfer->pos >= span.end) {
+        // The range ends here (another connection took the rest).
+        transfer->reachedEnd = true;
+        return take < length ? 0 : length;
+    }
+    return length;
+}
+
+void CEngine::FinishTransfer(Transfer* transfer, int curlResult)
+{
+    curl_multi_remove_handle(m_multi, transfer->easy);
+    // Cancelled earlier: its span and counters were released then.
+    if (transfer->cancelled) return;
+    transfer->cancelled = true; // swept after this round
+    FileTask* file = transfer->file;
+    if (transfer->span < 0) return OnProbeDone(transfer, curlResult);
+    if (file->state != FileTask::Running) return;
+    Span& span = file->spans[static_cast<size_t>(transfer->span)];
+    span.active = nullptr;
+    --file->active;
+    const double now = Now();
+    if (transfer->writeErrno) {
+        if (transfer->writeErrno == ENOSPC || transfer->writeErrno == EDQUOT)
+            return DiskFull(file->job, file->finalPath);
+        return FailFile(file);
+    }
+    if (transfer->restartFile) {
+        const int64_t size = transfer->rangeTotal > 0 ? transfer->rangeTotal : file->size;
+        if (++file->restarts > kMaxRestarts) return PieceFailed(file, transfer, true, -1, now);
+        file->size = size;
+        file->etag.clear();
+        file->lastModified.clear();
+        return RestartFile(file);
+    }
+    const long status = transfer->status;
+    if (status >= 300 || (curlResult == CURLE_OK && status < 200)) {
+        const bool permanent = status >= 400 && status < 500 && status != 408 && status != 429;
+        return PieceFailed(file, transfer, permanent, transfer->retryAfter, now);
+    }
+    if (span.end == kOpenEnd && curlResult == CURLE_OK) {
+        // The whole body of unknown length is in.
+        span.end = span.start + span.done;
+        file->size = span.end;
+        if (ftruncate(file->fd, file->size) != 0) return FailFile(file);
+    }
+    if (span.done >= span.end - span.start) {
+        file->attempts = 0;
+        for (const Span& other : file->spans)
+            if (other.done < other.end - other.start) return;
+        return CompleteFile(file);
+    }
+    // A server that cannot prove who it is will not on the next attempt either.
+    const bool permanent = curlResult == CURLE_TOO_MANY_REDIRECTS || curlResult == CURLE_UNSUPPORTED_PROTOCOL ||
+                           curlResult == CURLE_URL_MALFORMAT || curlResult == CURLE_PEER_FAILED_VERIFICATION;
+    PieceFailed(file, transfer, permanent, -1, now);
+}
+
+void CEngine::OnProbeDone(Transfer* transfer, int)
+{
+    FileTask* file = transfer->file;
+    if (file->state != FileTask::Probing) return;
+    const bool answered = transfer->status == 200 || transfer->status == 206;
+    if (!answered && file->urlIndex + 1 < file->urls.size()) {
+        ++file->urlIndex;
+        return StartProbe(file);
+    }
+    // No alternative answered: the download itself will try them all again.
+    if (!answered) file->urlIndex = 0;
+    file->state = FileTask::Waiting;
+    if (transfer->status == 206 && transfer->rangeTotal > 0) file->size = transfer->rangeTotal;
+    else if (transfer->status == 200 && transfer->contentLength > 0) file->size = transfer->contentLength;
+    // A server that answers a range with the whole file gets one connection.
+    if (transfer->status == 200) file->singleStream = true;
+    // A probe that learnt nothing leaves the size unknown; the download
+    // itself then tries the alternatives.
+    Job* job = file->job;
+    for (auto& other : job->files)
+        if (other->state == FileTask::Probing) return;
+    if (job->state == Job::Probing) AcceptJob(job);
+}
+
+void CEngine::PieceFailed(FileTask* file, Transfer*, bool permanent, long retryAfter, double now)
+{
+    if (!permanent) {
+        ++file->attempts;
+        if (file->attempts <= kMaxAttemptsPerUrl) {
+            const double backoff = std::min(0.25 * (1 << std::max(file->attempts - 1, 0)), 8.0);
+            file->retryAt = now + (retryAfter >= 0 ? static_cast<double>(std::min(retryAfter, kMaxRetryAfter)) : backoff);
+            return;
+        }
+    }
+    // This alternative is done for; bytes from another server are not mixed
+    // with its bytes, so the next one starts the file over.
+    AbortTransfers(file, nullptr);
+    if (++file->urlIndex >= file->urls.size()) return FailFile(file);
+    file->attempts = 0;
+    file->restarts = 0;
+    file->retryAt = now;
+    if (file->Present() > 0 || !file->etag.empty() || !file->lastModified.empty()) {
+        file->etag.clear();
+        file->lastModified.clear();
+        RestartFile(file);
+    }
+}
+
+void CEngine::RestartFile(FileTask* file)
+{
+    AbortTransfers(file, nullptr);
+    file->resumed = false;
+    if (file->fd >= 0) close(file->fd);
+    file->fd = -1;
+    if (!OpenPart(file, true)) {
+        if (errno == ENOSPC || errno == EDQUOT) return DiskFull(file->job, file->finalPath);
+        return FailFile(file);
+    }
+    SaveControl(file);
+}
+
+void CEngine::CompleteFile(FileTask* file)
+{
+    // Connections that wrote their last byte but have not ended yet.
+    AbortTransfers(file, nullptr);
+    close(file->fd);
+    file->fd = -1;
+    if (rename(file->partPath.c_str(), file->finalPath.c_str()) != 0) return FailFile(file);
+    unlink(file->controlPath.c_str());
+    file->state = FileTask::Done;
+    Job* job = file->job;
+    ++job->filesDone;
+    vqLOCALFILEDONE record{};
+    record.jobNumber = job->number;
+    record.taskNumber = job->task;
+    snprintf(record.id, sizeof record.id, "%d", file->index);
+    snprintf(record.localPath, sizeof record.localPath, "%s", file->finalPath.c_str());
+    record.source = file->urls[file->urlIndex].c_str();
+    Send(job->client, kLocalFileDone, nwCDNLocalCodec::EncodeFileDone(record));
+    CheckJobEnd(job);
+}
+
+void CEngine::FailFile(FileTask* file)
+{
+    AbortTransfers(file, nullptr);
+    if (file->state == FileTask::Running) SaveControl(file);
+    file->state = FileTask::Failed;
+    // The job cannot complete here: the client falls back to its plain path.
+    FinishJob(file->job, 1);
+}
+
+void CEngine::CheckJobEnd(Job* job)
+{
+    for (auto& file : job->files)
+        if (file->state != FileTask::Done) return;
+    ReportProgress(job, Now());
+    FinishJob(job, 0);
+}
+
+void CEngine::Tick(double now)
+{
+    const bool online = Online();
+    if (online != m_online) {
+        m_online = online;
+        for (auto& client : m_clients) {
+            bool running = false;
+            for (auto& job : m_jobs) running |= job->client == client.get() && job->state != Job::Ended;
+            if (running) Send(client.get(), online ? kLocalNetworkRestored : kLocalNetworkLost,
+                              nwCDNLocalCodec::EncodeNetworkNotice(vqLOCALNETWORKNOTICE{}));
+        }
+    }
+    for (auto& job : m_jobs) {
+        if (job->state != Job::Running) continue;
+        ReportProgress(job.get(), now);
+        for (auto& file : job->files)
+            if (file->state == FileTask::Running) SaveControl(file.get());
+    }
+}

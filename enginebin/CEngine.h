@@ -1,0 +1,98 @@
+#pragma once
+// The download engine: one event loop for the clients on 127.0.0.1 and for
+// every transfer (libcurl's multi interface); no thread per transfer.
+//
+// Contract:
+// - Run blocks until Stop is asked (SIGTERM / SIGINT through the signal fd),
+//   or the engine has been idle for kIdleExitSeconds (no client and no
+//   running job). Before it returns every partial download's control file
+//   is saved and every file closed.
+// - A client of another user is closed at once, before anything is read.
+// - Every job gets an acceptance or a rejection; an accepted job ends with a
+//   job-finished message (value b non-zero when given up) unless the client
+//   stops it or goes away first, in which case its control files are kept.
+// - A file appears under its final name only once complete and closed.
+
+#include "enginebin/CControlFile.h"
+#include "netlib/layers/nwCDNLocalCodec.h"
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+typedef void CURLM;
+
+class CEngine {
+public:
+    static constexpr int kIdleExitSeconds = 60;
+
+    // listenFd: a listening socket on 127.0.0.1; signalFd: readable when the
+    // engine must stop. Both are owned by the caller.
+    CEngine(int listenFd, uint16_t port, int signalFd);
+    ~CEngine();
+    CEngine(const CEngine&) = delete;
+    CEngine& operator=(const CEngine&) = delete;
+
+    int Run();
+
+    struct Client;
+    struct Job;
+    struct FileTask;
+    struct Transfer;
+
+private:
+    void Accept();
+    void ReadClient(Client* client);
+    void FlushClient(Client* client);
+    void CloseClient(Client* client);
+    void Send(Client* client, uint16_t code, const nwCDNLocalCodec::Bytes& payload);
+    static void OnFrame(const unsigned char* payload, uint32_t length, void* user);
+    void HandleFrame(Client* client, uint16_t type, uint16_t code, const unsigned char* payload, uint32_t length);
+
+    void SubmitJob(Client* client, nwLocalJob job);
+    void Reject(Client* client, int32_t jobNumber, const std::string& reason);
+    void AcceptJob(Job* job);
+    void StartJob(Job* job);
+    void AnswerResume(Job* job, bool resume);
+    void StopJob(Job* job, bool saveState);
+    void FinishJob(Job* job, int32_t valueB);
+    void ReportProgress(Job* job, double now);
+    void DiskFull(Job* job, const std::string& folder);
+
+    bool OpenPart(FileTask* file, bool fresh);
+    void Schedule(double now);
+    void StartTransfer(FileTask* file, int piece, double now);
+    void StartProbe(FileTask* file);
+    void FinishTransfer(Transfer* transfer, int curlResult);
+    void OnProbeDone(Transfer* transfer, int curlResult);
+    void PieceFailed(FileTask* file, Transfer* transfer, bool permanent, long retryAfter, double now);
+    void RestartFile(FileTask* file);
+    void CompleteFile(FileTask* file);
+    void FailFile(FileTask* file);
+    void AbortTransfers(FileTask* file, Transfer* except);
+    void SaveControl(FileTask* file);
+    void CheckJobEnd(Job* job);
+    void Tick(double now);
+
+    static size_t OnHeader(char* data, size_t size, size_t count, void* user);
+    static size_t OnBody(char* data, size_t size, size_t count, void* user);
+    size_t Body(Transfer* transfer, const char* data, size_t length);
+    bool CheckResponse(Transfer* transfer);
+
+    int m_listenFd;
+    uint16_t m_port;
+    int m_signalFd;
+    CURLM* m_multi = nullptr;
+    std::list<std::unique_ptr<Client>> m_clients;
+    std::list<std::unique_ptr<Job>> m_jobs;
+    std::list<std::unique_ptr<Transfer>> m_transfers;
+    int32_t m_nextTask = 1;
+    bool m_stop = false;
+    double m_idleSince = 0;
+    double m_lastTick = 0;
+    bool m_online = true;
+    // The user's "apply to all" answer for the rest of this run: -1 none yet.
+    int m_resumeForAll = -1;
+};

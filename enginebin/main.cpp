@@ -1,0 +1,117 @@
+// ZDRDownloadV32.exe: the download engine. Started without parameters; the
+// client reaches it on 127.0.0.1 (port 38006, or ZDR_ENGINE_PORT).
+//
+//   --version   print the version and exit
+//
+// Exit codes: 0 after SIGTERM/SIGINT, after 60 s idle, or when our engine
+// already serves this port; 1 when the port is held by another program or
+// the engine cannot start.
+
+#include "enginebin/CEngine.h"
+
+#include <curl/curl.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+uint16_t EnginePort()
+{
+    const char* text = getenv("ZDR_ENGINE_PORT");
+    if (!text || !*text) return kLocalEnginePort;
+    char* end = nullptr;
+    const long port = strtol(text, &end, 10);
+    return *end == 0 && port > 0 && port < 65536 ? static_cast<uint16_t>(port) : kLocalEnginePort;
+}
+
+// One engine per user and port: the lock is held for the engine's life.
+int TakeInstanceLock(uint16_t port)
+{
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    const std::string dir = runtime && *runtime ? runtime : "/tmp";
+    const std::string path =
+        dir + "/ZDRDownloadV32-" + std::to_string(geteuid()) + "-" + std::to_string(port) + ".lock";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return -2;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void SignalReady(uint16_t port)
+{
+    const char* text = getenv("ZDR_READY_FD");
+    if (!text || !*text) return;
+    const int fd = atoi(text);
+    if (fd < 0) return;
+    char line[64];
+    const int length = snprintf(line, sizeof line, "ready %u\n", port);
+    if (write(fd, line, static_cast<size_t>(length)) < 0) perror("ZDR_READY_FD");
+    close(fd);
+    unsetenv("ZDR_READY_FD");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && strcmp(argv[1], "--version") == 0) {
+        printf("ZDRDownloadV32 %s\n", ZDR_ENGINE_VERSION);
+        return 0;
+    }
+    const uint16_t port = EnginePort();
+    const int lock = TakeInstanceLock(port);
+    if (lock == -1) return 0; // our engine already serves this port
+    if (lock < 0) {
+        perror("ZDRDownloadV32: instance lock");
+        return 1;
+    }
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 64) != 0) {
+        fprintf(stderr, "ZDRDownloadV32: cannot listen on 127.0.0.1:%u: %s\n", port, strerror(errno));
+        return 1;
+    }
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    const int signals = signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK || signals < 0) {
+        fprintf(stderr, "ZDRDownloadV32: cannot start\n");
+        return 1;
+    }
+    SignalReady(port);
+    int result = 0;
+    {
+        CEngine engine(listener, port, signals);
+        result = engine.Run();
+    }
+    curl_global_cleanup();
+    close(signals);
+    close(listener);
+    close(lock);
+    return result;
+}

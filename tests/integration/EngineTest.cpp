@@ -1,0 +1,566 @@
+// The download engine as a real process: jobs sent over the protocol by a
+// test client, files served by a real nginx (ranges, a slow limit_rate
+// location) and by a fault server for what nginx will not do on demand.
+
+#include "EngineProcess.h"
+#include "FaultHttpServer.h"
+#include "NginxProcess.h"
+#include "tools/engine-client/EngineClient.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+typedef EngineClient::File File;
+
+std::string Home()
+{
+    return getenv("HOME");
+}
+
+std::string RandomBytes(size_t size, unsigned seed)
+{
+    std::mt19937_64 random(seed);
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i + 8 <= size; i += 8) {
+        const uint64_t value = random();
+        memcpy(&bytes[i], &value, 8);
+    }
+    return bytes;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+// What the engine answered to one job.
+struct Outcome {
+    bool accepted = false;
+    int32_t task = 0;
+    int64_t totalBytes = 0;
+    std::string rejected;
+    std::vector<std::string> done;
+    std::vector<std::string> sources;
+    bool finished = false;
+    int32_t valueB = -1;
+    int errorKind = 0;
+    int asked = 0;
+    int progress = 0;
+    std::vector<int> codes;
+};
+
+// Reads messages until the job ends (or stopAfter() says so), answering
+// the resume question with resumeAnswer.
+Outcome Drive(EngineClient& client, int32_t job, int resumeAnswer = 1,
+              const std::function<bool(const Outcome&)>& stopAfter = nullptr, int timeoutMs = 60000)
+{
+    Outcome outcome;
+    EngineClient::Message message;
+    while (client.Next(&message, timeoutMs)) {
+        const unsigned char* p = message.payload.data();
+        const uint32_t n = static_cast<uint32_t>(message.payload.size());
+        outcome.codes.push_back(message.code);
+        EXPECT_EQ(message.type, kLocalFrameType);
+        switch (message.code) {
+        case kLocalJobAccepted: {
+            vqLOCALJOBACCEPTED r{};
+            EXPECT_TRUE(nwCDNLocalCodec::DecodeJobAccepted(p, n, &r));
+            EXPECT_EQ(r.jobNumber, job);
+            outcome.accepted = true;
+            outcome.task = r.taskNumber;
+            outcome.totalBytes = r.totalBytes;
+            break;
+        }
+        case kLocalJobRejected: {
+            vqLOCALJOBREJECTED r{};
+            EXPECT_TRUE(nwCDNLocalCodec::DecodeJobRejected(p, n, &r));
+            outcome.rejected = r.reason;
+            return outcome;
+        }
+        case kLocalJobProgress: {
+            vqLOCALPROGRESS r{};
+            std::vector<vqLOCALFILERECORD> records;
+            EXPECT_TRUE(nwCDNLocalCodec::DecodeProgress(p, n, &r, &records));
+            ++outcome.progress;
+            break;
+        }
+        case kLocalFileDone: {
+            vqLOCALFILEDONE r{};
+            EXPECT_TRUE(nwCDNLocalCodec::DecodeFileDone(p, n, &r));
+            // Complete and closed under its final name by now.
+            EXPECT_TRUE(Exists(r.localPath)) << r.localPath;
+            outcome.done.push_back(r.localPath);
+            outcome.sources.push_back(r.source);
+            break;
+        }
+        case kLocalJobError: {
+            vqLOCALJOBERROR r{};
+            EXPECT_TRUE(nwCDNLocalCodec::DecodeJobError(p, n, &r));
+            outcome.errorKind = r.kind;
+            break;
+        }
+        case kLocalJobFinished: {
+            vqLOCALJOBFINISHED r{};
+            EXPECT_TRUE(nwCDNLocalCodec::DecodeJobFinished(p, n, &r));
+            outcome.finished = true;
+            outcome.valueB = r.valueB;
+            return outcome;
+        }
+        case kLocalAskResume:
+            ++outcome.asked;
+            client.SendResumeAnswer(outcome.task, job, resumeAnswer == 1, false);
+            break;
+        default:
+            break;
+        }
+        if (stopAfter && stopAfter(outcome)) return outcome;
+    }
+    return outcome;
+}
+
+// An HTTP answer for content with an ETag, honouring Range (and If-Range)
+// unless told not to.
+FaultHttpServer::Answer ServeContent(const std::string& request, const std::string& content, const std::string& etag,
+                                     bool honourRange = true)
+{
+    std::string range = FaultHttpServer::Header(request, "Range");
+    const std::string ifRange = FaultHttpServer::Header(request, "If-Range");
+    if (!ifRange.empty() && ifRange != etag) range.clear();
+    long long first = 0, last = static_cast<long long>(content.size()) - 1;
+    bool partial = false;
+    if (honourRange && !range.empty()) {
+        if (sscanf(range.c_str(), "bytes=%lld-%lld", &first, &last) < 1) first = 0;
+        last = std::min<long long>(last, static_cast<long long>(content.size()) - 1);
+        partial = true;
+    }
+    std::string head = partial ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n";
+    const std::string body = content.substr(static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
+    head += "Content-Length: " + std::to_string(body.size()) + "\r\nETag: " + etag + "\r\nConnection: close\r\n";
+    if (partial)
+        head += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                std::to_string(content.size()) + "\r\n";
+    return {head + "\r\n" + body};
+}
+
+class EngineTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = Home() + "/dl/";
+        ASSERT_TRUE(engine.Start());
+        ASSERT_TRUE(client.Connect(engine.Port()));
+    }
+    File Of(const std::string& name, const std::string& url, int64_t size = 0)
+    {
+        File file;
+        file.folder = folder;
+        file.name = name;
+        file.url = url;
+        file.size = size;
+        return file;
+    }
+
+    std::string folder;
+    EngineProcess engine;
+    EngineClient client;
+};
+
+} // namespace
+
+TEST_F(EngineTest, HighSpeedJobSplitsLargeFilesIntoRangesAndLearnsSizes)
+{
+    NginxProcess nginx;
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    const std::string big = RandomBytes(40u << 20, 1), small = RandomBytes(300001, 2);
+    WriteFile(nginx.Root() + "/big.bin", big);
+    WriteFile(nginx.Root() + "/small.bin", small);
+    WriteFile(nginx.Root() + "/empty.bin", "");
+    ASSERT_TRUE(client.SendJob(3, kLocalOptionsHighSpeed,
+                               {Of("big.bin", nginx.Url("/big.bin")), Of("small.bin", nginx.Url("/redirect/small.bin")),
+                                Of("empty.bin", nginx.Url("/empty.bin"))}));
+    const Outcome outcome = Drive(client, 3);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_EQ(outcome.totalBytes, static_cast<int64_t>(big.size() + small.size()));
+    EXPECT_EQ(outcome.done.size(), 3u);
+    EXPECT_TRUE(ReadFile(folder + "big.bin") == big);
+    EXPECT_TRUE(ReadFile(folder + "small.bin") == small);
+    EXPECT_TRUE(Exists(folder + "empty.bin"));
+    EXPECT_FALSE(Exists(folder + "big.bin.zdrpart"));
+    EXPECT_FALSE(Exists(folder + "big.bin.zdrctl"));
+    // More than one range request for the big file.
+    const std::string log = nginx.AccessLog();
+    size_t ranges = 0;
+    for (size_t at = 0; (at = log.find("GET /big.bin HTTP/1.1\" 206", at)) != std::string::npos; ++at) ++ranges;
+    EXPECT_GE(ranges, 3u); // the probe and at least two ranges
+}
+
+TEST_F(EngineTest, PlainJobFetchesOneFileAfterTheOtherOverOneConnectionEach)
+{
+    NginxProcess nginx;
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    const std::string a = RandomBytes(40u << 20, 3), b = RandomBytes(1000, 4);
+    WriteFile(nginx.Root() + "/a.bin", a);
+    WriteFile(nginx.Root() + "/b.bin", b);
+    // Sizes given: no probe, and one plain GET per file.
+    ASSERT_TRUE(client.SendJob(4, kLocalOptionsPlain,
+                               {Of("a.bin", nginx.Url("/a.bin"), static_cast<int64_t>(a.size())),
+                                Of("b.bin", nginx.Url("/b.bin"), static_cast<int64_t>(b.size()))},
+                               true));
+    const Outcome outcome = Drive(client, 4);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_EQ(outcome.done, (std::vector<std::string>{folder + "a.bin", folder + "b.bin"}));
+    EXPECT_TRUE(ReadFile(folder + "a.bin") == a);
+    EXPECT_TRUE(ReadFile(folder + "b.bin") == b);
+    const std::string log = nginx.AccessLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+    EXPECT_EQ(log.find(" 206 "), std::string::npos) << log;
+}
+
+TEST_F(EngineTest, JobsThatCannotRunAreRejectedWithAReason)
+{
+    WriteFile(Home() + "/plainfile", "x");
+    const struct {
+        std::vector<File> files;
+        const char* reason;
+    } cases[] = {
+        {{}, "no files"},
+        {{Of("", "http://127.0.0.1:1/a")}, "bad file name"},
+        {{Of(".", "http://127.0.0.1:1/a")}, "bad file name"},
+        {{Of("..", "http://127.0.0.1:1/a")}, "bad file name"},
+        {{Of("x/y", "http://127.0.0.1:1/a")}, "bad file name"},
+        {{Of("a", "ftp://127.0.0.1/a|file:///etc/passwd")}, "cannot fetch"},
+        {{Of("a", "http://127.0.0.1:1/a"), Of("a", "http://127.0.0.1:1/b")}, "file named twice"},
+    };
+    int32_t job = 10;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        ASSERT_TRUE(client.SendJob(++job, kLocalOptionsHighSpeed, c.files));
+        const Outcome outcome = Drive(client, job);
+        EXPECT_NE(outcome.rejected.find(c.reason), std::string::npos) << outcome.rejected;
+        EXPECT_FALSE(outcome.accepted);
+    }
+    File blocked = Of("a", "http://127.0.0.1:1/a");
+    blocked.folder = Home() + "/plainfile/sub/";
+    ASSERT_TRUE(client.SendJob(++job, kLocalOptionsHighSpeed, {blocked}));
+    EXPECT_NE(Drive(client, job).rejected.find("cannot make folder"), std::string::npos);
+    // The connection still serves: a status request is answered.
+    ASSERT_TRUE(client.SendFrame(kLocalFrameType, kLocalStatus, {}));
+    EngineClient::Message message;
+    ASSERT_TRUE(client.Next(&message, 5000));
+    EXPECT_EQ(message.code, kLocalStatus);
+}
+
+TEST_F(EngineTest, AMalformedJobClosesTheConnection)
+{
+    ASSERT_TRUE(client.SendFrame(kLocalJobFrameType, kLocalJob, {1, 0, 0, 0, 5, 0, 0, 0})); // 5 files in 8 bytes
+    EngineClient::Message message;
+    EXPECT_FALSE(client.Next(&message, 5000));
+    EngineClient again;
+    EXPECT_TRUE(again.Connect(engine.Port()));
+}
+
+TEST_F(EngineTest, ARangeDroppedInTheMiddleIsFetchedAgainFromWhereItStopped)
+{
+    const std::string content = RandomBytes(6u << 20, 5);
+    FaultHttpServer server([&](const std::string& request, int index) {
+        FaultHttpServer::Answer answer = ServeContent(request, content, "\"v1\"");
+        if (index == 0) answer.cutAfter = answer.bytes.size() / 3; // the connection drops
+        return answer;
+    });
+    ASSERT_TRUE(client.SendJob(5, kLocalOptionsHighSpeed, {Of("f.bin", server.Url("/f.bin"), 6 << 20)}));
+    const Outcome outcome = Drive(client, 5);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_TRUE(ReadFile(folder + "f.bin") == content);
+    const auto requests = server.Requests();
+    ASSERT_GE(requests.size(), 2u);
+    const std::string range = FaultHttpServer::Header(requests[1].text, "Range");
+    EXPECT_EQ(range.rfind("bytes=", 0), 0u);
+    EXPECT_NE(range, "bytes=0-");
+    EXPECT_EQ(FaultHttpServer::Header(requests[1].text, "If-Range"), "\"v1\"");
+}
+
+TEST_F(EngineTest, AServerThatIgnoresRangeGetsOneConnectionFromByteZero)
+{
+    const std::string content = RandomBytes(40u << 20, 6);
+    FaultHttpServer server([&](const std::string& request, int) { return ServeContent(request, content, "\"x\"", false); });
+    ASSERT_TRUE(client.SendJob(6, kLocalOptionsHighSpeed,
+                               {Of("f.bin", server.Url("/f.bin"), static_cast<int64_t>(content.size()))}));
+    const Outcome outcome = Drive(client, 6);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_TRUE(ReadFile(folder + "f.bin") == content);
+}
+
+TEST_F(EngineTest, RetryAfterIsHonouredBeforeTheNextAttempt)
+{
+    const std::string content = RandomBytes(100000, 7);
+    FaultHttpServer server([&](const std::string& request, int index) {
+        if (index == 0)
+            return FaultHttpServer::Answer{"HTTP/1.1 503 Busy\r\nRetry-After: 2\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"};
+        return ServeContent(request, content, "\"r\"");
+    });
+    ASSERT_TRUE(client.SendJob(7, kLocalOptionsHighSpeed, {Of("f.bin", server.Url("/f.bin"), 100000)}));
+    const Outcome outcome = Drive(client, 7);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_TRUE(ReadFile(folder + "f.bin") == content);
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_GE(requests[1].at - requests[0].at, 1.9);
+}
+
+TEST_F(EngineTest, AMissingFirstAlternativeFallsToTheSecond)
+{
+    NginxProcess nginx;
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    const std::string content = RandomBytes(500000, 8);
+    WriteFile(nginx.Root() + "/good.bin", content);
+    ASSERT_TRUE(client.SendJob(8, kLocalOptionsHighSpeed,
+                               {Of("f.bin", nginx.Url("/missing.bin") + "|" + nginx.Url("/good.bin"))}));
+    const Outcome outcome = Drive(client, 8);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_EQ(outcome.sources, std::vector<std::string>{nginx.Url("/good.bin")});
+    EXPECT_TRUE(ReadFile(folder + "f.bin") == content);
+}
+
+TEST_F(EngineTest, AJobIsGivenUpOnlyWhenNoAlternativeWorks)
+{
+    NginxProcess nginx;
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    ASSERT_TRUE(client.SendJob(9, kLocalOptionsHighSpeed,
+                               {Of("f.bin", nginx.Url("/gone1.bin") + "|" + nginx.Url("/gone2.bin"), 1000)}));
+    const Outcome outcome = Drive(client, 9);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_NE(outcome.valueB, 0);
+    EXPECT_FALSE(Exists(folder + "f.bin"));
+}
+
+TEST_F(EngineTest, AFileThatChangedBetweenRunsStartsOver)
+{
+    const std::string first = RandomBytes(3u << 20, 9), second = RandomBytes(3u << 20, 10);
+    std::atomic<bool> changed{false};
+    FaultHttpServer server([&](const std::string& request, int) {
+        if (!changed) {
+            FaultHttpServer::Answer answer = ServeContent(request, first, "\"one\"");
+            answer.trickleMs = 100; // slow enough to be stopped in the middle
+            return answer;
+        }
+        return ServeContent(request, second, "\"two\"");
+    });
+    const File file = Of("f.bin", server.Url("/f.bin"), 3 << 20);
+    ASSERT_TRUE(client.SendJob(20, kLocalOptionsHighSpeed, {file}));
+    Drive(client, 20, 1, [](const Outcome& o) { return o.progress >= 2; });
+    EXPECT_EQ(engine.Stop(), 0);
+    ASSERT_TRUE(Exists(folder + "f.bin.zdrctl"));
+    EXPECT_FALSE(Exists(folder + "f.bin"));
+    changed = true;
+    ASSERT_TRUE(engine.Start());
+    ASSERT_TRUE(client.Connect(engine.Port()));
+    ASSERT_TRUE(client.SendJob(21, kLocalOptionsHighSpeed, {file}));
+    const Outcome outcome = Drive(client, 21, 1);
+    EXPECT_EQ(outcome.asked, 1);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_TRUE(ReadFile(folder + "f.bin") == second);
+    const auto requests = server.Requests();
+    bool askedIfRange = false;
+    for (const auto& request : requests) askedIfRange |= FaultHttpServer::Header(request.text, "If-Range") == "\"one\"";
+    EXPECT_TRUE(askedIfRange);
+}
+
+TEST_F(EngineTest, StoppedMidwayBySigtermResumesWithFewerBytes)
+{
+    NginxProcess nginx;
+    nginx.AddServerConfig("    location /slow/ { alias " + Home() + "/nginx/www/; limit_rate 4m; }\n");
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    const std::string content = RandomBytes(64u << 20, 11);
+    WriteFile(nginx.Root() + "/big.bin", content);
+    const File file = Of("big.bin", nginx.Url("/slow/big.bin"), static_cast<int64_t>(content.size()));
+    ASSERT_TRUE(client.SendJob(30, kLocalOptionsHighSpeed, {file}));
+    Drive(client, 30, 1, [](const Outcome& o) { return o.progress >= 2; });
+    EXPECT_EQ(engine.Stop(), 0);
+    ASSERT_TRUE(Exists(folder + "big.bin.zdrctl"));
+    EXPECT_FALSE(Exists(folder + "big.bin"));
+    // nginx logs the cut requests once it notices the closed connections.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const size_t before = nginx.AccessLog().size();
+
+    ASSERT_TRUE(engine.Start());
+    ASSERT_TRUE(client.Connect(engine.Port()));
+    ASSERT_TRUE(client.SendJob(31, kLocalOptionsHighSpeed, {file}));
+    const Outcome outcome = Drive(client, 31, 1, nullptr, 120000);
+    EXPECT_EQ(outcome.asked, 1);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_TRUE(ReadFile(folder + "big.bin") == content);
+    // Bytes the server sent after the restart, from its access log.
+    std::istringstream after(nginx.AccessLog().substr(before));
+    std::string line;
+    long long sent = 0;
+    while (std::getline(after, line)) {
+        std::istringstream fields(line.substr(line.find("\" ") + 2));
+        long long status = 0, bytes = 0;
+        fields >> status >> bytes;
+        EXPECT_EQ(status, 206) << line;
+        sent += bytes;
+    }
+    EXPECT_GT(sent, 0);
+    EXPECT_LT(sent, static_cast<long long>(content.size()));
+}
+
+TEST_F(EngineTest, NotEnoughDiskSpaceIsReportedAndLeavesNoFile)
+{
+    if (system("unshare -rm true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no private mount namespace here";
+    engine.Stop();
+    const std::string small = Home() + "/small";
+    std::filesystem::create_directories(small);
+    EngineProcess confined;
+    ASSERT_TRUE(confined.Start({"unshare", "-rm", "sh", "-c",
+                                "mount -t tmpfs -o size=4m tmpfs '" + small + "' && exec '" ZDR_ENGINE_PATH "'"}));
+    EngineClient inside;
+    ASSERT_TRUE(inside.Connect(confined.Port()));
+    File file = Of("f.bin", "http://127.0.0.1:1/f.bin", 8 << 20);
+    file.folder = small + "/";
+    ASSERT_TRUE(inside.SendJob(40, kLocalOptionsHighSpeed, {file}));
+    const Outcome outcome = Drive(inside, 40);
+    EXPECT_EQ(outcome.errorKind, kLocalErrorDiskSpace);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_NE(outcome.valueB, 0);
+    // The engine's own view of the small volume: nothing under the final
+    // name, and nothing left of the attempt.
+    const std::string view = "/proc/" + std::to_string(confined.Pid()) + "/root" + small;
+    ASSERT_TRUE(std::filesystem::is_directory(view));
+    EXPECT_TRUE(std::filesystem::is_empty(view));
+    EXPECT_EQ(confined.Stop(), 0);
+}
+
+TEST_F(EngineTest, AClientOfAnotherUserIsRefused)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run a client as nobody";
+    if (system("command -v setpriv >/dev/null 2>&1") != 0) GTEST_SKIP() << "no setpriv";
+    const std::string command = "setpriv --reuid=nobody --regid=nogroup --clear-groups '" ZDR_ENGINE_CLIENT_PATH
+                                "' --port " + std::to_string(engine.Port()) + " --folder /tmp/zdr-nobody http://127.0.0.1:1/a >/dev/null 2>&1";
+    const int status = system(command.c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 3); // closed before any answer
+    // Our own user is still served.
+    ASSERT_TRUE(client.SendFrame(kLocalFrameType, kLocalStatus, {}));
+    EngineClient::Message message;
+    ASSERT_TRUE(client.Next(&message, 5000));
+    EXPECT_EQ(message.code, kLocalStatus);
+}
+
+TEST_F(EngineTest, ASecondStartOnTheSamePortExitsAtOnce)
+{
+    EngineProcess second(engine.Port());
+    std::vector<std::string> argv = {ZDR_ENGINE_PATH};
+    const auto start = std::chrono::steady_clock::now();
+    second.Start(argv); // no readiness line: it leaves instead
+    EXPECT_EQ(second.Wait(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    ASSERT_TRUE(client.SendFrame(kLocalFrameType, kLocalStatus, {}));
+    EngineClient::Message message;
+    EXPECT_TRUE(client.Next(&message, 5000));
+}
+
+TEST_F(EngineTest, NetworkLossAndReturnAreReported)
+{
+    engine.Stop();
+    const std::string flag = Home() + "/online";
+    WriteFile(flag, "");
+    EngineProcess watched;
+    ASSERT_TRUE(watched.Start({ZDR_ENGINE_PATH}, {"ZDR_ENGINE_CONNECTIVITY_FILE=" + flag}));
+    EngineClient watcher;
+    ASSERT_TRUE(watcher.Connect(watched.Port()));
+    const std::string content = RandomBytes(2u << 20, 12);
+    FaultHttpServer server([&](const std::string& request, int) {
+        FaultHttpServer::Answer answer = ServeContent(request, content, "\"n\"");
+        answer.trickleMs = 300;
+        return answer;
+    });
+    ASSERT_TRUE(watcher.SendJob(50, kLocalOptionsHighSpeed, {Of("f.bin", server.Url("/f.bin"), 2 << 20)}));
+    Drive(watcher, 50, 1, [&](const Outcome& o) { return o.progress >= 1; });
+    unlink(flag.c_str());
+    Outcome lost = Drive(watcher, 50, 1, [](const Outcome& o) { return !o.codes.empty() && o.codes.back() == kLocalNetworkLost; }, 5000);
+    ASSERT_FALSE(lost.codes.empty());
+    EXPECT_EQ(lost.codes.back(), kLocalNetworkLost);
+    WriteFile(flag, "");
+    Outcome restored = Drive(watcher, 50, 1, [](const Outcome& o) { return !o.codes.empty() && o.codes.back() == kLocalNetworkRestored; }, 5000);
+    ASSERT_FALSE(restored.codes.empty());
+    EXPECT_EQ(restored.codes.back(), kLocalNetworkRestored);
+}
+
+TEST_F(EngineTest, HttpsIsVerifiedAgainstTheCertificatesItIsGiven)
+{
+    const std::string pki = Home() + "/pki";
+    std::filesystem::create_directories(pki);
+    const std::string make =
+        "cd '" + pki + "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=ZdrTestCA"
+        " && openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1"
+        " && printf 'subjectAltName=IP:127.0.0.1\\nbasicConstraints=CA:FALSE\\n' > ext.cnf"
+        " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2"
+        " -extfile ext.cnf";
+    ASSERT_EQ(system(("(" + make + ") >/dev/null 2>&1").c_str()), 0);
+    const uint16_t tlsPort = EngineProcess::FreePort();
+    NginxProcess nginx;
+    nginx.AddServerConfig("    listen 127.0.0.1:" + std::to_string(tlsPort) + " ssl;\n    ssl_certificate " + pki +
+                          "/server.pem;\n    ssl_certificate_key " + pki + "/server.key;\n");
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    const std::string content = RandomBytes(3u << 20, 13);
+    WriteFile(nginx.Root() + "/s.bin", content);
+    const std::string url = "https://127.0.0.1:" + std::to_string(tlsPort) + "/s.bin";
+
+    // The system store does not know the test's authority: no byte is taken.
+    engine.Stop();
+    EngineProcess systemStore;
+    ASSERT_TRUE(systemStore.Start({ZDR_ENGINE_PATH}, {"SSL_CERT_FILE=/etc/ssl/certs/ca-certificates.crt"}));
+    ASSERT_TRUE(client.Connect(systemStore.Port()));
+    ASSERT_TRUE(client.SendJob(60, kLocalOptionsHighSpeed, {Of("s.bin", url, 3 << 20)}));
+    Outcome refused = Drive(client, 60);
+    ASSERT_TRUE(refused.finished);
+    EXPECT_NE(refused.valueB, 0);
+    EXPECT_FALSE(Exists(folder + "s.bin"));
+
+    EngineProcess trusting;
+    ASSERT_TRUE(trusting.Start({ZDR_ENGINE_PATH}, {"SSL_CERT_FILE=" + pki + "/ca.pem"}));
+    EngineClient tls;
+    ASSERT_TRUE(tls.Connect(trusting.Port()));
+    ASSERT_TRUE(tls.SendJob(61, kLocalOptionsHighSpeed, {Of("s.bin", url, 3 << 20)}));
+    Outcome outcome = Drive(tls, 61, 0);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_TRUE(ReadFile(folder + "s.bin") == content);
+}

@@ -1,0 +1,134 @@
+#pragma once
+// An HTTP peer on 127.0.0.1 for faults a real server will not make on
+// demand, for clients that open several connections at once: every
+// connection gets a thread, and a handler decides the answer from the
+// request and its number (0 for the first request). Each answer is written
+// in one go, or cut after a number of bytes, or trickled; the connection is
+// closed after it. Requests are kept with the time they arrived.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <strings.h>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class FaultHttpServer {
+public:
+    struct Answer {
+        std::string bytes;
+        // Close after this many bytes of the answer (npos: all of them).
+        size_t cutAfter = std::string::npos;
+        // Pause after every 64 KiB, so a transfer can be caught in the middle.
+        int trickleMs = 0;
+    };
+    struct Request {
+        std::string text;
+        double at; // seconds on the steady clock
+    };
+    typedef std::function<Answer(const std::string& request, int index)> Handler;
+
+    explicit FaultHttpServer(Handler handler) : m_handler(std::move(handler))
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(m_listener, 64);
+        socklen_t length = sizeof address;
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~FaultHttpServer()
+    {
+        m_stop = true;
+        m_thread.join();
+        for (auto& worker : m_workers) worker.join();
+        close(m_listener);
+    }
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+    std::vector<Request> Requests()
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        return m_requests;
+    }
+    static double Now()
+    {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
+    // The value of a request header, or "" (name matched without case).
+    static std::string Header(const std::string& request, const std::string& name)
+    {
+        size_t at = 0;
+        while ((at = request.find("\r\n", at)) != std::string::npos) {
+            at += 2;
+            if (strncasecmp(request.c_str() + at, (name + ":").c_str(), name.size() + 1) == 0) {
+                size_t start = at + name.size() + 1;
+                while (start < request.size() && request[start] == ' ') ++start;
+                return request.substr(start, request.find("\r\n", start) - start);
+            }
+        }
+        return "";
+    }
+
+private:
+    void Serve()
+    {
+        while (!m_stop) {
+            pollfd p{m_listener, POLLIN, 0};
+            if (poll(&p, 1, 50) != 1) continue;
+            const int fd = accept(m_listener, nullptr, nullptr);
+            if (fd < 0) continue;
+            m_workers.emplace_back([this, fd] { Answer1(fd); });
+        }
+    }
+    void Answer1(int fd)
+    {
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos && !m_stop) {
+            pollfd r{fd, POLLIN, 0};
+            if (poll(&r, 1, 100) != 1) continue;
+            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            request.append(buffer, static_cast<size_t>(n));
+        }
+        int index = 0;
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            index = static_cast<int>(m_requests.size());
+            m_requests.push_back({request, Now()});
+        }
+        const Answer answer = m_handler(request, index);
+        const size_t total = std::min(answer.cutAfter, answer.bytes.size());
+        size_t sent = 0;
+        while (sent < total && !m_stop) {
+            const size_t chunk = std::min<size_t>(total - sent, answer.trickleMs ? 65536 : total);
+            const ssize_t n = send(fd, answer.bytes.data() + sent, chunk, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += static_cast<size_t>(n);
+            if (answer.trickleMs) std::this_thread::sleep_for(std::chrono::milliseconds(answer.trickleMs));
+        }
+        close(fd);
+    }
+
+    Handler m_handler;
+    int m_listener = -1;
+    uint16_t m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::vector<Request> m_requests;
+    std::thread m_thread;
+    std::vector<std::thread> m_workers;
+};
