@@ -98,7 +98,7 @@ struct CEngine::FileTask {
     enum State { Waiting, Probing, Running, Done, Failed };
     Job* job = nullptr;
     int index = 0;
-    nwLocalJobFile spec;
+    nwLocalJobFile given;
     std::vector<std::string> urls;
     size_t urlIndex = 0;
     int attempts = 0;
@@ -429,32 +429,32 @@ void CEngine::Reject(Client* client, int32_t jobNumber, const std::string& reaso
     Send(client, kLocalJobRejected, nwCDNLocalCodec::EncodeJobRejected(record));
 }
 
-void CEngine::SubmitJob(Client* client, nwLocalJob spec)
+void CEngine::SubmitJob(Client* client, nwLocalJob given)
 {
-    if (spec.files.empty()) return Reject(client, spec.jobNumber, "no files");
+    if (given.files.empty()) return Reject(client, given.jobNumber, "no files");
     for (auto& job : m_jobs)
-        if (job->client == client && job->number == spec.jobNumber && job->state != Job::Ended)
-            return Reject(client, spec.jobNumber, "job already running");
+        if (job->client == client && job->number == given.jobNumber && job->state != Job::Ended)
+            return Reject(client, given.jobNumber, "job already running");
     auto job = std::make_unique<Job>();
     job->client = client;
-    job->number = spec.jobNumber;
+    job->number = given.jobNumber;
     job->mode = client->mode;
     client->mode = kLocalOptionsPlain;
     job->started = Now();
     std::map<std::string, int> paths;
-    for (size_t i = 0; i < spec.files.size(); ++i) {
-        nwLocalJobFile& source = spec.files[i];
+    for (size_t i = 0; i < given.files.size(); ++i) {
+        nwLocalJobFile& source = given.files[i];
         const std::string& name = source.fileName;
         if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
-            return Reject(client, spec.jobNumber, "bad file name \"" + name + "\"");
+            return Reject(client, given.jobNumber, "bad file name \"" + name + "\"");
         std::string folder = source.folder;
         if (folder.empty() || folder[0] != '/')
-            return Reject(client, spec.jobNumber, "folder is not an absolute path \"" + folder + "\"");
+            return Reject(client, given.jobNumber, "folder is not an absolute path \"" + folder + "\"");
         if (folder.back() != '/') folder += '/';
         std::error_code error;
         std::filesystem::create_directories(folder, error);
         if (!std::filesystem::is_directory(folder, error))
-            return Reject(client, spec.jobNumber, "cannot make folder \"" + folder + "\"");
+            return Reject(client, given.jobNumber, "cannot make folder \"" + folder + "\"");
         auto file = std::make_unique<FileTask>();
         size_t start = 0;
         while (start <= source.url.size()) {
@@ -464,7 +464,7 @@ void CEngine::SubmitJob(Client* client, nwLocalJob spec)
             if (StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://")) file->urls.push_back(url);
             start = bar + 1;
         }
-        if (file->urls.empty()) return Reject(client, spec.jobNumber, "cannot fetch \"" + source.url + "\"");
+        if (file->urls.empty()) return Reject(client, given.jobNumber, "cannot fetch \"" + source.url + "\"");
         file->job = job.get();
         file->index = static_cast<int>(i);
         file->finalPath = folder + name;
@@ -472,12 +472,12 @@ void CEngine::SubmitJob(Client* client, nwLocalJob spec)
         file->controlPath = file->finalPath + ".zdrctl";
         file->size = source.size > 0 ? source.size : -1;
         if (paths[file->finalPath]++ > 0)
-            return Reject(client, spec.jobNumber, "file named twice \"" + file->finalPath + "\"");
+            return Reject(client, given.jobNumber, "file named twice \"" + file->finalPath + "\"");
         for (auto& other : m_jobs)
             for (auto& busy : other->files)
                 if (other->state != Job::Ended && busy->finalPath == file->finalPath)
-                    return Reject(client, spec.jobNumber, "already downloading \"" + file->finalPath + "\"");
-        file->spec = std::move(source);
+                    return Reject(client, given.jobNumber, "already downloading \"" + file->finalPath + "\"");
+        file->given = std::move(source);
         job->files.push_back(std::move(file));
     }
     job->task = m_nextTask++;
@@ -503,7 +503,7 @@ void CEngine::AcceptJob(Job* job)
         auto control = std::make_unique<CControlFile>();
         struct stat part;
         if (!control->Load(file->controlPath) || stat(file->partPath.c_str(), &part) != 0 ||
-            part.st_size != control->size || control->url != file->spec.url ||
+            part.st_size != control->size || control->url != file->given.url ||
             (file->size > 0 && control->size != file->size) || control->DoneBytes() == 0) {
             unlink(file->controlPath.c_str());
             continue;
@@ -635,7 +635,7 @@ void CEngine::ReportProgress(Job* job, double now)
         entry.fileSize = std::max<int64_t>(file->size, 0);
         entry.bytesPresent = present;
         entry.rate = file->rate;
-        names.push_back(file->spec.fileName);
+        names.push_back(file->given.fileName);
         records.push_back(entry);
     }
     for (size_t i = 0; i < records.size(); ++i) records[i].text = names[i].c_str();
@@ -678,7 +678,7 @@ void CEngine::SaveControl(FileTask* file)
 {
     if (file->size <= 0 || file->state == FileTask::Done) return;
     CControlFile control;
-    control.url = file->spec.url;
+    control.url = file->given.url;
     control.size = file->size;
     control.etag = file->etag;
     control.lastModified = file->lastModified;
