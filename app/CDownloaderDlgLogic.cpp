@@ -164,7 +164,9 @@ bool CDownloaderDlgLogic::ParseFileList(const char* body, long long length)
 {
     std::vector<std::string> entries;
     const PortalListResult result = ParsePortalFileList(body ? body : "", length, &entries);
-    if (result == PortalListResult::LineTooLong) {
+    // A NUL would have cut its line short: the list is as wrong as one with an
+    // over-long line, and its first lines alone are not the download.
+    if (result == PortalListResult::LineTooLong || result == PortalListResult::NulByte) {
         Message(PortalListErrorText(result), kCaption);
         StopDownload();
         Quit();

@@ -48,7 +48,7 @@ PortalListResult ParsePortalFileList(const char* body, long long length, std::ve
     }
     long long rest = length - lineStart;
     if (rest >= kLineLimit) return fault(PortalListResult::LineTooLong);
-    if (memchr(body + lineStart, '\0', static_cast<size_t>(rest))) return fault(PortalListResult::NulByte);
+    if (rest > 0 && memchr(body + lineStart, '\0', static_cast<size_t>(rest))) return fault(PortalListResult::NulByte);
     if (rest > 2) entries->push_back(Trimmed(body + lineStart, body + length));
     return entries->empty() ? PortalListResult::Empty : PortalListResult::Ok;
 }
