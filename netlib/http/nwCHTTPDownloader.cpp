@@ -94,11 +94,13 @@ void nwCHTTPDownloader::Start(int32_t id, const std::string& url, int32_t value,
     record->attempts = attempts;
     record->redirects = redirects;
     record->url = url;
-    Record* started = record.get();
-    m_records.push_back(std::move(record));
-
-    vqSmartPtr& connection = started->connection;
+    const int32_t key = record->key;
+    // The record's own reference; the context stays alive through this call
+    // even if the record is finished from inside it.
+    vqSmartPtr connection;
     bool ok = connection.CreateInstance(CLSID_cpCQoSContext);
+    record->connection = connection;
+    m_records.push_back(std::move(record));
     auto* context = connection.As<vqIQoSContext>();
     ok = ok && VQ_SUCCEEDED(context->Open(kActionOwn, kEventMask, nullptr)) &&
          VQ_SUCCEEDED(context->AddLayer(CLSID_nwCHttpClientExLayer, false));
@@ -107,12 +109,12 @@ void nwCHTTPDownloader::Start(int32_t id, const std::string& url, int32_t value,
         context->SetParam(QOS_PARAM_IDLE_LIMIT, &idle);
     }
     vqIHttpClientExLayer* layer = ok ? HttpLayer(connection) : nullptr;
-    if (layer) layer->SetEventListener(this, started->key);
+    if (layer) layer->SetEventListener(this, key);
     // A download that cannot even start (a URL of another scheme, a host
     // that does not resolve) would otherwise never be reported.
     if (!layer || VQ_FAILED(layer->Connect(url.c_str())) || VQ_FAILED(layer->SendGetRequest())) {
         // The connect may have failed at once and ended the record already.
-        if (Record* still = Find(started->key)) Finish(still, Report::Failed);
+        if (Record* still = Find(key)) Finish(still, Report::Failed);
     }
 }
 

@@ -11,7 +11,9 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <map>
 #include <string>
+#include <utility>
 
 namespace tlstest {
 
@@ -61,6 +63,13 @@ inline KeyAndCertificate MakeCertificate(const char* commonName, const char* san
     return made;
 }
 
+inline void Free(KeyAndCertificate& made)
+{
+    EVP_PKEY_free(made.key);
+    X509_free(made.certificate);
+    made = KeyAndCertificate();
+}
+
 inline std::string Pem(X509* certificate)
 {
     BIO* out = BIO_new(BIO_s_mem());
@@ -94,23 +103,14 @@ class MemoryServer {
 public:
     MemoryServer(const KeyAndCertificate& identity, int maxVersion = 0)
     {
-        m_context = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate(m_context, identity.certificate);
-        SSL_CTX_use_PrivateKey(m_context, identity.key);
-        if (maxVersion) SSL_CTX_set_max_proto_version(m_context, maxVersion);
-        SSL_CTX_set_tlsext_servername_callback(m_context, &ServerName);
-        SSL_CTX_set_tlsext_servername_arg(m_context, this);
-        m_ssl = SSL_new(m_context);
+        m_ssl = SSL_new(Context(identity, maxVersion));
+        SSL_set_app_data(m_ssl, this);
         m_in = BIO_new(BIO_s_mem());
         m_out = BIO_new(BIO_s_mem());
         SSL_set_bio(m_ssl, m_in, m_out);
         SSL_set_accept_state(m_ssl);
     }
-    ~MemoryServer()
-    {
-        SSL_free(m_ssl);
-        SSL_CTX_free(m_context);
-    }
+    ~MemoryServer() { SSL_free(m_ssl); }
     MemoryServer(const MemoryServer&) = delete;
     MemoryServer& operator=(const MemoryServer&) = delete;
 
@@ -146,10 +146,25 @@ public:
     std::string serverName = "(none)";
 
 private:
+    // One server context per identity and version, kept for the process:
+    // making one costs more than a handshake.
+    static SSL_CTX* Context(const KeyAndCertificate& identity, int maxVersion)
+    {
+        static std::map<std::pair<X509*, int>, SSL_CTX*>* contexts = new std::map<std::pair<X509*, int>, SSL_CTX*>();
+        SSL_CTX*& context = (*contexts)[{identity.certificate, maxVersion}];
+        if (context) return context;
+        context = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate(context, identity.certificate);
+        SSL_CTX_use_PrivateKey(context, identity.key);
+        if (maxVersion) SSL_CTX_set_max_proto_version(context, maxVersion);
+        SSL_CTX_set_tlsext_servername_callback(context, &ServerName);
+        return context;
+    }
     static int ServerName(SSL* ssl, int*, void* arg)
     {
         const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
-        static_cast<MemoryServer*>(arg)->serverName = name ? name : "(none)";
+        (void)arg;
+        static_cast<MemoryServer*>(SSL_get_app_data(ssl))->serverName = name ? name : "(none)";
         return SSL_TLSEXT_ERR_OK;
     }
     std::string TakeOutput()
@@ -161,7 +176,6 @@ private:
         return out;
     }
 
-    SSL_CTX* m_context;
     SSL* m_ssl;
     BIO* m_in;
     BIO* m_out;

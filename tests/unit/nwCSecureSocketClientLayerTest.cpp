@@ -400,8 +400,8 @@ TEST_F(SecureSocketLayer, NamedCertificatesAreFoundByTheirExactName)
 
 TEST_F(SecureSocketLayer, ACertificateNamedAfterTheStoreIsLoadedIsTrustedToo)
 {
-    const tlstest::KeyAndCertificate otherAuthority = tlstest::MakeCertificate("late CA", nullptr, nullptr, true);
-    const tlstest::KeyAndCertificate late = tlstest::MakeCertificate("late.test", "DNS:late.test", &otherAuthority, false);
+    tlstest::KeyAndCertificate otherAuthority = tlstest::MakeCertificate("late CA", nullptr, nullptr, true);
+    tlstest::KeyAndCertificate late = tlstest::MakeCertificate("late.test", "DNS:late.test", &otherAuthority, false);
     {
         // The first connection loads the store.
         Rig rig;
@@ -418,6 +418,8 @@ TEST_F(SecureSocketLayer, ACertificateNamedAfterTheStoreIsLoadedIsTrustedToo)
     rig.Exchange(server);
     EXPECT_FALSE(rig.closed);
     EXPECT_EQ(server.received, kRequest);
+    tlstest::Free(late);
+    tlstest::Free(otherAuthority);
 }
 
 TEST_F(SecureSocketLayer, TlsShutdownWhileAConnectionLivesKeepsWhatItNeedsUntilItGoes)
