@@ -2,9 +2,12 @@
 
 #include "cli/ProgressLine.h"
 #include "cli/TerminalText.h"
+#include "platform/COutputFile.h"
 #include "platform/FileSystem.h"
 #include "service/DlApi.h"
 #include "service/DlDefaults.h"
+#include "service/CJob.h"
+#include "service/CPartFileRecord.h"
 #include "service/DlFormat.h"
 #include "service/HttpTransferRules.h"
 #include "service/PortalFileList.h"
@@ -134,6 +137,7 @@ int CDownloadRun::StartJob(const std::vector<std::string>& entries)
         return Fail(CLI_DOWNLOAD_FAILED, "the download could not be created");
     }
     DlSetJobEngineFlag(m_job);
+    if (!m_options.resume) ForgetPartialDownloads(entries);
     for (const std::string& entry : entries) {
         // Unknown size (-1): the downloader learns it itself.
         int result = DlAddJobFile(m_job, entry.c_str(), m_folder.c_str(), nullptr, 0xFFFFFFFFu, -1, 1);
@@ -144,6 +148,25 @@ int CDownloadRun::StartJob(const std::vector<std::string>& entries)
     if (result != DL_OK) return Fail(CLI_DOWNLOAD_FAILED, "the download did not start (" + std::to_string(result) + ")");
     SaveDownloadFolder(m_folder);
     return CLI_OK;
+}
+
+void CDownloadRun::ForgetPartialDownloads(const std::vector<std::string>& entries)
+{
+    const std::string folder = CJob::NormalizeFolder(m_folder.c_str());
+    for (const std::string& entry : entries) {
+        const std::string url = JoinAlternatives(SplitAlternatives(entry));
+        const size_t slash = url.find_last_of('/');
+        if (slash == std::string::npos || slash + 1 == url.size()) continue;
+        const std::string part = folder + url.substr(slash + 1) + CPartFileRecord::kPartSuffix;
+        if (!std::filesystem::is_regular_file(part)) continue;
+        COutputFile file;
+        if (file.OpenLocked(part) != COutputFile::LockResult::kOpened) continue;
+        std::error_code ignored;
+        std::filesystem::remove(part, ignored);
+        CPartFileRecord::Remove(part);
+        file.Discard();
+        Say("Partial download discarded (--no-resume): " + TerminalSafe(part));
+    }
 }
 
 int CDownloadRun::FollowJob()

@@ -34,6 +34,10 @@ private:
     int CheckSizes(const std::vector<std::string>& entries, long long* total);
     int CheckFolder(long long total);
     int StartJob(const std::vector<std::string>& entries);
+    // --no-resume on the plain path: the parts an earlier run left in the
+    // folder are deleted, so every file starts over. A part another run is
+    // writing (its lock is held) is left alone; that run keeps it.
+    void ForgetPartialDownloads(const std::vector<std::string>& entries);
     int FollowJob();
     int HandleNotices();
     // Waits for one of two events, ignoring others; false when interrupted.

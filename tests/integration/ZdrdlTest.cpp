@@ -10,9 +10,11 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -244,4 +246,42 @@ TEST_F(ZdrdlTest, AnHttpsPortalWhoseCertificateIsNotTrustedGivesNothing)
     snprintf(path, sizeof path, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
     EXPECT_NE(ReadFile(path).find("TLS certificate of 127.0.0.1 not accepted: verify result"), std::string::npos)
         << ReadFile(path);
+}
+
+TEST_F(ZdrdlTest, NoResumeStartsOverAPartThatWouldOtherwiseBeResumed)
+{
+    // A part an earlier run left, with a record the server still confirms:
+    // a normal run would resume it. Its bytes are not the server's, so only a
+    // fresh start gives the server's file.
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    const std::string path = "/download/vx2/zdrdownload/client/data1.bin";
+    const std::string served = portal.Served(path);
+    ASSERT_GT(served.size(), 2u);
+    std::string entry;
+    std::istringstream list(portal.Served("/download/vx2/zdrdownload/filelist.txt"));
+    for (std::string line; std::getline(list, line);)
+        if (line.find("/data1.bin") != std::string::npos) entry = line.substr(0, line.find_last_not_of("\r") + 1);
+    ASSERT_FALSE(entry.empty());
+    std::string etag;
+    FILE* head = popen(("curl -sI '" + portal.Url(path) + "'").c_str(), "r");
+    ASSERT_NE(head, nullptr);
+    for (char line[512]; fgets(line, sizeof line, head);)
+        if (strncasecmp(line, "ETag:", 5) == 0) etag = std::string(line + 5).substr(1, strcspn(line + 6, "\r\n"));
+    pclose(head);
+    ASSERT_FALSE(etag.empty());
+
+    const std::string folder = home + "/no-resume";
+    std::filesystem::create_directories(folder);
+    const std::string part = folder + "/data1.bin.part";
+    std::ofstream(part, std::ios::binary) << std::string(served.size() / 2, 'x');
+    std::ofstream(part + ".state", std::ios::binary)
+        << "url=" << entry << "\ntotal=" << served.size() << "\nvalidator=" << etag << "\n";
+
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--no-resume", "--folder", folder, portal.FileListUrl()}, {});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Partial download discarded"), std::string::npos) << run.out;
+    EXPECT_TRUE(ReadFile(folder + "/data1.bin") == served);
+    EXPECT_FALSE(std::filesystem::exists(part));
+    EXPECT_FALSE(std::filesystem::exists(part + ".state"));
 }
