@@ -2,11 +2,11 @@
 
 #include "cli/ProgressLine.h"
 #include "cli/TerminalText.h"
+#include "engine/ActivityLog.h"
 #include "platform/COutputFile.h"
 #include "platform/FileSystem.h"
 #include "service/DlApi.h"
 #include "service/DlDefaults.h"
-#include "service/CJob.h"
 #include "service/CPartFileRecord.h"
 #include "service/DlFormat.h"
 #include "service/HttpTransferRules.h"
@@ -102,8 +102,13 @@ int CDownloadRun::CheckSizes(const std::vector<std::string>& entries, long long*
     DlEvent event;
     if (!WaitFor(DL_EVENT_SIZE_CHECK_DONE, DL_EVENT_SIZE_CHECK_FAILED, &event))
         return Fail(CLI_INTERRUPTED, "interrupted");
-    if (event.code == DL_EVENT_SIZE_CHECK_FAILED || DlGetSizeCheckTotal(total) != DL_OK)
-        return Fail(CLI_SIZE_CHECK_FAILED, failed);
+    if (event.code == DL_EVENT_SIZE_CHECK_FAILED || DlGetSizeCheckTotal(total) != DL_OK) {
+        // The service logs each probe's answer (status, or why its length was
+        // unusable); the user is pointed there.
+        char log[4096];
+        LogPath(log, sizeof log);
+        return Fail(CLI_SIZE_CHECK_FAILED, failed + ": each file's answer is in the activity log " + TerminalSafe(log));
+    }
     if (*total < 0 || *total >= (1LL << 53))
         return Fail(CLI_SIZE_CHECK_FAILED, failed + ": the server gave an unusable length (" + std::to_string(*total) + ")");
     Say(std::to_string(entries.size()) + " files, " + FormatSize(static_cast<double>(*total)) + " in all");
@@ -152,12 +157,11 @@ int CDownloadRun::StartJob(const std::vector<std::string>& entries)
 
 void CDownloadRun::ForgetPartialDownloads(const std::vector<std::string>& entries)
 {
-    const std::string folder = CJob::NormalizeFolder(m_folder.c_str());
     for (const std::string& entry : entries) {
         const std::string url = JoinAlternatives(SplitAlternatives(entry));
         const size_t slash = url.find_last_of('/');
         if (slash == std::string::npos || slash + 1 == url.size()) continue;
-        const std::string part = folder + url.substr(slash + 1) + CPartFileRecord::kPartSuffix;
+        const std::string part = m_folder + url.substr(slash + 1) + CPartFileRecord::kPartSuffix;
         if (!std::filesystem::is_regular_file(part)) continue;
         COutputFile file;
         if (file.OpenLocked(part) != COutputFile::LockResult::kOpened) continue;

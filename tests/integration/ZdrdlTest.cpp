@@ -128,6 +128,10 @@ TEST_F(ZdrdlTest, FileListWithAMissingFileFailsTheSizeCheck)
     Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", home + "/x", portal.Url("/lists/missing.txt")}, {});
     EXPECT_EQ(run.status, 4) << run.err;
     EXPECT_NE(run.err.find("檔案大小確認失敗"), std::string::npos) << run.err;
+    // The message names the log, and the log says what the server answered.
+    const std::string log = home + "/.local/share/Ostrel/zdrDownloadV32/config/service.log";
+    EXPECT_NE(run.err.find("activity log " + log), std::string::npos) << run.err;
+    EXPECT_NE(ReadFile(log).find("ResCode:404"), std::string::npos) << ReadFile(log);
 }
 
 TEST_F(ZdrdlTest, BinaryFileAsListIsRefused)
