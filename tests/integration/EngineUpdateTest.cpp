@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <spawn.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -120,10 +121,30 @@ protected:
     }
     void TearDown() override
     {
+        StopStartedEngines();
         m_launcher.reset();
         m_network.reset();
         std::error_code ignored;
         fs::remove_all(m_base, ignored);
+    }
+
+    // The engine the update started stays up (the test child waits 30 s):
+    // end our own children that run from the private engine folder.
+    void StopStartedEngines()
+    {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator("/proc", error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+            std::error_code ignored;
+            const std::string exe = fs::read_symlink(entry.path() / "exe", ignored).string();
+            if (exe.rfind(m_base, 0) != 0) continue;
+            std::istringstream stat(ReadFile(entry.path().string() + "/stat"));
+            std::string pid, command, state;
+            pid_t parent = 0;
+            stat >> pid >> command >> state >> parent;
+            if (parent == getpid()) kill(static_cast<pid_t>(std::stol(pid)), SIGTERM);
+        }
     }
 
     // An engine release: the test child as the engine executable (version
@@ -235,12 +256,14 @@ TEST_F(EngineUpdateTest, RoundTripIntoAnEmptyEngineFolder)
         EXPECT_EQ(access.find("/files/ZDRDownloadV32.exe."), std::string::npos);
         EXPECT_EQ(m_recorder.offline, 0);
         // The next run of the same release finds nothing to do.
+        StopStartedEngines();
         m_launcher.reset();
         m_recorder = Recorder();
         fs::remove(m_marker);
         ASSERT_TRUE(RunUpdate(HostOf(nginx)));
         EXPECT_EQ(m_recorder.events, std::vector<std::string>{"ready"});
         EXPECT_TRUE(EngineRan());
+        StopStartedEngines();
         m_launcher.reset();
         m_recorder = Recorder();
         fs::remove_all(EngineFolder());
