@@ -147,12 +147,16 @@ void CDownloader::OnSessionError(CDownloadSession* session, int code)
     session->SetRecord(nullptr);
     RemoveSession(session);
     if (m_finished) return;
-    // The description's signature could not be fetched on its last attempt:
-    // without it the description is never read, and the update is not ok.
-    if (record && record->IsDescription() && record->GetKey() != record->GetUrl() && !record->IsUnlimited() &&
-        record->GetAttemptsLeft() <= 0) {
-        LogPrintf("[MeshpullLib] Update Rejected (URL: %s)(no signature)", url.c_str());
-        m_result.Record(kCodeDescriptionRejected);
+    // A record that failed its last attempt is dropped: what it stood for
+    // is not installed, so the update is not ok. Without the description's
+    // signature the description is never read (rejected, 3).
+    if (record && !record->IsUnlimited() && record->GetAttemptsLeft() <= 0) {
+        if (record->IsDescription() && record->GetKey() != record->GetUrl()) {
+            LogPrintf("[MeshpullLib] Update Rejected (URL: %s)(no signature)", url.c_str());
+            m_result.Record(kCodeDescriptionRejected);
+        } else {
+            m_result.Record(code);
+        }
     }
     m_list.Finish(url.c_str(), 0);
     LogPrintf("[MeshpullLib] Session Error (URL: %s)(Code: %d)", url.c_str(), code);

@@ -13,7 +13,9 @@
 // The description is fetched with its signature (kSignatureFileSuffix
 // beside it) as the description record's first stage; a description whose
 // signature cannot be fetched within the record's attempts is rejected
-// (code 3) like one whose signature does not match.
+// (code 3) like one whose signature does not match. Any record dropped after
+// its last failed transfer makes the update not ok (its error code is
+// recorded), so a file that was never installed is never a success.
 //
 // Contract:
 // - Service thread only, with the network lock (handed in) held around

@@ -315,24 +315,30 @@ TEST_F(EngineUpdateTest, ChangedVersionWithThreeFilesFetchesOnlyTheExecutable)
 
 TEST_F(EngineUpdateTest, BadAnswersAreThreeFailedAttempts)
 {
-    for (const char* fault : {"404", "length 0"}) {
+    for (const char* fault : {"404", "length 0", "digest list 404"}) {
         SCOPED_TRACE(fault);
         NginxProcess nginx;
         ASSERT_TRUE(StartNginx(nginx));
         ASSERT_TRUE(BuildSite(nginx, MakeRelease(1)));
         const std::string package = Served(nginx, "files/all.zip");
-        if (std::string(fault) == "404") {
-            fs::remove(package);
-        } else {
-            WriteFile(package, "");
-        }
+        const std::string what = fault;
+        const std::string transfer = what == "digest list 404" ? "/files/all.zip.md4" : "/files/all.zip";
+        if (what == "404") fs::remove(package);
+        if (what == "length 0") WriteFile(package, "");
+        if (what == "digest list 404") fs::remove(package + ".md4");
         ASSERT_TRUE(RunUpdate(HostOf(nginx)));
-        EXPECT_EQ(Count(nginx.AccessLog(), "/files/all.zip "), 3u);
-        EXPECT_EQ(Count(ReadLog(), "/files/all.zip)(Code: 4)"), 3u);
+        EXPECT_EQ(Count(nginx.AccessLog(), transfer + " "), 3u);
+        EXPECT_EQ(Count(ReadLog(), transfer + ")(Code: 4)"), 3u);
+        // Verification is never dropped: without its list the data is not
+        // even fetched.
+        if (what == "digest list 404") {
+            EXPECT_EQ(Count(nginx.AccessLog(), "/files/all.zip "), 0u);
+        }
         EXPECT_TRUE(NothingInstalled());
-        // The engine did not start (there is none) and the update's own steps
-        // did not fail: the design's rule reports the engine as usable.
+        // The package was dropped: no engine, and the update is not ok.
         EXPECT_FALSE(EngineRan());
+        EXPECT_NE(ReadLog().find("[MeshpullLib] Patch Fail\r\n"), std::string::npos);
+        EXPECT_EQ(m_recorder.events.back(), "failed");
         m_launcher.reset();
         m_recorder = Recorder();
         LogReset();
@@ -434,4 +440,30 @@ TEST_F(EngineUpdateTest, BuilderHelpAndRefusals)
                           m_base + "bare-site", "--base-url", "http://127.0.0.1:1"}),
               1);
     EXPECT_FALSE(fs::exists(m_base + "bare-site" + kUpdateDescriptionPath));
+}
+
+TEST_F(EngineUpdateTest, PackageThatCannotBeUnpackedGivesThePathUp)
+{
+    NginxProcess nginx;
+    ASSERT_TRUE(StartNginx(nginx));
+    ASSERT_TRUE(BuildSite(nginx, MakeRelease(1)));
+    // A package that is authentic (listed, hashed and signed as the builder
+    // would) but no archive.
+    const std::string package = Served(nginx, "files/all.zip");
+    const std::string bytes(4096, 'x');
+    const std::string oldSha = Sha256Hex(ReadFile(package).data(), ReadFile(package).size());
+    WriteFile(package, bytes);
+    const std::vector<unsigned char> list = BuildDigestList(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    WriteFile(package + ".md4", std::string(list.begin(), list.end()));
+    const std::string description = Served(nginx, "zdrdownload_updater.xml");
+    std::string text = ReadFile(description);
+    ASSERT_NE(text.find(oldSha), std::string::npos);
+    text.replace(text.find(oldSha), oldSha.size(), Sha256Hex(bytes.data(), bytes.size()));
+    WriteFile(description, text);
+    WriteFile(description + ".sig", SignEd25519(ReadFile(ZDR_DEMO_SIGNING_KEY), text.data(), text.size()));
+    ASSERT_TRUE(RunUpdate(HostOf(nginx)));
+    EXPECT_EQ(m_recorder.events.back(), "path failed 1");
+    EXPECT_NE(ReadLog().find("[MeshpullLib] 엔진 다운로드 실패 result : 5\r\n"), std::string::npos);
+    EXPECT_FALSE(fs::exists(EngineExe()));
+    EXPECT_FALSE(EngineRan());
 }
