@@ -4,7 +4,10 @@
 //
 // Contract:
 // - Every call comes on the service thread with the network lock held, from
-//   the network dispatch (never from inside the launcher's construction).
+//   the network dispatch or the update's retry timer. Only an update server
+//   address that cannot be used at all pauses the update from inside the
+//   launcher's construction, before a listener is set: that OnOffline is
+//   not heard (the retries go on).
 // - Per launcher: any number of OnOffline (at most one per pause of the
 //   update while its server is unreachable), OnUpdateBegin and
 //   OnUpdateProgress; then exactly one of OnEngineReady, OnEngineFailed or
