@@ -250,6 +250,17 @@ TEST_F(EngineUpdateTest, RoundTripIntoAnEmptyEngineFolder)
         EXPECT_NE(log.find("[MeshpullLib] Current Version:  / New Version: 1.0.0.10\r\n"), std::string::npos) << log;
         EXPECT_NE(log.find("[MeshpullLib] Update File (Count: 2)\r\n"), std::string::npos);
         EXPECT_NE(log.find("[MeshpullLib] Patch Success\r\n"), std::string::npos);
+        // The update's steps, in order.
+        const std::string url = nginx.Url(kSiteFolder);
+        size_t at = 0;
+        for (const std::string& line :
+             {std::string("[MeshpullLib] Initialize Downloader"), std::string("[MeshpullLib] Begin Update"),
+              "[MeshpullLib] Download Completed (URL: " + url + "zdrdownload_updater.xml)(Code: 0)",
+              "[MeshpullLib] Download Completed (URL: " + url + "files/all." + format + ")(Code: 0)",
+              std::string("[MeshpullLib] Patch Success")}) {
+            at = log.find(line + "\r\n", at);
+            ASSERT_NE(at, std::string::npos) << line;
+        }
         // Two files listed, two chosen: the package only.
         const std::string access = nginx.AccessLog();
         EXPECT_NE(access.find(std::string("/files/all.") + format + " "), std::string::npos);
