@@ -6,6 +6,7 @@
 #include "engine/CDownloadFileList.h"
 #include "engine/CUpdateDescriptionHandler.h"
 #include "engine/IGetPath.h"
+#include "engine/UpdateDescription.h"
 #include "engine/UpdateSignature.h"
 #include "netlib/xml/CXMLParserOstrel.h"
 
@@ -182,4 +183,17 @@ TEST_F(UpdateDescriptionHandlerTest, SignedDescriptionRecord)
         // A rejected description never reached the list: no version.
         EXPECT_EQ(list.GetVersion().empty(), c.result != 0);
     }
+}
+
+TEST(UpdateDescriptionUrl, EnvironmentOverridesTheBuildsHost)
+{
+    const std::string path = "/ostrel/zdrdownload/update/v3_32/zdrdownload_updater.xml";
+    setenv("ZDR_UPDATE_HOST", "127.0.0.1:18081", 1);
+    EXPECT_EQ(UpdateDescriptionUrl(), "http://127.0.0.1:18081" + path);
+    setenv("ZDR_UPDATE_HOST", "", 1);
+    const std::string built = UpdateDescriptionUrl();
+    unsetenv("ZDR_UPDATE_HOST");
+    EXPECT_EQ(UpdateDescriptionUrl(), built);
+    EXPECT_EQ(built, "http://" + UpdateHost() + path);
+    EXPECT_FALSE(UpdateHost().empty());
 }
