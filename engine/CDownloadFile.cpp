@@ -1,8 +1,13 @@
 #include "engine/CDownloadFile.h"
 
+#include "engine/ActivityLog.h"
 #include "engine/IExtractAction.h"
+#include "engine/UpdateSignature.h"
 
 namespace {
+
+// CDownloadFileList's answer for a description it does not accept.
+constexpr int kDescriptionRejected = 3;
 
 std::string Text(const char* text)
 {
@@ -44,8 +49,13 @@ int CDownloadFile::Receive(const char* url, const void* data, uint32_t sizeLow, 
         m_lastKind = transferKind;
         if (kind) *kind = transferKind;
     };
-    if (IsDescription()) {
+    if (IsDescription() && m_url == url) {
         report(kTransferDescription);
+        if (m_digestList &&
+            !VerifyUpdateSignature(data, static_cast<size_t>(size), m_digestList->data(), m_digestList->size())) {
+            LogPrintf("[MeshpullLib] Update Rejected (URL: %s)(signature does not match)", url);
+            return kDescriptionRejected;
+        }
         return m_listener->OnDescription(this, data, sizeLow, sizeHigh);
     }
     if (m_digestUrl != url) {
@@ -64,8 +74,8 @@ int CDownloadFile::Receive(const char* url, const void* data, uint32_t sizeLow, 
 int CDownloadFile::Classify(const char* url)
 {
     if (!url || !*url) return kTransferNotMine;
-    if (IsDescription()) return m_url == url ? kTransferDescription : kTransferNotMine;
     if (m_digestUrl == url) return kTransferDigestList;
+    if (IsDescription()) return m_url == url ? kTransferDescription : kTransferNotMine;
     if (m_url == url) return kTransferFileData;
     return kTransferNotMine;
 }

@@ -10,6 +10,15 @@
 // record's list (CDownloadFileList) claims it for each attempt (busy) and
 // counts its attempts.
 //
+// The update description's record may be signed: its "digest URL" is then
+// the address of the description's Ed25519 signature, fetched first and
+// held like a digest list; the description reaches the list only when the
+// signature matches its exact bytes (UpdateSignature.h), else the record
+// answers 3 (rejected) and logs why.
+//
+// A file record may carry the SHA-256 its data must have (SetSha256); the
+// list checks it besides the digest list.
+//
 // Contract: owned by its CDownloadFileList; used on the service thread; see
 // IProgressFile.h for the transfer's calls.
 
@@ -46,8 +55,11 @@ public:
     // The digest list held so far (empty until it arrived); null for a record
     // that is not verified.
     const std::vector<unsigned char>* GetDigestList() const { return m_digestList.get(); }
-    // Whether the record stands for the update description.
-    bool IsDescription() const { return !m_digestList && m_folder.empty() && m_name.empty(); }
+    // Whether the record stands for the update description (signed or not).
+    bool IsDescription() const { return !m_url.empty() && m_folder.empty() && m_name.empty(); }
+    // The lower-case hexadecimal SHA-256 the data must have; empty: none named.
+    const std::string& GetSha256() const { return m_sha256; }
+    void SetSha256(const std::string& sha256) { m_sha256 = sha256; }
 
     bool IsBusy() const { return m_busy; }
     void SetBusy(bool busy) { m_busy = busy; }
@@ -63,6 +75,7 @@ private:
     std::string m_digestUrl;
     std::string m_folder;
     std::string m_name;
+    std::string m_sha256;
     int m_lastKind = kTransferNotMine;
     std::unique_ptr<std::vector<unsigned char>> m_digestList;
     bool m_busy = false;

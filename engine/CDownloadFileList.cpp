@@ -3,27 +3,23 @@
 #include "engine/DigestList.h"
 #include "engine/ExtractArchive.h"
 #include "engine/IExtractAction.h"
+#include "engine/ActivityLog.h"
+#include "engine/UpdateDescription.h"
+#include "engine/UpdateSignature.h"
 #include "netlib/xml/CXMLParserOstrel.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace {
 
-// Names in the update description.
-constexpr const char* kFilesElement = "file";
-constexpr const char* kPackageElement = "all";
-constexpr const char* kUrlAttribute = "url";
-constexpr const char* kHashAttribute = "hash";
-
-std::string ReadAttribute(const CXMLParserOstrel& parser, const CXMLElement* element, const char* name)
+bool IsSha256Hex(const std::string& text)
 {
-    const CXMLAttribute* attribute = parser.FindAttribute(element, name);
-    if (!attribute) return std::string();
-    // The stored length bounds the decoded one.
-    std::vector<char> buffer(static_cast<size_t>(attribute->GetValue(nullptr, 0, false)) + 1);
-    const int length = attribute->GetValue(buffer.data(), buffer.size(), false);
-    return std::string(buffer.data(), static_cast<size_t>(length));
+    if (text.size() != 2 * kSha256Size) return false;
+    for (char c : text)
+        if (!isxdigit(static_cast<unsigned char>(c))) return false;
+    return true;
 }
 
 } // namespace
@@ -96,7 +92,14 @@ int CDownloadFileList::OnFileData(CDownloadFile* record, const std::vector<unsig
     if (!record || !data || size <= 0) return kFileDataBadArguments;
     if (digestList && !DigestListMatches(digestList->data(), digestList->size(),
                                          static_cast<const unsigned char*>(data), static_cast<size_t>(size)))
+    {
+        LogPrintf("[MeshpullLib] Digest Mismatch (URL: %s)(md4)", record->GetUrl().c_str());
         return kFileDataDigestMismatch;
+    }
+    if (!record->GetSha256().empty() && !SameSha256Hex(record->GetSha256(), Sha256Hex(data, static_cast<size_t>(size)))) {
+        LogPrintf("[MeshpullLib] Digest Mismatch (URL: %s)(sha256)", record->GetUrl().c_str());
+        return kFileDataDigestMismatch;
+    }
     const int result = ExtractArchive(ArchiveKindOf(record->GetUrl()), data, sizeLow, sizeHigh,
                                       record->GetFolder().c_str());
     // The record names the program the package carries (the engine): it must
@@ -127,26 +130,40 @@ int CDownloadFileList::OnDescription(CDownloadFile*, const void* data, uint32_t 
 int CDownloadFileList::AddDescribedFiles(const CXMLParserOstrel& description, const std::vector<std::string>& files)
 {
     const CXMLElement* root = description.GetRoot();
-    const CXMLElement* listed = description.FindChild(root, kFilesElement);
+    const CXMLElement* listed = description.FindChild(root, kUpdateFilesElement);
     if (static_cast<int>(files.size()) == description.GetChildCount(listed)) {
-        const CXMLElement* package = description.FindChild(description.FindChild(root, kPackageElement), kPackageElement);
-        const std::string url = ReadAttribute(description, package, kUrlAttribute);
-        if (url.empty()) return kDescriptionRejected;
+        const CXMLElement* package =
+            description.FindChild(description.FindChild(root, kUpdatePackageElement), kUpdatePackageElement);
         const std::string engine = m_paths->GetEngineExePath();
         const size_t slash = engine.find_last_of('/') + 1;
-        AddRecord(url.c_str(), ReadAttribute(description, package, kHashAttribute).c_str(),
-                  engine.substr(slash).c_str(), engine.substr(0, slash).c_str());
-        return kDescriptionOk;
+        return AddDescribedRecord(description, package, engine.substr(slash), engine.substr(0, slash));
     }
     for (const std::string& path : files) {
         if (path.empty()) continue;
         const size_t slash = path.find_last_of('/') + 1; // npos + 1 == 0: no folder
         const std::string name = path.substr(slash);
-        const CXMLElement* element = description.FindChild(listed, name.c_str());
-        const std::string url = ReadAttribute(description, element, kUrlAttribute);
-        if (url.empty()) return kDescriptionRejected;
-        AddRecord(url.c_str(), ReadAttribute(description, element, kHashAttribute).c_str(), name.c_str(),
-                  path.substr(0, slash).c_str());
+        const int result = AddDescribedRecord(description, description.FindChild(listed, name.c_str()), name,
+                                              path.substr(0, slash));
+        if (result != kDescriptionOk) return result;
     }
+    return kDescriptionOk;
+}
+
+int CDownloadFileList::AddDescribedRecord(const CXMLParserOstrel& description, const CXMLElement* element,
+                                          const std::string& name, const std::string& folder)
+{
+    const std::string url = ReadDescriptionAttribute(description, element, kUpdateUrlAttribute);
+    if (url.empty()) return kDescriptionRejected;
+    // The signed description names every file's SHA-256: the digest lists
+    // come unsigned from the same server and prove nothing on their own.
+    const std::string sha256 = ReadDescriptionAttribute(description, element, kUpdateSha256Attribute);
+    if (!IsSha256Hex(sha256)) {
+        LogPrintf("[MeshpullLib] Update Rejected (URL: %s)(no sha256)", url.c_str());
+        return kDescriptionRejected;
+    }
+    const std::string digestUrl = ReadDescriptionAttribute(description, element, kUpdateHashAttribute);
+    AddRecord(url.c_str(), digestUrl.c_str(), name.c_str(), folder.c_str());
+    if (CDownloadFile* record = FindRecord(digestUrl.empty() ? url.c_str() : digestUrl.c_str()))
+        record->SetSha256(sha256);
     return kDescriptionOk;
 }

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+class CXMLElement;
 class CXMLParserOstrel;
 
 class CDownloadFileList : public IDownloadFileEventListener {
@@ -81,6 +82,10 @@ public:
 
 private:
     int AddDescribedFiles(const CXMLParserOstrel& description, const std::vector<std::string>& files);
+    // One record from a file's (or the package's) element: 3 without url or
+    // without a well-formed sha256.
+    int AddDescribedRecord(const CXMLParserOstrel& description, const CXMLElement* element, const std::string& name,
+                           const std::string& folder);
 
     std::vector<std::unique_ptr<CDownloadFile>> m_records;
     std::string m_version;

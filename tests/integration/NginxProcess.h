@@ -27,13 +27,17 @@ public:
     // More directives for the server block, given before Start (e.g. a
     // location with limit_rate for slow downloads).
     void AddServerConfig(const std::string& text) { m_extra += text; }
+    // Listen on this port instead of a free one picked at Start (for a
+    // server that comes up after its clients started trying).
+    void SetPort(uint16_t port) { m_port = port; }
+    uint16_t Port() const { return m_port; }
     // False when nginx did not come up within 10 s.
     bool Start(const std::string& directory)
     {
         m_dir = directory;
         std::filesystem::create_directories(Root());
         std::filesystem::create_directories(m_dir + "/tmp");
-        m_port = FreePort();
+        if (m_port == 0) m_port = FreePort();
         std::ofstream conf(m_dir + "/nginx.conf");
         conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
              << "pid " << m_dir << "/nginx.pid;\nerror_log " << m_dir << "/error.log;\n"
@@ -81,7 +85,6 @@ public:
         return text.str();
     }
 
-private:
     static uint16_t FreePort()
     {
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -106,6 +109,7 @@ private:
         return ok;
     }
 
+private:
     std::string m_dir;
     std::string m_extra;
     uint16_t m_port = 0;

@@ -290,15 +290,19 @@ private:
     std::string m_base;
 };
 
-std::string Description(int files, bool packageUrl = true, bool exeUrl = true)
+// Every file of a signed description names its SHA-256.
+const std::string kSha = " sha256=\"" + std::string(64, 'a') + "\"";
+
+std::string Description(int files, bool packageUrl = true, bool exeUrl = true, bool exeSha = true)
 {
     std::string text = "<?xml version=\"1.0\"?>\r\n<update>\r\n <file>\r\n";
     text += std::string("  <ZDRDownloadV32.exe ver=\"1.0.0.10\"") + (exeUrl ? " url=\"http://u.test/e.zip\"" : "") +
-        " hash=\"http://u.test/e.md4\"/>\r\n";
-    for (int i = 1; i < files; ++i) text += "  <part" + std::to_string(i) + ".dll url=\"http://u.test/p.7z\"/>\r\n";
+        (exeSha ? kSha : "") + " hash=\"http://u.test/e.md4\"/>\r\n";
+    for (int i = 1; i < files; ++i)
+        text += "  <part" + std::to_string(i) + ".dll url=\"http://u.test/p.7z\"" + kSha + "/>\r\n";
     text += " </file>\r\n <all>\r\n  <all";
     if (packageUrl) text += " url=\"http://u.test/all.7z?v=1&amp;w=2\"";
-    text += " hash=\"http://u.test/all.md4\"/>\r\n </all>\r\n</update>\r\n";
+    text += kSha + " hash=\"http://u.test/all.md4\"/>\r\n </all>\r\n</update>\r\n";
     return text;
 }
 
@@ -345,6 +349,7 @@ TEST_F(CDownloadFileListDescription, PackageWhenEveryFileIsChosen)
     EXPECT_EQ(package->GetDigestUrl(), "http://u.test/all.md4");
     EXPECT_EQ(package->GetFolder(), paths.GetEngineFolder());
     EXPECT_EQ(package->GetName(), "ZDRDownloadV32.exe");
+    EXPECT_EQ(package->GetSha256(), std::string(64, 'a'));
 }
 
 TEST_F(CDownloadFileListDescription, OneRecordPerChosenFile)
@@ -394,6 +399,7 @@ TEST_F(CDownloadFileListDescription, Rejections)
         {"package without url", Description(2, false), "1", {m_base + "engine/ZDRDownloadV32.exe", ""}, 3, 0},
         {"file without url", Description(3, true, false), "1", {m_base + "engine/ZDRDownloadV32.exe", ""}, 3, 0},
         {"file not described", Description(3), "1", {m_base + "engine/missing.exe"}, 3, 0},
+        {"file without sha256", Description(3, true, true, false), "1", {m_base + "engine/ZDRDownloadV32.exe", ""}, 3, 0},
         {"nothing to update", Description(2), "1", {}, 0, 0},
         // No "file" element lists nothing, so choosing nothing means the
         // package, which is not described either.
