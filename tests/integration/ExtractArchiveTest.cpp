@@ -332,17 +332,17 @@ TEST(ExtractArchiveHostile, SevenZipEntriesThatLeaveTheFolderAreRefused)
     if (!HaveTool("7z")) GTEST_SKIP() << "7z is not installed";
     ScratchFolder scratch;
     const std::string outside = scratch.Path() + "outside/";
-    const std::string work = scratch.Path() + "work/";
+    const std::string source = scratch.Path() + "source/";
     const std::string destination = scratch.Path() + "destination/";
-    WriteFile(work + "sub/f.txt", "evil");
-    std::filesystem::create_directory_symlink("../outside", work + "l");
+    WriteFile(source + "sub/f.txt", "evil");
+    std::filesystem::create_directory_symlink("../outside", source + "l");
     const std::string sevenZip = "LC_ALL=C.UTF-8 7z a -bd ";
     struct Case {
         const char* label;
-        std::string command; // run in work/, writes the archive
+        std::string command; // run in source/, writes the archive
     } cases[] = {
-        {"absolute name", sevenZip + "-spf {archive} " + Quote(work + "sub/f.txt")},
-        {"parent name", sevenZip + "-spf {archive} ../work/sub/f.txt"},
+        {"absolute name", sevenZip + "-spf {archive} " + Quote(source + "sub/f.txt")},
+        {"parent name", sevenZip + "-spf {archive} ../source/sub/f.txt"},
         {"link out", sevenZip + "-snl {archive} l"},
     };
     for (const Case& c : cases) {
@@ -355,7 +355,7 @@ TEST(ExtractArchiveHostile, SevenZipEntriesThatLeaveTheFolderAreRefused)
         std::filesystem::remove(archive);
         std::string command = c.command;
         command.replace(command.find("{archive}"), 9, Quote(archive));
-        ASSERT_TRUE(RunShell("cd " + Quote(work) + " && " + command + " >/dev/null"));
+        ASSERT_TRUE(RunShell("cd " + Quote(source) + " && " + command + " >/dev/null"));
         const std::vector<unsigned char> data = ReadBytes(archive);
         C7ZipExtractAction action;
         EXPECT_EQ(Extract(action, data, destination), IExtractAction::kSevenZipFailed);
