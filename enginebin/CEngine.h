@@ -79,6 +79,7 @@ private:
     static size_t OnHeader(char* data, size_t size, size_t count, void* user);
     static size_t OnBody(char* data, size_t size, size_t count, void* user);
     size_t Body(Transfer* transfer, const char* data, size_t length);
+    bool WriteOut(Transfer* transfer);
     bool CheckResponse(Transfer* transfer);
 
     int m_listenFd;
