@@ -179,7 +179,8 @@ struct CEngine::Transfer {
     size_t fill = 0;
 };
 
-CEngine::CEngine(int listenFd, uint16_t port, int signalFd) : m_listenFd(listenFd), m_port(port), m_signalFd(signalFd)
+CEngine::CEngine(int listenFd, uint16_t port, int signalFd, int idleExitSeconds)
+    : m_listenFd(listenFd), m_port(port), m_signalFd(signalFd), m_idleExitSeconds(idleExitSeconds)
 {
     m_multi = curl_multi_init();
     // Size probes are not counted by Schedule; libcurl queues what is over.
@@ -257,7 +258,7 @@ int CEngine::Run()
         m_jobs.remove_if([](const std::unique_ptr<Job>& job) { return job->state == Job::Ended; });
         m_clients.remove_if([](const std::unique_ptr<Client>& client) { return client->closed; });
         if (!m_clients.empty() || !m_jobs.empty()) m_idleSince = now;
-        else if (now - m_idleSince >= kIdleExitSeconds) break;
+        else if (now - m_idleSince >= m_idleExitSeconds) break;
     }
     for (auto& job : m_jobs) StopJob(job.get(), true);
     return 0;

@@ -4,7 +4,7 @@
 //
 // Contract:
 // - Run blocks until Stop is asked (SIGTERM / SIGINT through the signal fd),
-//   or the engine has been idle for kIdleExitSeconds (no client and no
+//   or the engine has been idle for idleExitSeconds (no client and no
 //   running job). Before it returns every partial download's control file
 //   is saved and every file closed.
 // - A client of another user is closed at once, before anything is read.
@@ -30,7 +30,7 @@ public:
 
     // listenFd: a listening socket on 127.0.0.1; signalFd: readable when the
     // engine must stop. Both are owned by the caller.
-    CEngine(int listenFd, uint16_t port, int signalFd);
+    CEngine(int listenFd, uint16_t port, int signalFd, int idleExitSeconds = kIdleExitSeconds);
     ~CEngine();
     CEngine(const CEngine&) = delete;
     CEngine& operator=(const CEngine&) = delete;
@@ -85,6 +85,7 @@ private:
     int m_listenFd;
     uint16_t m_port;
     int m_signalFd;
+    int m_idleExitSeconds;
     CURLM* m_multi = nullptr;
     std::list<std::unique_ptr<Client>> m_clients;
     std::list<std::unique_ptr<Job>> m_jobs;

@@ -5,7 +5,8 @@
 //
 // Exit codes: 0 after SIGTERM/SIGINT, after 60 s idle, or when our engine
 // already serves this port; 1 when the port is held by another program or
-// the engine cannot start.
+// the engine cannot start. ZDR_ENGINE_IDLE_SECONDS shortens the idle time,
+// for tests.
 
 #include "enginebin/CEngine.h"
 
@@ -35,6 +36,16 @@ uint16_t EnginePort()
     char* end = nullptr;
     const long port = strtol(text, &end, 10);
     return *end == 0 && port > 0 && port < 65536 ? static_cast<uint16_t>(port) : kLocalEnginePort;
+}
+
+int IdleExitSeconds()
+{
+    const char* text = getenv("ZDR_ENGINE_IDLE_SECONDS");
+    if (!text || !*text) return CEngine::kIdleExitSeconds;
+    char* end = nullptr;
+    const long seconds = strtol(text, &end, 10);
+    return *end == 0 && seconds > 0 && seconds <= CEngine::kIdleExitSeconds ? static_cast<int>(seconds)
+                                                                             : CEngine::kIdleExitSeconds;
 }
 
 // One engine per user and port: the lock is held for the engine's life.
@@ -106,7 +117,7 @@ int main(int argc, char** argv)
     SignalReady(port);
     int result = 0;
     {
-        CEngine engine(listener, port, signals);
+        CEngine engine(listener, port, signals, IdleExitSeconds());
         result = engine.Run();
     }
     curl_global_cleanup();

@@ -94,6 +94,21 @@ public:
         m_pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
+    // The exit status once it has exited within timeoutMs, else -2 (still
+    // running, left running).
+    int WaitFor(int timeoutMs)
+    {
+        if (m_pid <= 0) return -1;
+        for (int waited = 0;; waited += 20) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            if (waited >= timeoutMs) return -2;
+            usleep(20000);
+        }
+    }
     uint16_t Port() const { return m_port; }
     pid_t Pid() const { return m_pid; }
 

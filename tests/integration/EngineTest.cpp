@@ -82,7 +82,8 @@ struct Outcome {
 // Reads messages until the job ends (or stopAfter() says so), answering
 // the resume question with resumeAnswer.
 Outcome Drive(EngineClient& client, int32_t job, int resumeAnswer = 1,
-              const std::function<bool(const Outcome&)>& stopAfter = nullptr, int timeoutMs = 60000)
+              const std::function<bool(const Outcome&)>& stopAfter = nullptr, int timeoutMs = 60000,
+              bool applyToAll = false)
 {
     Outcome outcome;
     EngineClient::Message message;
@@ -138,7 +139,7 @@ Outcome Drive(EngineClient& client, int32_t job, int resumeAnswer = 1,
         }
         case kLocalAskResume:
             ++outcome.asked;
-            client.SendResumeAnswer(outcome.task, job, resumeAnswer == 1, false);
+            client.SendResumeAnswer(outcome.task, job, resumeAnswer == 1, applyToAll);
             break;
         default:
             break;
@@ -563,4 +564,90 @@ TEST_F(EngineTest, HttpsIsVerifiedAgainstTheCertificatesItIsGiven)
     ASSERT_TRUE(outcome.finished);
     EXPECT_EQ(outcome.valueB, 0);
     EXPECT_TRUE(ReadFile(folder + "s.bin") == content);
+}
+
+TEST_F(EngineTest, AnIdleEngineExitsOnlyWithNoClientAndNoJob)
+{
+    engine.Stop();
+    client.Close();
+    const std::vector<std::string> shortIdle = {"ZDR_ENGINE_IDLE_SECONDS=1"};
+
+    // Nobody ever connects: it leaves by itself, cleanly, after the idle time.
+    EngineProcess alone;
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(alone.Start({ZDR_ENGINE_PATH}, shortIdle));
+    EXPECT_EQ(alone.WaitFor(10000), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+
+    // A job that runs three times the idle time keeps it; so does its client
+    // after the job; only once the client has gone does it leave.
+    const std::string content = RandomBytes(1u << 20, 14);
+    FaultHttpServer server([&](const std::string& request, int) {
+        FaultHttpServer::Answer answer = ServeContent(request, content, "\"i\"");
+        answer.trickleMs = 200; // 16 pieces of 64 KiB: about 3 s
+        return answer;
+    });
+    EngineProcess busy;
+    ASSERT_TRUE(busy.Start({ZDR_ENGINE_PATH}, shortIdle));
+    EngineClient user;
+    ASSERT_TRUE(user.Connect(busy.Port()));
+    start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(user.SendJob(70, kLocalOptionsHighSpeed, {Of("i.bin", server.Url("/i.bin"), 1 << 20)}));
+    const Outcome outcome = Drive(user, 70);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    EXPECT_TRUE(ReadFile(folder + "i.bin") == content);
+    EXPECT_EQ(busy.WaitFor(2000), -2) << "left while its client was still connected";
+    ASSERT_TRUE(user.SendFrame(kLocalFrameType, kLocalStatus, {}));
+    EngineClient::Message message;
+    EXPECT_TRUE(user.Next(&message, 5000));
+    user.Close();
+    EXPECT_EQ(busy.WaitFor(10000), 0);
+}
+
+TEST_F(EngineTest, ApplyToAllAnswersTheResumeQuestionOfLaterJobs)
+{
+    const std::string a = RandomBytes(3u << 20, 15), b = RandomBytes(3u << 20, 16);
+    FaultHttpServer server([&](const std::string& request, int) {
+        const bool isA = request.find("GET /a.bin") != std::string::npos;
+        FaultHttpServer::Answer answer = ServeContent(request, isA ? a : b, isA ? "\"a\"" : "\"b\"");
+        answer.trickleMs = 100;
+        return answer;
+    });
+    const File fileA = Of("a.bin", server.Url("/a.bin"), 3 << 20), fileB = Of("b.bin", server.Url("/b.bin"), 3 << 20);
+    // Both files are left half done.
+    ASSERT_TRUE(client.SendJob(80, kLocalOptionsHighSpeed, {fileA, fileB}));
+    Drive(client, 80, 1, [](const Outcome& o) { return o.progress >= 2; });
+    EXPECT_EQ(engine.Stop(), 0);
+    ASSERT_TRUE(Exists(folder + "a.bin.zdrctl"));
+    ASSERT_TRUE(Exists(folder + "b.bin.zdrctl"));
+
+    ASSERT_TRUE(engine.Start());
+    ASSERT_TRUE(client.Connect(engine.Port()));
+    const size_t before = server.Requests().size();
+    ASSERT_TRUE(client.SendJob(81, kLocalOptionsHighSpeed, {fileA}));
+    const Outcome first = Drive(client, 81, 1, nullptr, 60000, true);
+    EXPECT_EQ(first.asked, 1);
+    ASSERT_TRUE(first.finished);
+    EXPECT_EQ(first.valueB, 0);
+    // The second job is not asked again: the first answer, continue, holds.
+    ASSERT_TRUE(client.SendJob(82, kLocalOptionsHighSpeed, {fileB}));
+    const Outcome second = Drive(client, 82, 0);
+    EXPECT_EQ(second.asked, 0);
+    ASSERT_TRUE(second.finished);
+    EXPECT_EQ(second.valueB, 0);
+    EXPECT_TRUE(ReadFile(folder + "a.bin") == a);
+    EXPECT_TRUE(ReadFile(folder + "b.bin") == b);
+    // b.bin was continued, not started over: no request for it from byte 0.
+    const auto requests = server.Requests();
+    size_t forB = 0;
+    for (size_t i = before; i < requests.size(); ++i) {
+        if (requests[i].text.find("GET /b.bin") == std::string::npos) continue;
+        ++forB;
+        EXPECT_EQ(FaultHttpServer::Header(requests[i].text, "If-Range"), "\"b\"");
+        EXPECT_EQ(FaultHttpServer::Header(requests[i].text, "Range").rfind("bytes=0-", 0), std::string::npos)
+            << requests[i].text;
+    }
+    EXPECT_GE(forB, 1u);
 }
