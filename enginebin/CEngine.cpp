@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/epoll.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -98,6 +100,8 @@ struct CEngine::Client {
     uint8_t mode = kLocalOptionsPlain;
     std::unique_ptr<nwLocalJob> assembling;
     bool closed = false;
+    bool watched = false;     // registered with the event loop
+    bool watchingOut = false; // for writability too, while out holds bytes
 };
 
 struct Span {
@@ -182,7 +186,12 @@ struct CEngine::Transfer {
 CEngine::CEngine(int listenFd, uint16_t port, int signalFd, int idleExitSeconds)
     : m_listenFd(listenFd), m_port(port), m_signalFd(signalFd), m_idleExitSeconds(idleExitSeconds)
 {
+    m_epoll = epoll_create1(EPOLL_CLOEXEC);
     m_multi = curl_multi_init();
+    curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CEngine::OnSocket);
+    curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &CEngine::OnTimer);
+    curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
     // Size probes are not counted by Schedule; libcurl queues what is over.
     curl_multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kMaxConnections));
     m_online = Online();
@@ -199,38 +208,95 @@ CEngine::~CEngine()
     for (auto& client : m_clients)
         if (client->fd >= 0) close(client->fd);
     curl_multi_cleanup(m_multi);
+    if (m_epoll >= 0) close(m_epoll);
+}
+
+namespace {
+
+// Our own descriptors are registered by number; libcurl's carry this tag.
+constexpr uint64_t kCurlSocket = uint64_t(1) << 32;
+
+} // namespace
+
+int CEngine::OnSocket(CURL*, int socket, int what, void* user, void*)
+{
+    auto* engine = static_cast<CEngine*>(user);
+    if (what == CURL_POLL_REMOVE) {
+        epoll_ctl(engine->m_epoll, EPOLL_CTL_DEL, socket, nullptr);
+        return 0;
+    }
+    epoll_event event{};
+    event.events = ((what & CURL_POLL_IN) ? EPOLLIN : 0u) | ((what & CURL_POLL_OUT) ? EPOLLOUT : 0u);
+    event.data.u64 = kCurlSocket | static_cast<uint32_t>(socket);
+    if (epoll_ctl(engine->m_epoll, EPOLL_CTL_MOD, socket, &event) != 0 && errno == ENOENT)
+        epoll_ctl(engine->m_epoll, EPOLL_CTL_ADD, socket, &event);
+    return 0;
+}
+
+int CEngine::OnTimer(CURLM*, long timeoutMs, void* user)
+{
+    auto* engine = static_cast<CEngine*>(user);
+    engine->m_curlDue = timeoutMs < 0 ? -1 : Now() + static_cast<double>(timeoutMs) / 1000;
+    return 0;
+}
+
+void CEngine::WatchClient(Client* client)
+{
+    const bool wantOut = !client->out.empty();
+    if (client->watched && wantOut == client->watchingOut) return;
+    epoll_event event{};
+    event.events = EPOLLIN | (wantOut ? EPOLLOUT : 0u);
+    event.data.u64 = static_cast<uint32_t>(client->fd);
+    epoll_ctl(m_epoll, client->watched ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, client->fd, &event);
+    client->watched = true;
+    client->watchingOut = wantOut;
 }
 
 int CEngine::Run()
 {
+    for (int fd : {m_signalFd, m_listenFd}) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = static_cast<uint32_t>(fd);
+        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) != 0) return 1;
+    }
     m_idleSince = m_lastTick = Now();
     while (!m_stop) {
-        std::vector<curl_waitfd> fds;
-        fds.push_back({m_signalFd, CURL_WAIT_POLLIN, 0});
-        fds.push_back({m_listenFd, CURL_WAIT_POLLIN, 0});
-        std::vector<Client*> polled;
-        for (auto& client : m_clients) {
-            if (client->closed) continue;
-            const short events = static_cast<short>(CURL_WAIT_POLLIN | (client->out.empty() ? 0 : CURL_WAIT_POLLOUT));
-            fds.push_back({client->fd, events, 0});
-            polled.push_back(client.get());
-        }
-        int ready = 0;
-        curl_multi_poll(m_multi, fds.data(), static_cast<unsigned>(fds.size()), 100, &ready);
-        if (fds[0].revents) {
-            signalfd_siginfo info;
-            while (read(m_signalFd, &info, sizeof info) == sizeof info) m_stop = true;
+        // Woken at least every 100 ms for the tick, the idle check and retries.
+        int timeout = 100;
+        if (m_curlDue >= 0)
+            timeout = static_cast<int>(std::clamp<double>(std::ceil((m_curlDue - Now()) * 1000), 0, timeout));
+        epoll_event events[64];
+        const int ready = epoll_wait(m_epoll, events, 64, timeout);
+        int running = 0;
+        for (int i = 0; i < ready; ++i) {
+            const uint64_t tag = events[i].data.u64;
+            const int fd = static_cast<int>(static_cast<uint32_t>(tag));
+            const uint32_t what = events[i].events;
+            if (tag & kCurlSocket) {
+                const int mask = ((what & EPOLLIN) ? CURL_CSELECT_IN : 0) | ((what & EPOLLOUT) ? CURL_CSELECT_OUT : 0) |
+                                 ((what & (EPOLLERR | EPOLLHUP)) ? CURL_CSELECT_ERR : 0);
+                curl_multi_socket_action(m_multi, fd, mask, &running);
+            } else if (fd == m_signalFd) {
+                signalfd_siginfo info;
+                while (read(m_signalFd, &info, sizeof info) == sizeof info) m_stop = true;
+            } else if (fd == m_listenFd) {
+                Accept();
+            } else {
+                for (auto& client : m_clients) {
+                    if (client->closed || client->fd != fd) continue;
+                    if (what & EPOLLOUT) FlushClient(client.get());
+                    if (!client->closed && (what & (EPOLLIN | EPOLLERR | EPOLLHUP))) ReadClient(client.get());
+                    break;
+                }
+            }
         }
         if (m_stop) break;
-        if (fds[1].revents) Accept();
-        for (size_t i = 0; i < polled.size(); ++i) {
-            const short revents = fds[i + 2].revents;
-            if (polled[i]->closed || !revents) continue;
-            if (revents & CURL_WAIT_POLLOUT) FlushClient(polled[i]);
-            if (!polled[i]->closed && (revents & CURL_WAIT_POLLIN)) ReadClient(polled[i]);
+        if (m_curlDue >= 0 && Now() >= m_curlDue) {
+            // libcurl may set the next time from inside the call.
+            m_curlDue = -1;
+            curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
         }
-        int running = 0;
-        curl_multi_perform(m_multi, &running);
         int queued = 0;
         while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
             if (message->msg != CURLMSG_DONE) continue;
@@ -290,6 +356,7 @@ void CEngine::Accept()
         client->routes.push_back(
             std::make_unique<Client::Route>(Client::Route{this, client.get(), kLocalJobFrameType, kLocalJob}));
         client->dispatcher.RegisterHandler(kLocalJobFrameType, kLocalJob, &CEngine::OnFrame, client->routes.back().get());
+        WatchClient(client.get());
         m_clients.push_back(std::move(client));
     }
 }
@@ -313,10 +380,11 @@ void CEngine::FlushClient(Client* client)
 {
     while (!client->out.empty()) {
         const ssize_t n = send(client->fd, client->out.data(), client->out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
         if (n <= 0) return CloseClient(client);
         client->out.erase(client->out.begin(), client->out.begin() + n);
     }
+    WatchClient(client);
 }
 
 void CEngine::CloseClient(Client* client)
@@ -324,6 +392,7 @@ void CEngine::CloseClient(Client* client)
     if (client->fd < 0) return;
     client->dispatcher.Stop();
     client->closed = true;
+    epoll_ctl(m_epoll, EPOLL_CTL_DEL, client->fd, nullptr);
     close(client->fd);
     client->fd = -1;
     // Its jobs stop; their partial files stay for the client's next connection.

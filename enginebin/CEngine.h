@@ -1,6 +1,7 @@
 #pragma once
-// The download engine: one event loop for the clients on 127.0.0.1 and for
-// every transfer (libcurl's multi interface); no thread per transfer.
+// The download engine: one event loop (epoll) for the clients on 127.0.0.1
+// and for every transfer (libcurl's multi socket interface); no thread per
+// transfer.
 //
 // Contract:
 // - Run blocks until Stop is asked (SIGTERM / SIGINT through the signal fd),
@@ -76,6 +77,11 @@ private:
     void CheckJobEnd(Job* job);
     void Tick(double now);
 
+    // libcurl's sockets and timer, on our epoll set (curl_multi_socket_action).
+    static int OnSocket(void* easy, int socket, int what, void* user, void* socketData);
+    static int OnTimer(CURLM* multi, long timeoutMs, void* user);
+    void WatchClient(Client* client);
+
     static size_t OnHeader(char* data, size_t size, size_t count, void* user);
     static size_t OnBody(char* data, size_t size, size_t count, void* user);
     size_t Body(Transfer* transfer, const char* data, size_t length);
@@ -86,7 +92,10 @@ private:
     uint16_t m_port;
     int m_signalFd;
     int m_idleExitSeconds;
+    int m_epoll = -1;
     CURLM* m_multi = nullptr;
+    // When libcurl wants to be called for its timeouts (steady seconds); -1: never.
+    double m_curlDue = -1;
     std::list<std::unique_ptr<Client>> m_clients;
     std::list<std::unique_ptr<Job>> m_jobs;
     std::list<std::unique_ptr<Transfer>> m_transfers;
