@@ -644,13 +644,9 @@ void CEngine::StartJob(Job* job)
         if (entry.first > available) return DiskFull(job, entry.second);
     }
     job->state = Job::Running;
+    // Part files are made when their first connection starts (Schedule), so
+    // the first requests do not wait for hundreds of files to be created.
     for (auto& file : job->files) {
-        if (!OpenPart(file.get(), !file->resumed)) {
-            if (file->fd >= 0) close(file->fd);
-            file->fd = -1;
-            if (errno == ENOSPC || errno == EDQUOT) return DiskFull(job, file->finalPath);
-            return FailFile(file.get());
-        }
         file->state = FileTask::Running;
         file->runningSince = Now();
         file->lastPresent = file->Present();
@@ -736,6 +732,18 @@ void CEngine::ReportProgress(Job* job, double now)
 
 // ---- files and transfers ----
 
+bool CEngine::OpenForTransfer(FileTask* file)
+{
+    if (file->fd >= 0) return true;
+    if (OpenPart(file, !file->resumed)) return true;
+    const int error = errno;
+    if (file->fd >= 0) close(file->fd);
+    file->fd = -1;
+    if (error == ENOSPC || error == EDQUOT) DiskFull(file->job, file->finalPath);
+    else FailFile(file);
+    return false;
+}
+
 bool CEngine::OpenPart(FileTask* file, bool fresh)
 {
     file->fd = open(file->partPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (fresh ? O_TRUNC : 0), 0644);
@@ -763,7 +771,9 @@ bool CEngine::OpenPart(FileTask* file, bool fresh)
 
 void CEngine::SaveControl(FileTask* file)
 {
-    if (file->size <= 0 || file->state == FileTask::Done) return;
+    // A part file not made yet has nothing to describe; a resumed one not
+    // reopened yet keeps the control file it came with.
+    if (file->size <= 0 || file->state == FileTask::Done || file->fd < 0) return;
     CControlFile control;
     control.url = file->given.url;
     control.size = file->size;
@@ -791,6 +801,10 @@ void CEngine::Schedule(double now)
             if (now < file->retryAt) {
                 if (sequential) break;
                 continue;
+            }
+            if (file->fd < 0) {
+                if (busy >= kMaxConnections) break;
+                if (!OpenForTransfer(file)) break; // the job has ended
             }
             const int target = sequential || file->singleStream || file->size <= 0
                                    ? 1

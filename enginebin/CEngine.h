@@ -62,6 +62,7 @@ private:
     void ReportProgress(Job* job, double now);
     void DiskFull(Job* job, const std::string& folder);
 
+    bool OpenForTransfer(FileTask* file);
     bool OpenPart(FileTask* file, bool fresh);
     void Schedule(double now);
     void StartTransfer(FileTask* file, int piece, double now);
