@@ -295,7 +295,10 @@ void CEngineDownloader::TickJob(CJob* job)
 
 bool CEngineDownloader::GiveUpIfNeverReady()
 {
-    if (m_engineReady || Connected() || HeldCount() == 0) {
+    // Ready and connecting is on its way (the connect times out in 1 s);
+    // ready without a connection (it could not be set up) is not.
+    const bool onItsWay = Connected() || (m_engineReady && m_connection.Get());
+    if (onItsWay || HeldCount() == 0) {
         m_waitingSince = -1;
         return false;
     }

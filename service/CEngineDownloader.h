@@ -145,7 +145,7 @@ private:
     RateMeter m_fileRate;
     std::vector<EngineRequest> m_requests;
     // Whether the current launcher said the engine is ready; and since when
-    // held jobs have waited without it (-1: not waiting).
+    // held jobs have waited without a connection to it (-1: not waiting).
     bool m_engineReady = false;
     int64_t m_waitingSince = -1;
 };

@@ -209,17 +209,23 @@ private:
     std::thread m_thread;
 };
 
-// The codes of the frames in a client's byte stream.
-std::vector<uint16_t> FrameCodes(const std::string& stream)
+struct WireFrame {
+    uint16_t code;
+    std::string payload;
+};
+
+// The frames of a client's byte stream.
+std::vector<WireFrame> FramesOf(const std::string& stream)
 {
-    std::vector<uint16_t> codes;
+    std::vector<WireFrame> frames;
     size_t at = 0;
     while (at + 14 <= stream.size()) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(stream.data() + at);
-        codes.push_back(static_cast<uint16_t>(bytes[2] | bytes[3] << 8));
-        at += 14 + (bytes[10] | bytes[11] << 8 | bytes[12] << 16 | static_cast<uint32_t>(bytes[13]) << 24);
+        const uint32_t length = bytes[10] | bytes[11] << 8 | bytes[12] << 16 | static_cast<uint32_t>(bytes[13]) << 24;
+        frames.push_back({static_cast<uint16_t>(bytes[2] | bytes[3] << 8), stream.substr(at + 14, length)});
+        at += 14 + length;
     }
-    return codes;
+    return frames;
 }
 
 // The service's events, as the callback receives them on the service thread.
@@ -457,16 +463,23 @@ TEST_F(EnginePathTest, TwoHundredLongUrlsGoAsHeaderFilesAndEndAndOneHundredNinet
     Initialize();
     const int one = NewJob(small, target + "one/");
     const int two = NewJob(large, target + "two/");
-    ASSERT_EQ(DlStartJob(one, 1), DL_OK);
+    ASSERT_EQ(DlStartJob(one, 0), DL_OK);
     ASSERT_EQ(DlStartJob(two, 1), DL_OK);
     ASSERT_TRUE(events.WaitFor(DL_EVENT_JOB_COMPLETE, 2)) << ReadLog();
-    std::vector<uint16_t> codes = FrameCodes(relay.Sent());
+    const std::vector<WireFrame> frames = FramesOf(relay.Sent());
+    std::vector<uint16_t> codes;
+    for (const WireFrame& frame : frames) codes.push_back(frame.code);
     // Service identifier; then per job tag, options and the files.
     std::vector<uint16_t> expected = {kLocalServiceId, kLocalJobTag, kLocalJobOptions, kLocalJob, kLocalJobTag,
                                       kLocalJobOptions, kLocalJobHeader};
     expected.insert(expected.end(), 200, kLocalJobFile);
     expected.push_back(kLocalJobEnd);
-    EXPECT_EQ(codes, expected);
+    ASSERT_EQ(codes, expected);
+    // The identifier DlSetServiceId gave; mode 0 asks for options byte 1,
+    // mode 1 for 2.
+    EXPECT_STREQ(frames[0].payload.c_str(), "svc-engine");
+    EXPECT_EQ(frames[2].payload[0], static_cast<char>(kLocalOptionsPlain));
+    EXPECT_EQ(frames[5].payload[0], static_cast<char>(kLocalOptionsHighSpeed));
     // What the engine made of them: every file in place.
     for (const std::string& name : small) EXPECT_EQ(fs::file_size(target + "one/" + name), ReadFile(nginx.Root() + "/files/" + name).size());
     for (const std::string& name : large) EXPECT_TRUE(ReadFile(target + "two/" + name) == ReadFile(nginx.Root() + "/files/" + name)) << name;

@@ -599,6 +599,24 @@ TEST_F(EngineDownloaderTest, HeldJobsGiveAnEngineThatNeverBecomesReadyThirtySeco
               std::string::npos);
 }
 
+TEST_F(EngineDownloaderTest, AReadyEngineWhoseConnectionCannotBeSetUpIsGivenUpAfterTheBound)
+{
+    // The runtime's own context, without a socket manager: it cannot open.
+    ScriptedConnection::Uninstall();
+    CJob* job = NewJob();
+    ASSERT_EQ(downloader->StartJob(job), DL_OK);
+    downloader->OnEngineReady();
+    EXPECT_FALSE(downloader->Connected());
+    downloader->Tick();
+    g_now += 30;
+    downloader->Tick();
+    EXPECT_FALSE(downloader);
+    const std::string log = ReadLog();
+    EXPECT_NE(log.find("[MeshpullLib] CEngineDownloader Connect Failed (connection set-up)\r\n"), std::string::npos);
+    EXPECT_NE(log.find("[MeshpullLib] CEngineDownloader Engine Not Ready (30 s)"), std::string::npos);
+    ScriptedConnection::Install();
+}
+
 TEST_F(EngineDownloaderTest, AReadyOrConnectedEngineStopsTheWaitingBound)
 {
     CJob* job = NewJob();
