@@ -60,9 +60,11 @@ void CJobDownloader::Tick()
     // A job may be dropped (or another one started) inside TickJob: walk a
     // snapshot and skip jobs that are no longer held.
     std::vector<CJob*> snapshot = m_jobs;
+    const std::weak_ptr<bool> alive = m_alive;
     for (CJob* job : snapshot) {
         if (!Holds(job, false)) continue;
         TickJob(job);
+        if (alive.expired()) return;
         if (Holds(job, false)) job->ReportProgress();
     }
 }
@@ -87,6 +89,18 @@ void CJobDownloader::PutNoticeAndDrop(CJob* job, int code, const char* text)
 void CJobDownloader::PutFileDone(CJob* job, const char* path, const char* source)
 {
     if (Holds(job, false)) job->ReportFileDone(path, nullptr, source);
+}
+
+void CJobDownloader::PutFileDone(CJob* job, const char* path, const char* secondText, const char* source)
+{
+    if (Holds(job, false)) job->ReportFileDone(path, secondText, source);
+}
+
+bool CJobDownloader::DropJob(CJob* job)
+{
+    if (!Holds(job, true)) return false;
+    StopTickTimerIfIdle();
+    return true;
 }
 
 void CJobDownloader::PutSize(CJob* job, int fileCount, long long total)

@@ -8,12 +8,14 @@
 // second for every held job, before the job's progress event. All of them run
 // on the service thread (or under the network lock for Start/Stop from the
 // interface). A subclass may drop a job (PutNoticeAndDrop, PutComplete) from
-// inside any of them. The manager listener is not owned; jobs are not owned.
+// inside any of them, and the engine downloader may have the manager destroy
+// it from inside TickJob. The manager listener is not owned; jobs are not owned.
 
 #include "netlib/core/vqSmartPtr.h"
 #include "service/CJob.h"
 #include "service/IJobDownloadEventListener.h"
 
+#include <memory>
 #include <vector>
 
 class CJobDownloader {
@@ -56,6 +58,9 @@ protected:
     void PutNotice(CJob* job, int code, const char* text);
     void PutNoticeAndDrop(CJob* job, int code, const char* text);
     void PutFileDone(CJob* job, const char* path, const char* source);
+    void PutFileDone(CJob* job, const char* path, const char* secondText, const char* source);
+    // Lets the job go without a report (it moves to another downloader).
+    bool DropJob(CJob* job);
     void PutSize(CJob* job, int fileCount, long long total);
     void PutComplete(CJob* job, int valueA, int valueB);
 
@@ -73,4 +78,7 @@ private:
     bool m_ticking = false;
     std::vector<CJob*> m_jobs;
     IJobDownloadEventListener* m_manager;
+    // A downloader may be destroyed from inside TickJob (the engine path
+    // given up): the tick loop notices it through this.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -1,5 +1,6 @@
 #include "service/CJobManager.h"
 
+#include "service/CEngineDownloader.h"
 #include "service/CPlatFormDownloader.h"
 
 #include "engine/ElevationFlag.h"
@@ -44,8 +45,8 @@ int CJobManager::Configure(HWND window, DlEventCallback callback, const void* us
     m_target.callback = callback;
     m_target.userData = userData;
     SetElevationFlag(elevate);
-    m_engine = CreateEngineDownloader(this);
-    m_plain = CreatePlainDownloader(this);
+    m_engine = CreateEngineDownloader(this, NetworkLock());
+    m_plain = CreatePlainDownloader(this, NetworkLock());
     return DL_OK;
 }
 
@@ -194,6 +195,12 @@ void CJobManager::OnSizeCheckUnreachable()
 {
     DebugTrace("[MeshpullLib_D] File Size Check Failed. 0x0012");
     m_target.Raise(DL_EVENT_SIZE_CHECK_FAILED, 0);
+}
+
+void CJobManager::SetServiceId(const char* identifier)
+{
+    m_serviceId = identifier ? identifier : "";
+    if (auto* engine = dynamic_cast<CEngineDownloader*>(m_engine.get())) engine->SetServiceId(m_serviceId.c_str());
 }
 
 bool CJobManager::FlushReports()

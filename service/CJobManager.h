@@ -25,6 +25,7 @@
 #include "service/IJobDownloadEventListener.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class CJobManager : public IJobDownloadEventListener,
@@ -63,6 +64,10 @@ public:
     // Under the network lock: transfer reports that still wait to be sent or
     // answered (starting a connection for them when none is open).
     bool FlushReports();
+    // Under the network lock: the service identifier for the engine, kept
+    // and handed to the engine downloader while it exists.
+    void SetServiceId(const char* identifier);
+    const std::string& ServiceId() const { return m_serviceId; }
     const CEventTarget& Target() const { return m_target; }
     // An opaque, non-zero parameter for events that name no job.
     int Identity() const { return m_identity; }
@@ -96,6 +101,7 @@ private:
     std::unique_ptr<CContentLengthChecker> m_sizeChecker;
     std::vector<std::unique_ptr<CJob>> m_jobs;
     int m_nextJobNumber = 0;
+    std::string m_serviceId;
     CEventTarget m_target;
     int m_identity;
 };

@@ -217,9 +217,10 @@ int DlGetSizeCheckTotal(long long* total)
 
 int DlSetServiceId(const char* id)
 {
-    (void)id;
-    // Handed to the engine downloader once it exists.
-    return WithManager([](CJobManager&) { return DL_OK; });
+    return WithManager([&](CJobManager& manager) {
+        manager.SetServiceId(id);
+        return DL_OK;
+    });
 }
 
 int DlCreateJob(int* job, const char* tag, const char* serviceId)

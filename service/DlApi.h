@@ -118,7 +118,8 @@ int DlAddSizeCheckUrl(const char* url);
 int DlStartSizeCheck();
 // The size check's total so far; DL_ERR_GENERAL without a size check.
 int DlGetSizeCheckTotal(long long* total);
-// For the engine downloader once it exists; DL_OK.
+// The identifier the engine downloader sends the engine with every
+// connection (null: empty); kept while the service runs. DL_OK.
 int DlSetServiceId(const char* id);
 // *job: 0 (or a handle that names no job) in, the new job's handle out. tag
 // (up to 3 characters) and serviceId (up to 32) may be null.

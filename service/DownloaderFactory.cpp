@@ -1,41 +1,53 @@
 #include "service/DownloaderFactory.h"
 
+#include "engine/ActivityLog.h"
+#include "service/CEngineDownloader.h"
 #include "service/CJobDownloader.h"
 #include "service/CPlatFormDownloader.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
-// The engine downloader does not exist yet: without it every job runs on the
-// plain downloader, as after the engine path has been given up.
-std::unique_ptr<CJobDownloader> NoDownloader(IJobDownloadEventListener*)
+std::unique_ptr<CJobDownloader> MakeEngineDownloader(IJobDownloadEventListener* manager, cpCMutex* networkLock)
 {
-    return nullptr;
+    const char* skip = getenv("ZDR_NO_ENGINE");
+    if (skip && strcmp(skip, "1") == 0) {
+        LogWrite("[MeshpullLib] Engine path skipped (ZDR_NO_ENGINE=1)");
+        return nullptr;
+    }
+    return std::make_unique<CEngineDownloader>(manager, networkLock);
 }
 
-std::unique_ptr<CJobDownloader> MakePlainDownloader(IJobDownloadEventListener* manager)
+std::unique_ptr<CJobDownloader> MakePlainDownloader(IJobDownloadEventListener* manager, cpCMutex*)
 {
     return std::make_unique<CPlatFormDownloader>(manager);
 }
 
-std::atomic<DownloaderMaker> g_engineMaker{&NoDownloader};
+std::atomic<DownloaderMaker> g_engineMaker{&MakeEngineDownloader};
 std::atomic<DownloaderMaker> g_plainMaker{&MakePlainDownloader};
 
 } // namespace
 
-std::unique_ptr<CJobDownloader> CreateEngineDownloader(IJobDownloadEventListener* manager)
+std::unique_ptr<CJobDownloader> MakeNoDownloader(IJobDownloadEventListener*, cpCMutex*)
 {
-    return g_engineMaker.load()(manager);
+    return nullptr;
 }
 
-std::unique_ptr<CJobDownloader> CreatePlainDownloader(IJobDownloadEventListener* manager)
+std::unique_ptr<CJobDownloader> CreateEngineDownloader(IJobDownloadEventListener* manager, cpCMutex* networkLock)
 {
-    return g_plainMaker.load()(manager);
+    return g_engineMaker.load()(manager, networkLock);
+}
+
+std::unique_ptr<CJobDownloader> CreatePlainDownloader(IJobDownloadEventListener* manager, cpCMutex* networkLock)
+{
+    return g_plainMaker.load()(manager, networkLock);
 }
 
 void SetDownloaderMakersForTesting(DownloaderMaker engine, DownloaderMaker plain)
 {
-    g_engineMaker.store(engine ? engine : &NoDownloader);
+    g_engineMaker.store(engine ? engine : &MakeEngineDownloader);
     g_plainMaker.store(plain ? plain : &MakePlainDownloader);
 }

@@ -39,6 +39,9 @@ class ZDRDownloaderE2ETest : public testing::Test {
 protected:
     void SetUp() override
     {
+        // The window (and the service of this process) inherit it: these tests
+        // are about the plain path.
+        setenv("ZDR_NO_ENGINE", "1", 1);
         char pattern[] = "/tmp/zdr-gui-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_work = pattern;

@@ -71,6 +71,7 @@ TEST(BudgetedDownload, AModeZeroJobOfSeveralBudgetPeriodsCompletesByteIdentical)
     ASSERT_TRUE(agent.Start(base + "/reports.jsonl"));
     setenv("ZDR_AGENT_HOST", ("127.0.0.1:" + std::to_string(agent.Port())).c_str(), 1);
     SetConnectivityCheckForTesting(&Connected);
+    setenv("ZDR_NO_ENGINE", "1", 1); // the plain path's budget: no engine downloader
 
     // Mode 0 receives 393216 bytes per second: four periods at least.
     std::mt19937 random(7);

@@ -110,6 +110,7 @@ class HttpsDownload : public testing::Test {
 protected:
     void SetUp() override
     {
+        setenv("ZDR_NO_ENGINE", "1", 1); // these tests are about the plain path: no engine downloader
         base = std::string(getenv("HOME")) + "/" + testing::UnitTest::GetInstance()->current_test_info()->name();
         std::filesystem::remove_all(base);
         ASSERT_TRUE(nginx.Start(base + "/nginx", {{"portal-a.test", "DNS:portal-a.test"},

@@ -111,6 +111,7 @@ class PlainDownload : public testing::Test {
 protected:
     void SetUp() override
     {
+        setenv("ZDR_NO_ENGINE", "1", 1); // these tests are about the plain path: no engine downloader
         base = std::string(getenv("HOME")) + "/" + testing::UnitTest::GetInstance()->current_test_info()->name();
         ASSERT_TRUE(nginx.Start(base + "/nginx"));
         ASSERT_TRUE(agent.Start(base + "/reports.jsonl"));

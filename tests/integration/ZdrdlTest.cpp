@@ -44,7 +44,12 @@ std::string ReadFile(const std::string& path)
 
 class ZdrdlTest : public testing::Test {
 protected:
-    void SetUp() override { home = getenv("HOME"); }
+    void SetUp() override
+    {
+        home = getenv("HOME");
+        // zdrdl inherits it: these tests are about the plain path.
+        setenv("ZDR_NO_ENGINE", "1", 1);
+    }
     // Runs argv with extra environment; interruptAfterMs > 0 sends SIGINT
     // once that much time has passed.
     Outcome Run(std::vector<std::string> args, const std::vector<std::string>& env, int interruptAfterMs = 0)

@@ -15,14 +15,14 @@ struct EngineFake : FakeJobDownloader {
     ~EngineFake() override { ++g_engineDestroyed; }
 };
 
-std::unique_ptr<CJobDownloader> MakeEngine(IJobDownloadEventListener* manager)
+std::unique_ptr<CJobDownloader> MakeEngine(IJobDownloadEventListener* manager, cpCMutex*)
 {
     auto downloader = std::make_unique<EngineFake>(manager);
     g_engine = downloader.get();
     return downloader;
 }
 
-std::unique_ptr<CJobDownloader> MakePlain(IJobDownloadEventListener* manager)
+std::unique_ptr<CJobDownloader> MakePlain(IJobDownloadEventListener* manager, cpCMutex*)
 {
     auto downloader = std::make_unique<FakeJobDownloader>(manager);
     g_plain = downloader.get();

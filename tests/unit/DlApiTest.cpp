@@ -26,7 +26,7 @@ namespace {
 
 FakeJobDownloader* g_plain = nullptr;
 
-std::unique_ptr<CJobDownloader> MakeFakePlain(IJobDownloadEventListener* manager)
+std::unique_ptr<CJobDownloader> MakeFakePlain(IJobDownloadEventListener* manager, cpCMutex*)
 {
     auto downloader = std::make_unique<FakeJobDownloader>(manager);
     g_plain = downloader.get();
@@ -74,7 +74,8 @@ class DlApiTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        SetDownloaderMakersForTesting(nullptr, &MakeFakePlain);
+        // No engine path: these tests drive the plain downloader's seat.
+        SetDownloaderMakersForTesting(&MakeNoDownloader, &MakeFakePlain);
         window = CreateForeignWindow(&Deliver, &events);
         ASSERT_EQ(DlInitialize(window, &Callback, &events), DL_OK);
     }

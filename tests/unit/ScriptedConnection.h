@@ -1,7 +1,9 @@
 #pragma once
 // A connection context that plays an HTTP server for the sessions of the
-// plain downloader: registered under the context's class id, every context a
-// session makes is one of these, carrying the real HTTP client layer. The
+// plain downloader (or the engine for the engine downloader): registered
+// under the context's class id, every context a session makes is one of
+// these, carrying the real HTTP client layer (or the real engine client
+// layer). The
 // test reads the request each one sent and scripts the answer: bytes, a peer
 // close, a refused connect or an idle timeout, as the real context reports
 // them to its layers.
@@ -32,7 +34,7 @@ public:
     static ScriptedConnection& At(size_t index) { return *Made().at(index).As<ScriptedConnection>(); }
     static size_t Count() { return Made().size(); }
 
-    // files.test and mirror.test resolve; nothing else does.
+    // files.test, mirror.test and 127.0.0.1 resolve; nothing else does.
     static void Install()
     {
         Made().clear();
@@ -54,6 +56,7 @@ public:
     int32_t connectTimeout = -1;
     int32_t idleLimit = -1;
     bool connected = false;
+    cpADDRESS connectedTo{0, 0};
     bool closed = false;
     std::string host;
     std::string wire;
@@ -89,6 +92,11 @@ public:
         m_inbox.erase(0, static_cast<size_t>(consumed));
     }
     void PeerClose() { Close(); }
+    // The connect succeeded.
+    void PeerAccept()
+    {
+        if (!closed) m_stack->OnConnected();
+    }
     void RefuseConnect()
     {
         if (closed) return;
@@ -144,8 +152,9 @@ public:
         *state = closed ? QOS_CLOSED : QOS_CONNECTING;
         return VQ_OK_PLATFORM;
     }
-    vqRESULT Connect(const cpADDRESS&) override
+    vqRESULT Connect(const cpADDRESS& address) override
     {
+        connectedTo = address;
         connected = true;
         return VQ_OK_PLATFORM;
     }
@@ -156,7 +165,8 @@ public:
     }
     vqRESULT AddLayer(uint32_t classId, bool) override
     {
-        if (classId != CLSID_nwCHttpClientExLayer || m_layer.Get() || !m_layer.CreateInstance(classId))
+        const bool known = classId == CLSID_nwCHttpClientExLayer || classId == CLSID_nwCCDNLocalClientLayer;
+        if (!known || m_layer.Get() || !m_layer.CreateInstance(classId))
             return VQ_E_PLATFORM;
         void* face = nullptr;
         m_layer.QueryInterface(IID_nwIQoSNetStack, &face);
@@ -205,6 +215,7 @@ private:
     {
         if (strcasecmp(name, "files.test") == 0) *addresses = {0x0A00000A};
         else if (strcasecmp(name, "mirror.test") == 0) *addresses = {0x0B00000A};
+        else if (strcmp(name, "127.0.0.1") == 0) *addresses = {0x0100007F};
         else return false;
         return true;
     }

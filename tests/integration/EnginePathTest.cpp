@@ -1,0 +1,652 @@
+// Jobs through the service interface on the engine path: the real engine
+// program, installed into the test's private engine folder from a signed
+// update site (zdr-update-site) that a real nginx serves, and the files it
+// downloads served by the same nginx. Faults the engine path must survive
+// are made with real things: a site without the engine, an update server
+// that is down or cannot be resolved, a listener that closes every
+// connection, an engine killed mid-download, nginx refusing the engine.
+
+#include "AgentServerProcess.h"
+#include "EngineProcess.h"
+#include "NginxProcess.h"
+#include "engine/ActivityLog.h"
+#include "engine/IGetPath.h"
+#include "netlib/layers/nwCDNLocalCodec.h"
+#include "platform/Connectivity.h"
+#include "service/DlApi.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+bool Connected()
+{
+    return true;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string RandomBytes(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(random() & 0xFF);
+    return bytes;
+}
+
+std::string ReadLog()
+{
+    char path[4096];
+    LogPath(path, sizeof path);
+    return ReadFile(path);
+}
+
+size_t Count(const std::string& text, const std::string& what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
+int RunProgram(std::vector<std::string> args)
+{
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int ListenOn(uint16_t port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 16) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int ConnectTo(uint16_t port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// On the engine's port: accepts every connection and closes it at once, or
+// relays it to the real engine on another port, keeping what the client
+// sent. Runs on a thread of its own until destroyed.
+class EnginePortPeer {
+public:
+    // relayPort 0: close every connection.
+    EnginePortPeer(uint16_t port, uint16_t relayPort) : m_relayPort(relayPort)
+    {
+        m_listener = ListenOn(port);
+        if (m_listener >= 0) m_thread = std::thread([this] { Run(); });
+    }
+    ~EnginePortPeer()
+    {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+        if (m_listener >= 0) close(m_listener);
+    }
+    bool Listening() const { return m_listener >= 0; }
+    int Accepted() const { return m_accepted; }
+    std::string Sent()
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        return m_sent;
+    }
+
+private:
+    void Run()
+    {
+        int client = -1;
+        int engine = -1;
+        while (!m_stop) {
+            pollfd fds[3] = {{m_listener, POLLIN, 0}, {client, POLLIN, 0}, {engine, POLLIN, 0}};
+            if (poll(fds, 3, 50) <= 0) continue;
+            if (fds[0].revents & POLLIN) {
+                const int accepted = accept(m_listener, nullptr, nullptr);
+                if (accepted < 0) continue;
+                ++m_accepted;
+                if (m_relayPort == 0 || client >= 0) {
+                    close(accepted);
+                    continue;
+                }
+                client = accepted;
+                engine = ConnectTo(m_relayPort);
+            }
+            char buffer[65536];
+            if (client >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+                const ssize_t n = read(client, buffer, sizeof buffer);
+                if (n <= 0 || engine < 0 || write(engine, buffer, static_cast<size_t>(n)) != n) {
+                    CloseBoth(&client, &engine);
+                    continue;
+                }
+                std::lock_guard<std::mutex> guard(m_mutex);
+                m_sent.append(buffer, static_cast<size_t>(n));
+            }
+            if (engine >= 0 && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
+                const ssize_t n = read(engine, buffer, sizeof buffer);
+                if (n <= 0 || write(client, buffer, static_cast<size_t>(n)) != n) CloseBoth(&client, &engine);
+            }
+        }
+        CloseBoth(&client, &engine);
+    }
+    static void CloseBoth(int* client, int* engine)
+    {
+        if (*client >= 0) close(*client);
+        if (*engine >= 0) close(*engine);
+        *client = -1;
+        *engine = -1;
+    }
+
+    uint16_t m_relayPort;
+    int m_listener = -1;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_accepted{0};
+    std::mutex m_mutex;
+    std::string m_sent;
+    std::thread m_thread;
+};
+
+struct WireFrame {
+    uint16_t code;
+    std::string payload;
+};
+
+// The frames of a client's byte stream.
+std::vector<WireFrame> FramesOf(const std::string& stream)
+{
+    std::vector<WireFrame> frames;
+    size_t at = 0;
+    while (at + 14 <= stream.size()) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(stream.data() + at);
+        const uint32_t length = bytes[10] | bytes[11] << 8 | bytes[12] << 16 | static_cast<uint32_t>(bytes[13]) << 24;
+        frames.push_back({static_cast<uint16_t>(bytes[2] | bytes[3] << 8), stream.substr(at + 14, length)});
+        at += 14 + length;
+    }
+    return frames;
+}
+
+// The service's events, as the callback receives them on the service thread.
+struct Events {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::pair<int, int>> seen;
+    static void Callback(int code, int param, const void* userData)
+    {
+        auto* events = static_cast<Events*>(const_cast<void*>(userData));
+        std::lock_guard<std::mutex> guard(events->mutex);
+        events->seen.emplace_back(code, param);
+        events->changed.notify_all();
+    }
+    int Count(int code)
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        return static_cast<int>(std::count_if(seen.begin(), seen.end(), [code](const auto& e) { return e.first == code; }));
+    }
+    bool WaitFor(int code, int count = 1, int seconds = 90)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(seconds), [&] {
+            return std::count_if(seen.begin(), seen.end(), [code](const auto& e) { return e.first == code; }) >= count;
+        });
+    }
+};
+
+class EnginePathTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        unsetenv("ZDR_NO_ENGINE");
+        base = std::string(getenv("HOME")) + "/" + testing::UnitTest::GetInstance()->current_test_info()->name();
+        target = base + "/download/";
+        fs::create_directories(base);
+        ASSERT_TRUE(agent.Start(base + "/reports.jsonl"));
+        setenv("ZDR_AGENT_HOST", ("127.0.0.1:" + std::to_string(agent.Port())).c_str(), 1);
+        enginePort = EngineProcess::FreePort();
+        setenv("ZDR_ENGINE_PORT", std::to_string(enginePort).c_str(), 1);
+        // The engine's own connectivity test: this file means online.
+        WriteFile(base + "/online", "");
+        setenv("ZDR_ENGINE_CONNECTIVITY_FILE", (base + "/online").c_str(), 1);
+        SetConnectivityCheckForTesting(&Connected);
+    }
+    void TearDown() override
+    {
+        DlFinalize();
+        StopEngines();
+        SetConnectivityCheckForTesting(nullptr);
+        for (const char* name : {"ZDR_AGENT_HOST", "ZDR_ENGINE_PORT", "ZDR_ENGINE_CONNECTIVITY_FILE", "ZDR_UPDATE_HOST"})
+            unsetenv(name);
+        nginx.Stop();
+        agent.Stop();
+    }
+
+    // nginx with the extra configuration, serving the update site (unless
+    // told not to) and the files under /files/.
+    void StartServers(const std::string& extraConfig = "", bool site = true)
+    {
+        nginx.AddServerConfig(extraConfig);
+        ASSERT_TRUE(nginx.Start(base + "/nginx"));
+        setenv("ZDR_UPDATE_HOST", ("127.0.0.1:" + std::to_string(nginx.Port())).c_str(), 1);
+        if (!site) return;
+        const std::string release = base + "/release/";
+        fs::create_directories(release);
+        fs::copy_file(ZDR_ENGINE_PATH, release + "ZDRDownloadV32.exe", fs::copy_options::overwrite_existing);
+        ASSERT_EQ(RunProgram({ZDR_UPDATE_SITE_PATH, "--key", ZDR_DEMO_SIGNING_KEY, "--engine", release, "--out",
+                              nginx.Root(), "--base-url", nginx.Url("")}),
+                  0);
+        AllowNginx();
+    }
+    void AllowNginx()
+    {
+        for (const auto& entry : fs::recursive_directory_iterator(base))
+            fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    }
+    std::string Serve(const std::string& name, size_t size)
+    {
+        const std::string bytes = RandomBytes(size, static_cast<unsigned>(size + name.size()));
+        WriteFile(nginx.Root() + "/files/" + name, bytes);
+        AllowNginx();
+        return bytes;
+    }
+    void Initialize()
+    {
+        ASSERT_EQ(DlInitialize(nullptr, &Events::Callback, &events), DL_OK);
+        ASSERT_EQ(DlSetServiceId("svc-engine"), DL_OK);
+    }
+    int NewJob(const std::vector<std::string>& names, const std::string& folder = "")
+    {
+        int job = 0;
+        EXPECT_EQ(DlCreateJob(&job, "zdr", "svc-job"), DL_OK);
+        for (const std::string& name : names)
+            EXPECT_EQ(DlAddJobFile(job, nginx.Url("/files/" + name).c_str(), (folder.empty() ? target : folder).c_str(),
+                                   name.c_str(), 0xFFFFFFFFu, -1, 1),
+                      DL_OK);
+        return job;
+    }
+    std::vector<int> Notices(int job)
+    {
+        std::vector<int> codes;
+        for (;;) {
+            int size = 0;
+            DlGetJobNoticeSize(job, &size);
+            std::vector<char> text(size > 0 ? size : 1, '\0');
+            DlNotice notice{0, text.data()};
+            DlPopJobNotice(job, &notice);
+            if (notice.code == DL_NOTICE_NONE) return codes;
+            codes.push_back(notice.code);
+        }
+    }
+    // Requests for the path with the engine's user agent, and with any other.
+    std::pair<size_t, size_t> Fetches(const std::string& path)
+    {
+        size_t engine = 0;
+        size_t other = 0;
+        std::istringstream lines(nginx.AccessLog());
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("GET " + path + " ") == std::string::npos) continue;
+            (line.find("\"ZDRDownloadV32/") != std::string::npos ? engine : other) += 1;
+        }
+        return {engine, other};
+    }
+    // Body bytes nginx sent for the path (the combined format's size field).
+    long long BytesSent(const std::string& path)
+    {
+        long long sent = 0;
+        std::istringstream lines(nginx.AccessLog());
+        for (std::string line; std::getline(lines, line);) {
+            const size_t request = line.find("GET " + path + " ");
+            if (request == std::string::npos) continue;
+            std::istringstream rest(line.substr(line.find('"', request) + 1));
+            int status = 0;
+            long long bytes = 0;
+            rest >> status >> bytes;
+            sent += bytes;
+        }
+        return sent;
+    }
+    std::string EngineExe() const { return GetPathProvider()->GetEngineExePath(); }
+    // Processes running the installed engine.
+    std::vector<pid_t> EnginePids() const
+    {
+        std::vector<pid_t> pids;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator("/proc", error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+            std::error_code ignored;
+            const std::string exe = fs::read_symlink(entry.path() / "exe", ignored).string();
+            if (exe.rfind(EngineExe(), 0) == 0) pids.push_back(static_cast<pid_t>(std::stol(name)));
+        }
+        return pids;
+    }
+    void StopEngines()
+    {
+        for (pid_t pid : EnginePids()) kill(pid, SIGTERM);
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (!EnginePids().empty() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // Waits for the job's end (complete) while checking that never more
+    // than one engine runs; answers every resume question with resume.
+    bool RunToEnd(int job, int seconds = 90, size_t* maxEngines = nullptr)
+    {
+        const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+        int answered = 0;
+        while (Clock::now() < deadline) {
+            if (maxEngines) *maxEngines = std::max(*maxEngines, EnginePids().size());
+            if (events.Count(DL_EVENT_ASK_RESUME) > answered) {
+                ++answered;
+                EXPECT_EQ(DlAnswerResume(job, 1, 0), DL_OK);
+            }
+            if (events.Count(DL_EVENT_JOB_COMPLETE) > 0) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    std::string base;
+    std::string target;
+    uint16_t enginePort = 0;
+    NginxProcess nginx;
+    AgentServerProcess agent;
+    Events events;
+};
+
+} // namespace
+
+TEST_F(EnginePathTest, AJobRunsOnTheEngineInstalledFromASignedUpdateSite)
+{
+    StartServers();
+    const std::vector<std::string> names = {"a.bin", "b.bin", "c.bin"};
+    const std::vector<std::string> contents = {Serve("a.bin", 1), Serve("b.bin", 300000), Serve("c.bin", 2500000)};
+    Initialize();
+    const int job = NewJob(names);
+    ASSERT_EQ(DlStartJob(job, 1), DL_OK);
+    ASSERT_TRUE(RunToEnd(job)) << ReadLog();
+    EXPECT_EQ(events.Count(DL_EVENT_UPDATE_SUCCEEDED), 1);
+    EXPECT_EQ(events.Count(DL_EVENT_JOB_SIZE), 1);
+    EXPECT_EQ(events.Count(DL_EVENT_FILE_DONE), 3);
+    EXPECT_EQ(events.Count(DL_EVENT_ASK_RESUME), 0);
+    EXPECT_TRUE(Notices(job).empty());
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_TRUE(ReadFile(target + names[i]) == contents[i]) << names[i];
+        // Fetched by the engine only.
+        EXPECT_EQ(Fetches("/files/" + names[i]).second, 0u) << names[i];
+        EXPECT_GE(Fetches("/files/" + names[i]).first, 1u) << names[i];
+    }
+    EXPECT_TRUE(ReadFile(EngineExe()) == ReadFile(ZDR_ENGINE_PATH));
+    EXPECT_EQ(EnginePids().size(), 1u);
+    const std::string log = ReadLog();
+    EXPECT_NE(log.find("[MeshpullLib] Patch Success\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("CPlatFormDownloader Begin"), std::string::npos);
+}
+
+TEST_F(EnginePathTest, TwoHundredLongUrlsGoAsHeaderFilesAndEndAndOneHundredNinetyNineAsOneMessage)
+{
+    StartServers();
+    // The real engine behind a relay on the service's engine port; the
+    // engine the launcher starts finds that port taken and gives way.
+    EngineProcess engine;
+    ASSERT_TRUE(engine.Start({ZDR_ENGINE_PATH}, {"ZDR_ENGINE_CONNECTIVITY_FILE=" + base + "/online"}));
+    EnginePortPeer relay(enginePort, engine.Port());
+    ASSERT_TRUE(relay.Listening());
+    const std::string prefix = nginx.Url("/files/");
+    std::vector<std::string> small, large;
+    for (int i = 0; i < 399; ++i) {
+        std::string name = "f" + std::to_string(i) + "-";
+        name += std::string(120 - prefix.size() - name.size(), 'x');
+        Serve(name, 100 + static_cast<size_t>(i));
+        (i < 199 ? small : large).push_back(name);
+    }
+    ASSERT_EQ((prefix + small[0]).size(), 120u);
+    Initialize();
+    const int one = NewJob(small, target + "one/");
+    const int two = NewJob(large, target + "two/");
+    ASSERT_EQ(DlStartJob(one, 0), DL_OK);
+    ASSERT_EQ(DlStartJob(two, 1), DL_OK);
+    ASSERT_TRUE(events.WaitFor(DL_EVENT_JOB_COMPLETE, 2)) << ReadLog();
+    const std::vector<WireFrame> frames = FramesOf(relay.Sent());
+    std::vector<uint16_t> codes;
+    for (const WireFrame& frame : frames) codes.push_back(frame.code);
+    // Service identifier; then per job tag, options and the files.
+    std::vector<uint16_t> expected = {kLocalServiceId, kLocalJobTag, kLocalJobOptions, kLocalJob, kLocalJobTag,
+                                      kLocalJobOptions, kLocalJobHeader};
+    expected.insert(expected.end(), 200, kLocalJobFile);
+    expected.push_back(kLocalJobEnd);
+    ASSERT_EQ(codes, expected);
+    // The identifier DlSetServiceId gave; mode 0 asks for options byte 1,
+    // mode 1 for 2.
+    EXPECT_STREQ(frames[0].payload.c_str(), "svc-engine");
+    EXPECT_EQ(frames[2].payload[0], static_cast<char>(kLocalOptionsPlain));
+    EXPECT_EQ(frames[5].payload[0], static_cast<char>(kLocalOptionsHighSpeed));
+    // What the engine made of them: every file in place.
+    for (const std::string& name : small) EXPECT_EQ(fs::file_size(target + "one/" + name), ReadFile(nginx.Root() + "/files/" + name).size());
+    for (const std::string& name : large) EXPECT_TRUE(ReadFile(target + "two/" + name) == ReadFile(nginx.Root() + "/files/" + name)) << name;
+    EXPECT_EQ(events.Count(DL_EVENT_FILE_DONE), 399);
+}
+
+TEST_F(EnginePathTest, AJobTheEngineGivesUpFinishesOnThePlainPathWithNotice518)
+{
+    // nginx refuses the engine (a 403 moves it past every alternative at
+    // once) and serves the plain downloader.
+    StartServers("    location /files/ { if ($http_user_agent ~ \"^ZDRDownloadV32\") { return 403; } }\n");
+    const std::string a = Serve("a.bin", 200000);
+    const std::string b = Serve("b.bin", 70000);
+    Initialize();
+    const int job = NewJob({"a.bin", "b.bin"});
+    ASSERT_EQ(DlStartJob(job, 1), DL_OK);
+    ASSERT_TRUE(RunToEnd(job)) << ReadLog();
+    const std::vector<int> notices = Notices(job);
+    EXPECT_EQ(std::count(notices.begin(), notices.end(), DL_NOTICE_ENGINE_GAVE_UP), 1);
+    EXPECT_TRUE(ReadFile(target + "a.bin") == a);
+    EXPECT_TRUE(ReadFile(target + "b.bin") == b);
+    EXPECT_GE(Fetches("/files/a.bin").first, 1u);
+    EXPECT_GE(Fetches("/files/a.bin").second, 1u);
+    EXPECT_NE(ReadLog().find("[MeshpullLib] CPlatFormDownloader Begin"), std::string::npos);
+}
+
+TEST_F(EnginePathTest, NoEngineOnTheUpdateSiteMovesTheJobToThePlainPath)
+{
+    StartServers();
+    for (const auto& entry : fs::recursive_directory_iterator(nginx.Root() + "/ostrel/zdrdownload/update/v3_32/files"))
+        if (entry.path().extension() == ".zip") fs::remove(entry.path());
+    const std::string a = Serve("a.bin", 150000);
+    Initialize();
+    const int job = NewJob({"a.bin"});
+    ASSERT_EQ(DlStartJob(job, 1), DL_OK);
+    ASSERT_TRUE(RunToEnd(job)) << ReadLog();
+    EXPECT_EQ(events.Count(DL_EVENT_UPDATE_FAILED), 1);
+    EXPECT_TRUE(ReadFile(target + "a.bin") == a);
+    EXPECT_EQ(Fetches("/files/a.bin").first, 0u);
+    EXPECT_FALSE(fs::exists(EngineExe()));
+    const std::string log = ReadLog();
+    EXPECT_NE(log.find("[MeshpullLib] Patch Fail\r\n"), std::string::npos);
+    EXPECT_NE(log.find("[MeshpullLib] CEngineDownloader Destroy\r\n"), std::string::npos);
+}
+
+TEST_F(EnginePathTest, AnUpdateServerThatIsDownOrUnknownMovesHeldJobsToThePlainPathAfterTheBound)
+{
+    StartServers("", false);
+    const std::string a = Serve("a.bin", 120000);
+    struct Case {
+        const char* what;
+        std::string host; // empty: the build's default host
+    } cases[] = {
+        {"refused", "127.0.0.1:" + std::to_string(NginxProcess::FreePort())},
+        {"the default host, which does not resolve", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.host.empty()) unsetenv("ZDR_UPDATE_HOST");
+        else setenv("ZDR_UPDATE_HOST", c.host.c_str(), 1);
+        fs::remove_all(target);
+        events.seen.clear();
+        Initialize();
+        const int job = NewJob({"a.bin"});
+        const auto started = Clock::now();
+        ASSERT_EQ(DlStartJob(job, 1), DL_OK);
+        ASSERT_TRUE(RunToEnd(job, 120)) << ReadLog();
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started).count();
+        EXPECT_GE(seconds, 29);
+        EXPECT_LT(seconds, 90);
+        EXPECT_TRUE(ReadFile(target + "a.bin") == a);
+        const std::string log = ReadLog();
+        EXPECT_NE(log.find("[MeshpullLib] CEngineDownloader Engine Not Ready ("), std::string::npos) << log;
+        EXPECT_EQ(log.find("Patch Success"), std::string::npos);
+        EXPECT_TRUE(EnginePids().empty());
+        DlRemoveJob(job);
+        DlFinalize();
+    }
+}
+
+TEST_F(EnginePathTest, AnEngineThatClosesEveryConnectionIsGivenUpAtTheSixthClose)
+{
+    StartServers();
+    EnginePortPeer closer(enginePort, 0);
+    ASSERT_TRUE(closer.Listening());
+    const std::string a = Serve("a.bin", 100000);
+    Initialize();
+    const int job = NewJob({"a.bin"});
+    ASSERT_EQ(DlStartJob(job, 1), DL_OK);
+    ASSERT_TRUE(RunToEnd(job, 120)) << ReadLog();
+    EXPECT_TRUE(ReadFile(target + "a.bin") == a);
+    EXPECT_EQ(closer.Accepted(), 6);
+    const std::string log = ReadLog();
+    EXPECT_EQ(Count(log, "[MeshpullLib] localClosed()\r\n"), 6u);
+    EXPECT_EQ(Count(log, "[MeshpullLib] CEngineDownloader MaxTry Over\r\n"), 1u);
+    EXPECT_LT(log.find("MaxTry Over"), log.find("CPlatFormDownloader Begin"));
+    // The engines the launchers started found the port taken and ended.
+    EXPECT_TRUE(EnginePids().empty());
+}
+
+TEST_F(EnginePathTest, AnEngineKilledMidDownloadIsStartedAgainAndTheJobCompletes)
+{
+    StartServers("    location /files/ { limit_rate 400k; }\n");
+    const size_t size = 3 << 20;
+    const std::string bytes = Serve("big.bin", size);
+    Initialize();
+    const int job = NewJob({"big.bin"});
+    ASSERT_EQ(DlStartJob(job, 0), DL_OK);
+    // Under way: progress with bytes, and the engine's control file saved.
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    DlProgress progress{};
+    while (Clock::now() < deadline) {
+        DlGetJobProgress(job, &progress);
+        if (progress.bytesPresent > 800000 && fs::exists(target + "big.bin.zdrctl")) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_GT(progress.bytesPresent, 800000);
+    const std::vector<pid_t> first = EnginePids();
+    ASSERT_EQ(first.size(), 1u);
+    kill(first[0], SIGKILL);
+    size_t maxEngines = 0;
+    ASSERT_TRUE(RunToEnd(job, 90, &maxEngines)) << ReadLog();
+    EXPECT_EQ(maxEngines, 1u);
+    EXPECT_TRUE(ReadFile(target + "big.bin") == bytes);
+    const std::vector<pid_t> second = EnginePids();
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_NE(second[0], first[0]);
+    EXPECT_EQ(events.Count(DL_EVENT_ASK_RESUME), 1);
+    // The second engine continued the first one's part.
+    EXPECT_LT(BytesSent("/files/big.bin"), static_cast<long long>(size) * 2 - 500000);
+    const std::string log = ReadLog();
+    EXPECT_EQ(Count(log, "[MeshpullLib] localClosed()\r\n"), 1u);
+    EXPECT_EQ(Count(log, "[MeshpullLib] Patch Success\r\n"), 2u);
+    EXPECT_EQ(log.find("CPlatFormDownloader Begin"), std::string::npos);
+}
+
+TEST_F(EnginePathTest, AnInterruptedJobResumesThroughDlAnswerResume)
+{
+    StartServers("    location /files/ { limit_rate 500k; }\n");
+    const size_t size = 3 << 20;
+    const std::string bytes = Serve("big.bin", size);
+    Initialize();
+    int job = NewJob({"big.bin"});
+    ASSERT_EQ(DlStartJob(job, 0), DL_OK);
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    DlProgress progress{};
+    while (Clock::now() < deadline) {
+        DlGetJobProgress(job, &progress);
+        if (progress.bytesPresent > 1000000 && fs::exists(target + "big.bin.zdrctl")) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_GT(progress.bytesPresent, 1000000);
+    ASSERT_EQ(DlStopJob(job), DL_OK);
+    ASSERT_EQ(DlRemoveJob(job), DL_OK);
+    // nginx logs the interrupted transfer once its connection has ended.
+    const auto logged = Clock::now() + std::chrono::seconds(10);
+    while (BytesSent("/files/big.bin") < 500000 && Clock::now() < logged)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const long long firstRun = BytesSent("/files/big.bin");
+    job = NewJob({"big.bin"});
+    ASSERT_EQ(DlStartJob(job, 0), DL_OK);
+    ASSERT_TRUE(events.WaitFor(DL_EVENT_ASK_RESUME, 1, 30)) << ReadLog();
+    ASSERT_EQ(DlAnswerResume(job, 1, 0), DL_OK);
+    ASSERT_TRUE(RunToEnd(job)) << ReadLog();
+    EXPECT_TRUE(ReadFile(target + "big.bin") == bytes);
+    const long long secondRun = BytesSent("/files/big.bin") - firstRun;
+    EXPECT_GT(firstRun, 500000);
+    EXPECT_LT(secondRun, static_cast<long long>(size) - 500000);
+    EXPECT_EQ(EnginePids().size(), 1u);
+}
