@@ -2,6 +2,7 @@
 
 #include "netlib/core/vqCGarbageCollector.h"
 #include "netlib/core/vqClassIds.h"
+#include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/vqIAgentLayer.h"
 #include "netlib/runtime/cpADDRESS.h"
 #include "netlib/runtime/cpCAddressCache.h"
@@ -18,7 +19,6 @@
 namespace {
 constexpr int32_t kConnectTimeoutSeconds = 5;
 constexpr int32_t kIdleSeconds = 5;
-constexpr uint32_t kEventMask = 5; // connect timeout and idle
 } // namespace
 
 CPlatformReporter::CPlatformReporter() = default;
@@ -81,17 +81,19 @@ bool CPlatformReporter::Connect()
     AgentEndpoint(&host, &port);
     uint32_t ip = 0;
     if (!cpCAddressCache::Instance().GetAddress(host.c_str(), port, &ip)) return false;
+    ConnectionOptions options;
+    options.connectTimeoutSeconds = kConnectTimeoutSeconds;
+    options.idleSeconds = kIdleSeconds;
+    options.layerClass = CLSID_nwCAgentLayer;
     vqSmartPtr connection;
-    if (!connection.CreateInstance(CLSID_cpCQoSContext)) return false;
-    auto* context = connection.As<vqIQoSContext>();
-    if (VQ_FAILED(context->Open(1, kEventMask, nullptr)) ||
-        VQ_FAILED(context->AddLayer(CLSID_nwCAgentLayer, false))) {
-        context->Close();
-        vqCGarbageCollector::Instance()->Add(connection);
+    if (!OpenConnection(options, connection)) {
+        if (auto* made = connection.As<vqIQoSContext>()) {
+            made->Close();
+            vqCGarbageCollector::Instance()->Add(connection);
+        }
         return false;
     }
-    context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &kConnectTimeoutSeconds);
-    context->SetParam(QOS_PARAM_IDLE_LIMIT, &kIdleSeconds);
+    auto* context = connection.As<vqIQoSContext>();
     const cpADDRESS address{ip, static_cast<uint16_t>(port)};
     context->SetHostName(host.c_str());
     context->SetAddress(address);

@@ -11,6 +11,7 @@
 #include "platform/FileSystem.h"
 #include "engine/ActivityLog.h"
 #include "service/CPartFileRecord.h"
+#include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/HttpConnection.h"
 #include "service/HttpTransferRules.h"
 
@@ -20,7 +21,6 @@
 #include <cstring>
 
 namespace {
-constexpr uint32_t kEventMask = QOS_EVENT_CONNECT_TIMEOUT | QOS_EVENT_IDLE;
 constexpr size_t kReportUrlLength = 255;
 constexpr uintptr_t kTimerTag = 0x1000012;
 
@@ -283,22 +283,16 @@ CPlatformSession::State CPlatformSession::DoConnect()
     m_listener->OnFileOpened(m_context, m_currentPath.c_str());
     if (!*alive) return State::kNone;
 
-    vqSmartPtr connection;
-    if (!connection.CreateInstance(CLSID_cpCQoSContext)) return Fail(Failure::kRetryNow);
-    auto* context = connection.As<vqIQoSContext>();
-    const int32_t budget = m_mode != 0 ? kBudgetFast : kBudgetSlow;
-    const bool ready = VQ_SUCCEEDED(context->Open(cpQOS_OWN, kEventMask, nullptr)) &&
-                       VQ_SUCCEEDED(context->AddLayer(CLSID_nwCHttpClientExLayer, false)) &&
-                       VQ_SUCCEEDED(context->SetAction(cpQOS_OWN_RECEIVE_ONLY));
-    m_connection = connection;
-    if (!ready) return Fail(Failure::kRetryNow);
-    context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &kTimeoutSeconds);
-    context->SetParam(QOS_PARAM_IDLE_LIMIT, &kTimeoutSeconds);
-    context->SetActionLimit(cpQOS_LIMIT_RECEIVE, &budget);
-    vqIHttpClientExLayer* layer = Layer();
-    layer->SetEventListener(this, 0);
+    ConnectionOptions options;
+    options.action = cpQOS_OWN;
+    options.laterAction = cpQOS_OWN_RECEIVE_ONLY;
+    options.connectTimeoutSeconds = kTimeoutSeconds;
+    options.idleSeconds = kTimeoutSeconds;
+    options.receiveLimit = m_mode != 0 ? kBudgetFast : kBudgetSlow;
+    options.listener = this;
     // A URL that cannot be connected to at all brings no event.
-    if (VQ_FAILED(layer->Connect(m_currentUrl.c_str()))) return Fail(Failure::kRetryNow);
+    if (!OpenHttpConnection(options, m_currentUrl.c_str(), m_connection)) return Fail(Failure::kRetryNow);
+    vqIHttpClientExLayer* layer = Layer();
     char range[48];
     snprintf(range, sizeof range, "bytes=%lld-", file.startOffset);
     layer->SetRequestHeader("Range", range);
@@ -592,7 +586,6 @@ void CPlatformSession::OnTick()
     m_windowBytes = 0;
 }
 
-void CPlatformSession::OnConnected(int32_t) {}
 
 void CPlatformSession::OnResponseHeader(int32_t)
 {
@@ -622,7 +615,6 @@ void CPlatformSession::OnReceiveComplete(int32_t)
     if (m_state == State::kReadBody) Resume(State::kReadBodyComplete);
 }
 
-void CPlatformSession::OnSendReady(int32_t) {}
 
 void CPlatformSession::OnClosed(int32_t)
 {
@@ -649,4 +641,3 @@ bool CPlatformSession::Waiting() const
     return m_state == State::kReadHeader || m_state == State::kReadBody || m_state == State::kConnect;
 }
 
-void CPlatformSession::OnHostUnreach(int32_t) {}

@@ -48,7 +48,7 @@
 
 #include "netlib/core/vqCString.h"
 #include "netlib/core/vqSmartPtr.h"
-#include "netlib/layers/nwIHttpClientExEventListener.h"
+#include "netlib/layers/nwCHttpGetListener.h"
 #include "platform/COutputFile.h"
 #include "service/CJob.h"
 #include "service/IPlatFormSessionEventListener.h"
@@ -61,7 +61,7 @@
 class vqIHttpClientExLayer;
 class vqIQoSContext;
 
-class CPlatformSession : public nwIHttpClientExEventListener {
+class CPlatformSession : public nwCHttpGetListener {
 public:
     static constexpr int kAttemptsPerUrl = 3;
     static constexpr int kMaxRedirects = 10;
@@ -100,15 +100,12 @@ public:
     // 1), appended.
     int32_t ListTransferredFiles(std::vector<unsigned char>* entries) const;
 
-    void OnConnected(int32_t cookie) override;
     void OnResponseHeader(int32_t cookie) override;
     int32_t OnReceiveData(int32_t cookie, const unsigned char* data, int32_t length) override;
     void OnReceiveComplete(int32_t cookie) override;
-    void OnSendReady(int32_t cookie) override;
     void OnClosed(int32_t cookie) override;
     void OnConnectTimeout(int32_t cookie) override;
     void OnRecvTimeout(int32_t cookie) override;
-    void OnHostUnreach(int32_t cookie) override;
 
 private:
     enum class State {

@@ -5,6 +5,7 @@
 #include "netlib/core/vqClassIds.h"
 #include "netlib/http/CodePageConversion.h"
 #include "netlib/http/RedirectTarget.h"
+#include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/cpCQoS.h"
 #include "netlib/runtime/vqIQoSContext.h"
@@ -21,9 +22,6 @@ cpCMutex* NetworkLock()
     return manager ? manager->LockObject().As<cpCMutex>() : nullptr;
 }
 
-// The connection's mask: connect timeout and idle timeout.
-constexpr uint32_t kEventMask = QOS_EVENT_CONNECT_TIMEOUT | QOS_EVENT_IDLE;
-constexpr int kActionOwn = 1;
 
 vqIHttpClientExLayer* HttpLayer(const vqSmartPtr& connection)
 {
@@ -95,26 +93,24 @@ void nwCHTTPDownloader::Start(int32_t id, const std::string& url, int32_t value,
     record->redirects = redirects;
     record->url = url;
     const int32_t key = record->key;
-    // The record's own reference; the context stays alive through this call
-    // even if the record is finished from inside it.
-    vqSmartPtr connection;
-    bool ok = connection.CreateInstance(CLSID_cpCQoSContext);
-    record->connection = connection;
+    Record* started = record.get();
     m_records.push_back(std::move(record));
-    auto* context = connection.As<vqIQoSContext>();
-    ok = ok && VQ_SUCCEEDED(context->Open(kActionOwn, kEventMask, nullptr)) &&
-         VQ_SUCCEEDED(context->AddLayer(CLSID_nwCHttpClientExLayer, false));
-    if (ok) {
-        const int32_t idle = kIdleLimitSeconds;
-        context->SetParam(QOS_PARAM_IDLE_LIMIT, &idle);
-    }
-    vqIHttpClientExLayer* layer = ok ? HttpLayer(connection) : nullptr;
-    if (layer) layer->SetEventListener(this, key);
+    ConnectionOptions options;
+    options.idleSeconds = kIdleLimitSeconds;
+    options.listener = this;
+    options.cookie = key;
+    const bool connected = OpenHttpConnection(options, url.c_str(), started->connection);
+    // The connect may have failed at once and ended the record already.
+    Record* still = Find(key);
+    if (!still) return;
+    // This reference keeps the context alive through the send even if the
+    // record is finished from inside it.
+    const vqSmartPtr connection = still->connection;
+    vqIHttpClientExLayer* layer = connected ? HttpLayer(connection) : nullptr;
     // A download that cannot even start (a URL of another scheme, a host
     // that does not resolve) would otherwise never be reported.
-    if (!layer || VQ_FAILED(layer->Connect(url.c_str())) || VQ_FAILED(layer->SendGetRequest())) {
-        // The connect may have failed at once and ended the record already.
-        if (Record* still = Find(key)) Finish(still, Report::Failed);
+    if (!layer || VQ_FAILED(layer->SendGetRequest())) {
+        if (Record* again = Find(key)) Finish(again, Report::Failed);
     }
 }
 
