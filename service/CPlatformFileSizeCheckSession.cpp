@@ -59,7 +59,7 @@ void CPlatformFileSizeCheckSession::Probe()
     for (;;) {
         if (m_attempts >= kAttemptsPerUrl) {
             if (m_alternativeIndex + 1 >= m_alternatives.size()) {
-                Fail(517);
+                Fail(DL_NOTICE_DOWNLOAD_FAILED);
                 return;
             }
             ++m_alternativeIndex;
@@ -129,7 +129,7 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
             m_listener->OnSizeKnown(m_context);
             return;
         }
-        Fail(length > 0 && length > free ? 513 : 517);
+        Fail(length > 0 && length > free ? DL_NOTICE_DISK_FULL : DL_NOTICE_DOWNLOAD_FAILED);
         return;
     }
     if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) {

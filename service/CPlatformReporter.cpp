@@ -9,6 +9,7 @@
 #include "netlib/runtime/vqIQoSContext.h"
 #include "engine/ActivityLog.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,9 +34,9 @@ CPlatformReporter::~CPlatformReporter()
         for (int32_t i = 0; i < count; ++i) {
             const unsigned char* entry = report.data() + 4 + size_t(i) * kAgentEntrySize;
             int64_t bytes = 0;
-            memcpy(&bytes, entry + 289, 8);
+            memcpy(&bytes, entry + kEntryBytesOffset, sizeof bytes);
             LogPrintf("[MeshpullLib] Report Lost : %.32s %.255s %lld", reinterpret_cast<const char*>(entry),
-                      reinterpret_cast<const char*>(entry + 33), static_cast<long long>(bytes));
+                      reinterpret_cast<const char*>(entry + kEntryUrlOffset), static_cast<long long>(bytes));
         }
     }
 }
@@ -57,6 +58,17 @@ void CPlatformReporter::AgentEndpoint(std::string* host, int32_t* port)
         value.resize(colon);
     }
     *host = value;
+}
+
+void CPlatformReporter::AppendEntry(std::vector<unsigned char>* entries, const char* serviceId, const std::string& url,
+                                    int64_t bytes)
+{
+    unsigned char entry[kAgentEntrySize] = {};
+    memcpy(entry, serviceId, strnlen(serviceId, kEntryIdLength));
+    memcpy(entry + kEntryUrlOffset, url.data(), std::min(url.size(), kEntryUrlLength));
+    memcpy(entry + kEntryBytesOffset, &bytes, sizeof bytes);
+    entry[kEntryFlagOffset] = 1;
+    entries->insert(entries->end(), entry, entry + kAgentEntrySize);
 }
 
 void CPlatformReporter::Enqueue(int32_t count, const unsigned char* entries)

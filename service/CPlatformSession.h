@@ -46,6 +46,7 @@
 // file after writing what is buffered; a part that can be resumed stays with
 // its record, any other is deleted.
 
+#include "netlib/core/vqCLifeToken.h"
 #include "netlib/core/vqCString.h"
 #include "netlib/core/vqSmartPtr.h"
 #include "netlib/layers/nwCHttpGetListener.h"
@@ -211,7 +212,7 @@ private:
     std::vector<std::string> m_alternatives;
     IPlatFormSessionEventListener* m_listener = nullptr;
     void* m_context = nullptr;
-    // Cleared by the destructor: a method that called the listener checks it
-    // through its own copy before touching the session again.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // A method that called the listener reads its watch before touching the
+    // session again.
+    vqCLifeToken m_life;
 };

@@ -1,5 +1,6 @@
 #include "netlib/http/nwCHTTPDownloader.h"
 
+#include "netlib/core/vqCKeepAlive.h"
 #include "netlib/core/cpCAutoLock.h"
 #include "netlib/core/vqCGarbageCollector.h"
 #include "netlib/core/vqClassIds.h"
@@ -31,17 +32,8 @@ vqIHttpClientExLayer* HttpLayer(const vqSmartPtr& connection)
 
 } // namespace
 
-// A sink may release the downloader from inside a report.
-class nwCHTTPDownloader::KeepAlive {
-public:
-    explicit KeepAlive(nwCHTTPDownloader* downloader) : m_downloader(downloader) { m_downloader->AddRef(); }
-    ~KeepAlive() { m_downloader->Release(); }
-    KeepAlive(const KeepAlive&) = delete;
-    KeepAlive& operator=(const KeepAlive&) = delete;
-
-private:
-    nwCHTTPDownloader* m_downloader;
-};
+// A sink may release the downloader from inside a report: every entry point
+// that can report holds a vqCKeepAlive.
 
 nwCHTTPDownloader::~nwCHTTPDownloader()
 {
@@ -60,7 +52,7 @@ vqRESULT nwCHTTPDownloader::SetSink(nwIHTTPDownloadSink* sink)
 vqRESULT nwCHTTPDownloader::Download(int32_t id, const char* url, int32_t value)
 {
     cpCAutoLock lock(NetworkLock());
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     Start(id, url ? url : "", value, 0, 0);
     return VQ_OK_NETWORK;
 }
@@ -144,7 +136,7 @@ void nwCHTTPDownloader::Finish(Record* record, Report report)
 
 void nwCHTTPDownloader::OnResponseHeader(int32_t cookie)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     Record* record = Find(cookie);
     if (!record) return;
     vqIHttpClientExLayer* layer = HttpLayer(record->connection);
@@ -189,7 +181,7 @@ void nwCHTTPDownloader::OnResponseHeader(int32_t cookie)
 
 int32_t nwCHTTPDownloader::OnReceiveData(int32_t cookie, const unsigned char* data, int32_t length)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     Record* record = Find(cookie);
     if (!record) return length;
     if (!record->buffer) {
@@ -207,7 +199,7 @@ int32_t nwCHTTPDownloader::OnReceiveData(int32_t cookie, const unsigned char* da
 
 void nwCHTTPDownloader::OnReceiveComplete(int32_t cookie)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     Record* record = Find(cookie);
     if (!record) return;
     if (!record->buffer) {
@@ -224,25 +216,25 @@ void nwCHTTPDownloader::OnReceiveComplete(int32_t cookie)
 
 void nwCHTTPDownloader::OnClosed(int32_t cookie)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     if (Record* record = Find(cookie)) Finish(record, Report::Failed);
 }
 
 void nwCHTTPDownloader::OnConnectTimeout(int32_t cookie)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     if (Record* record = Find(cookie)) Finish(record, Report::Failed);
 }
 
 void nwCHTTPDownloader::OnRecvTimeout(int32_t cookie)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     if (Record* record = Find(cookie)) Finish(record, Report::Failed);
 }
 
 void nwCHTTPDownloader::OnHostUnreach(int32_t cookie)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     Record* record = Find(cookie);
     if (!record) return;
     const int32_t id = record->id;

@@ -62,7 +62,6 @@ private:
         vqSmartPtr connection;
         std::string url;
     };
-    class KeepAlive;
 
     void Start(int32_t id, const std::string& url, int32_t value, int32_t attempts, int32_t redirects);
     Record* Find(int32_t key);
