@@ -50,9 +50,10 @@ public:
     void SetListener(IDataDownloadSessionEventListener* listener) { m_listener = listener; }
     // An empty URL does nothing.
     void Fetch(const char* url);
-    // 512 and the body size when a body is held, else 517.
+    // DL_OK and the body size when a body is held, else DL_ERR_GENERAL.
     int GetSize(long long* size) const;
-    // 512 when the buffer is exactly the body's size, else 517 (nothing copied).
+    // DL_OK when the buffer is exactly the body's size, else DL_ERR_GENERAL
+    // (nothing copied).
     int GetData(DlDataBuffer* buffer) const;
     bool Fetching() const { return m_connection.Get() != nullptr; }
 

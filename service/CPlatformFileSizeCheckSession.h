@@ -8,7 +8,8 @@
 // entry; 301, 302, 303, 307 and 308 are followed up to kMaxRedirects times
 // per alternative without counting as attempts; an answer other than 200 or
 // a redirect, or a 200 without a usable length, gives that alternative up at
-// once. After the last alternative the probe fails with 517.
+// once. After the last alternative the probe fails with
+// DL_NOTICE_DOWNLOAD_FAILED.
 //
 // Contract: used on the service thread with the network lock held by its
 // checker, which owns it and is its listener (see

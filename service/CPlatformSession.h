@@ -165,7 +165,7 @@ private:
     void SaveRecord() const;
     // Closes the output; keeps a resumable part, deletes any other.
     void CloseOutput();
-    // Notice 513, then OnTransferFailed.
+    // Notice DL_NOTICE_DISK_FULL, then OnTransferFailed.
     void WriteFailed();
     std::string PartPath() const { return m_currentPath + m_partSuffix; }
     vqIHttpClientExLayer* Layer() const;
