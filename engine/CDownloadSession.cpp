@@ -5,6 +5,7 @@
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/cpClock.h"
 #include "netlib/core/vqClassIds.h"
+#include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/HttpConnection.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/vqIQoSContext.h"
@@ -14,7 +15,6 @@
 
 namespace {
 constexpr int kHttpOk = 200;
-constexpr uint32_t kEventMask = QOS_EVENT_CONNECT_TIMEOUT | QOS_EVENT_IDLE;
 } // namespace
 
 CDownloadSession::CDownloadSession(IDownloadSessionEventListener* listener, cpCMutex* networkLock)
@@ -51,19 +51,13 @@ bool CDownloadSession::Connect()
     m_body.reset();
     m_received = 0;
     m_contentLength = 0;
-    vqSmartPtr connection;
-    if (!connection.CreateInstance(CLSID_cpCQoSContext)) return false;
-    m_connection = connection;
-    auto* context = m_connection.As<vqIQoSContext>();
-    if (VQ_FAILED(context->Open(1, kEventMask, nullptr))) return false;
-    context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &kConnectTimeoutSeconds);
-    context->SetParam(QOS_PARAM_IDLE_LIMIT, &kIdleSeconds);
-    if (VQ_FAILED(context->AddLayer(CLSID_nwCHttpClientExLayer, false))) return false;
-    vqIHttpClientExLayer* layer = HttpLayerOf(m_connection);
-    layer->SetEventListener(this, 0);
+    ConnectionOptions options;
+    options.connectTimeoutSeconds = kConnectTimeoutSeconds;
+    options.idleSeconds = kIdleSeconds;
+    options.listener = this;
     cpGetTimeOfDay(&m_connectStart);
-    if (VQ_FAILED(layer->Connect(m_url.c_str()))) return false;
-    layer->SendGetRequest();
+    if (!OpenHttpConnection(options, m_url.c_str(), m_connection)) return false;
+    HttpLayerOf(m_connection)->SendGetRequest();
     return true;
 }
 
@@ -128,7 +122,6 @@ void CDownloadSession::OnReceiveComplete(int32_t)
     if (m_listener) m_listener->OnSessionDone(this, result);
 }
 
-void CDownloadSession::OnSendReady(int32_t) {}
 
 void CDownloadSession::OnClosed(int32_t)
 {

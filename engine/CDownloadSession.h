@@ -26,7 +26,7 @@
 #include "engine/IDownloadSessionEventListener.h"
 #include "netlib/core/cpClock.h"
 #include "netlib/core/vqSmartPtr.h"
-#include "netlib/layers/nwIHttpClientExEventListener.h"
+#include "netlib/layers/nwCHttpGetListener.h"
 
 #include <cstdint>
 #include <memory>
@@ -35,7 +35,7 @@
 class IProgressFile;
 class cpCMutex;
 
-class CDownloadSession : public nwIHttpClientExEventListener {
+class CDownloadSession : public nwCHttpGetListener {
 public:
     static constexpr int32_t kConnectTimeoutSeconds = 4;
     static constexpr int32_t kIdleSeconds = 4;
@@ -60,7 +60,6 @@ public:
     void OnResponseHeader(int32_t cookie) override;
     int32_t OnReceiveData(int32_t cookie, const unsigned char* data, int32_t length) override;
     void OnReceiveComplete(int32_t cookie) override;
-    void OnSendReady(int32_t cookie) override;
     void OnClosed(int32_t cookie) override;
     void OnConnectTimeout(int32_t cookie) override;
     void OnRecvTimeout(int32_t cookie) override;

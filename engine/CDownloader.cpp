@@ -36,7 +36,6 @@ CDownloader::CDownloader(IDownloaderEventListener* listener, cpCMutex* networkLo
 
 CDownloader::~CDownloader()
 {
-    *m_alive = false;
     vqStopTimer(m_retryTimer);
     m_sessions.clear();
     LogWrite("[MeshpullLib] Finalize Downloader");
@@ -83,11 +82,11 @@ void CDownloader::StartNextTransfer()
 void CDownloader::StartAllTransfers()
 {
     if (!m_list.HasRecords()) return FinishUpdate();
-    std::weak_ptr<bool> alive = m_alive;
+    const auto alive = m_life.Watch();
     const size_t records = m_list.GetRecordCount();
     for (size_t i = 0; i < records; ++i) {
         StartNextTransfer();
-        if (alive.expired() || m_finished) return;
+        if (!*alive || m_finished) return;
     }
 }
 

@@ -32,6 +32,7 @@
 #include "engine/CUpdateDescriptionHandler.h"
 #include "engine/CUpdateResult.h"
 #include "engine/IDownloadSessionEventListener.h"
+#include "netlib/core/vqCLifeToken.h"
 #include "netlib/core/vqSmartPtr.h"
 
 #include <memory>
@@ -93,5 +94,5 @@ private:
     vqSmartPtr m_retryTimer;
     bool m_finished = false;
     // Lets a loop notice that a call inside it destroyed this object.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    vqCLifeToken m_life;
 };

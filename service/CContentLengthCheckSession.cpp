@@ -1,6 +1,7 @@
 #include "service/CContentLengthCheckSession.h"
 
 #include "netlib/core/vqCGarbageCollector.h"
+#include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
@@ -9,7 +10,6 @@
 #include "service/HttpTransferRules.h"
 
 namespace {
-constexpr uint32_t kEventMask = QOS_EVENT_CONNECT_TIMEOUT | QOS_EVENT_IDLE;
 }
 
 CContentLengthCheckSession::~CContentLengthCheckSession()
@@ -70,18 +70,13 @@ void CContentLengthCheckSession::Probe()
 bool CContentLengthCheckSession::Connect()
 {
     const std::string& target = m_redirectUrl.empty() ? m_url : m_redirectUrl;
-    if (!m_connection.CreateInstance(CLSID_cpCQoSContext)) return false;
-    auto* context = m_connection.As<vqIQoSContext>();
-    if (VQ_FAILED(context->Open(1, kEventMask, nullptr)) ||
-        VQ_FAILED(context->AddLayer(CLSID_nwCHttpClientExLayer, false)))
-        return false;
-    context->SetParam(QOS_PARAM_IDLE_LIMIT, &kIdleSeconds);
-    vqIHttpClientExLayer* layer = Layer();
-    layer->SetEventListener(this, 0);
+    ConnectionOptions options;
+    options.idleSeconds = kIdleSeconds;
+    options.listener = this;
     // A URL that cannot even be connected to (no scheme we speak, a host that
     // does not resolve) would bring no event at all: it is unreachable.
-    if (VQ_FAILED(layer->Connect(target.c_str()))) return false;
-    layer->SendGetRequest();
+    if (!OpenHttpConnection(options, target.c_str(), m_connection)) return false;
+    Layer()->SendGetRequest();
     return true;
 }
 
@@ -97,7 +92,6 @@ void CContentLengthCheckSession::ReportUnreachable()
     if (m_checker) m_checker->OnProbeUnreachable(m_index);
 }
 
-void CContentLengthCheckSession::OnConnected(int32_t) {}
 
 void CContentLengthCheckSession::OnResponseHeader(int32_t)
 {
@@ -140,7 +134,6 @@ int32_t CContentLengthCheckSession::OnReceiveData(int32_t, const unsigned char*,
 
 void CContentLengthCheckSession::OnReceiveComplete(int32_t) {}
 
-void CContentLengthCheckSession::OnSendReady(int32_t) {}
 
 void CContentLengthCheckSession::OnClosed(int32_t)
 {

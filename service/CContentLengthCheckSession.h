@@ -12,7 +12,7 @@
 // inside that report.
 
 #include "netlib/core/vqSmartPtr.h"
-#include "netlib/layers/nwIHttpClientExEventListener.h"
+#include "netlib/layers/nwCHttpGetListener.h"
 #include "service/IContentLengthCheckSessionEventListener.h"
 
 #include <cstdint>
@@ -21,7 +21,7 @@
 
 class vqIHttpClientExLayer;
 
-class CContentLengthCheckSession : public nwIHttpClientExEventListener {
+class CContentLengthCheckSession : public nwCHttpGetListener {
 public:
     static constexpr int kMaxAttempts = 3;
     static constexpr int kMaxRedirects = 10;
@@ -40,11 +40,9 @@ public:
     // The alternative being probed.
     const std::string& Url() const { return m_url; }
 
-    void OnConnected(int32_t cookie) override;
     void OnResponseHeader(int32_t cookie) override;
     int32_t OnReceiveData(int32_t cookie, const unsigned char* data, int32_t length) override;
     void OnReceiveComplete(int32_t cookie) override;
-    void OnSendReady(int32_t cookie) override;
     void OnClosed(int32_t cookie) override;
     void OnConnectTimeout(int32_t cookie) override;
     void OnRecvTimeout(int32_t cookie) override;

@@ -5,6 +5,7 @@
 #include "netlib/core/cpCAutoLock.h"
 #include "netlib/core/cpClock.h"
 #include "engine/ActivityLog.h"
+#include "service/DlApi.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ int CContentLengthChecker::AddUrl(const char* entry)
     auto session = std::make_unique<CContentLengthCheckSession>(this);
     session->SetUrl(static_cast<int>(m_sessions.size()), entry);
     m_sessions.push_back(std::move(session));
-    return 512;
+    return DL_OK;
 }
 
 void CContentLengthChecker::Start()
@@ -45,8 +46,8 @@ void CContentLengthChecker::Start()
         if (m_listener) m_listener->OnSizeCheckDone(static_cast<unsigned int>(m_total), static_cast<int>(m_total >> 32));
         return;
     }
-    const unsigned generation = m_generation;
-    while (m_generation == generation && m_running < kMaxRunning && m_next < static_cast<int>(m_sessions.size())) {
+    const auto running = m_life.Watch();
+    while (*running && m_running < kMaxRunning && m_next < static_cast<int>(m_sessions.size())) {
         ++m_running;
         m_sessions[static_cast<size_t>(m_next++)]->Probe();
     }
@@ -95,7 +96,7 @@ void CContentLengthChecker::OnProbeUnreachable(int)
 void CContentLengthChecker::Reset()
 {
     cpCAutoLock guard(m_networkLock.As<cpCMutex>());
-    ++m_generation;
+    m_life.Renew();
     for (auto it = m_sessions.rbegin(); it != m_sessions.rend(); ++it) (*it)->Detach();
     m_sessions.clear();
     m_running = 0;

@@ -9,6 +9,7 @@
 // OnSizeCheckDone, OnSizeCheckFailed or OnSizeCheckUnreachable per check,
 // possibly from inside Start; it must not destroy the checker inside them.
 
+#include "netlib/core/vqCLifeToken.h"
 #include "netlib/core/vqSmartPtr.h"
 #include "service/CContentLengthCheckSession.h"
 #include "service/IContentLengthCheckSessionEventListener.h"
@@ -49,7 +50,8 @@ private:
     int64_t m_startTime = 0;
     IContentLengthCheckerEventListener* m_listener;
     vqSmartPtr m_networkLock;
-    // Bumped by every reset, so a loop that started probes can tell that a
-    // report from inside one of them ended the check under it.
-    unsigned m_generation = 0;
+    // Renewed by every reset (and ended by the destructor), so a loop that
+    // started probes can tell that a report from inside one of them ended the
+    // check under it.
+    vqCLifeToken m_life;
 };

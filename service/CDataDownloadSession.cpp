@@ -1,6 +1,7 @@
 #include "service/CDataDownloadSession.h"
 
 #include "netlib/core/vqCGarbageCollector.h"
+#include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/core/vqTimerLink.h"
@@ -13,7 +14,6 @@
 namespace {
 constexpr uint32_t kTickPeriodMs = 1000;
 constexpr uintptr_t kTickTimerTag = 0x1000011;
-constexpr uint32_t kEventMask = QOS_EVENT_CONNECT_TIMEOUT | QOS_EVENT_IDLE;
 } // namespace
 
 CDataDownloadSession::CDataDownloadSession(IDataDownloadSessionEventListener* listener) : m_listener(listener) {}
@@ -36,18 +36,12 @@ bool CDataDownloadSession::Connect(const std::string& url)
     // A running fetch is replaced; its context goes to the collector.
     ReleaseHttpConnection(m_connection);
     if (!m_ticking) m_ticking = vqStartTimer(m_tickTimer, kTickPeriodMs, &CDataDownloadSession::OnTick, this, kTickTimerTag);
-    vqSmartPtr connection;
-    if (!connection.CreateInstance(CLSID_cpCQoSContext)) return false;
-    m_connection = connection;
-    vqIQoSContext* context = Context();
-    if (VQ_FAILED(context->Open(1, kEventMask, nullptr))) return false;
-    context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &kConnectTimeoutSeconds);
-    context->SetParam(QOS_PARAM_IDLE_LIMIT, &kIdleSeconds);
-    if (VQ_FAILED(context->AddLayer(CLSID_nwCHttpClientExLayer, false))) return false;
-    vqIHttpClientExLayer* layer = Layer();
-    layer->SetEventListener(this, 0);
-    if (VQ_FAILED(layer->Connect(url.c_str()))) return false;
-    layer->SendGetRequest();
+    ConnectionOptions options;
+    options.connectTimeoutSeconds = kConnectTimeoutSeconds;
+    options.idleSeconds = kIdleSeconds;
+    options.listener = this;
+    if (!OpenHttpConnection(options, url.c_str(), m_connection)) return false;
+    Layer()->SendGetRequest();
     return true;
 }
 
@@ -131,7 +125,6 @@ void CDataDownloadSession::OnReceiveComplete(int32_t)
     if (m_listener) m_listener->OnDataReady(m_body.data(), m_bodySize);
 }
 
-void CDataDownloadSession::OnSendReady(int32_t) {}
 
 void CDataDownloadSession::OnClosed(int32_t)
 {

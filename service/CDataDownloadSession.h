@@ -13,7 +13,7 @@
 // here until the next successful answer or the session's end.
 
 #include "netlib/core/vqSmartPtr.h"
-#include "netlib/layers/nwIHttpClientExEventListener.h"
+#include "netlib/layers/nwCHttpGetListener.h"
 #include "service/DlApi.h"
 #include "service/IDataDownloadSessionEventListener.h"
 
@@ -33,7 +33,7 @@ enum DataFailure {
     DATA_FAILED_UNREACHABLE = 7,
 };
 
-class CDataDownloadSession : public nwIHttpClientExEventListener {
+class CDataDownloadSession : public nwCHttpGetListener {
 public:
     // A longer chain of redirects is a loop or a broken server.
     static constexpr int kMaxRedirects = 10;
@@ -50,9 +50,10 @@ public:
     void SetListener(IDataDownloadSessionEventListener* listener) { m_listener = listener; }
     // An empty URL does nothing.
     void Fetch(const char* url);
-    // 512 and the body size when a body is held, else 517.
+    // DL_OK and the body size when a body is held, else DL_ERR_GENERAL.
     int GetSize(long long* size) const;
-    // 512 when the buffer is exactly the body's size, else 517 (nothing copied).
+    // DL_OK when the buffer is exactly the body's size, else DL_ERR_GENERAL
+    // (nothing copied).
     int GetData(DlDataBuffer* buffer) const;
     bool Fetching() const { return m_connection.Get() != nullptr; }
 
@@ -60,7 +61,6 @@ public:
     void OnResponseHeader(int32_t cookie) override;
     int32_t OnReceiveData(int32_t cookie, const unsigned char* data, int32_t length) override;
     void OnReceiveComplete(int32_t cookie) override;
-    void OnSendReady(int32_t cookie) override;
     void OnClosed(int32_t cookie) override;
     void OnConnectTimeout(int32_t cookie) override;
     void OnRecvTimeout(int32_t cookie) override;

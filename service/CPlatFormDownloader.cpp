@@ -79,11 +79,6 @@ CPlatFormDownloader::TransferRecord* CPlatFormDownloader::FindRecord(CJob* job) 
     return nullptr;
 }
 
-bool CPlatFormDownloader::IsLive(const TransferRecord* record) const
-{
-    return std::any_of(m_records.begin(), m_records.end(), [record](const auto& each) { return each.get() == record; });
-}
-
 std::unique_ptr<CPlatFormDownloader::TransferRecord> CPlatFormDownloader::TakeRecord(const TransferRecord* record)
 {
     auto it = std::find_if(m_records.begin(), m_records.end(), [record](const auto& each) { return each.get() == record; });
@@ -116,8 +111,9 @@ void CPlatFormDownloader::OnCheckDone(void* context, const CPlatformSizeCheckRes
     record->presentAtStart = result.bytesPresent;
     record->fileCount = result.fileCount;
     record->startTime = NowSeconds();
+    const auto alive = record->life.Watch();
     PutSize(record->job, result.fileCount, result.totalBytes);
-    if (!IsLive(record)) return;
+    if (!*alive) return;
     StartSession(*record);
 }
 

@@ -13,6 +13,7 @@
 // owns the job's checker and session. A job whose transfer failed stays held
 // (with notice 517) until the application stops or removes it.
 
+#include "netlib/core/vqCLifeToken.h"
 #include "service/CJobDownloader.h"
 #include "service/CPlatformFileSizeChecker.h"
 #include "service/CPlatformReporter.h"
@@ -66,12 +67,12 @@ private:
         int32_t fileCount = 0;
         int32_t filesCompleted = 0;
         int64_t startTime = 0; // wall-clock seconds when the size check finished
+        // A job event may let the application stop or remove the job, and so
+        // end the record, inside a report.
+        vqCLifeToken life;
     };
 
     TransferRecord* FindRecord(CJob* job) const;
-    // Whether the record still exists: a job event may have let the
-    // application stop or remove the job.
-    bool IsLive(const TransferRecord* record) const;
     std::unique_ptr<TransferRecord> TakeRecord(const TransferRecord* record);
     void StartSizeCheck(TransferRecord& record);
     void StartSession(TransferRecord& record);

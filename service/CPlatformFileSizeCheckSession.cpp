@@ -1,6 +1,7 @@
 #include "service/CPlatformFileSizeCheckSession.h"
 
 #include "netlib/core/vqCGarbageCollector.h"
+#include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/HttpConnection.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
@@ -12,7 +13,6 @@
 #include <atomic>
 
 namespace {
-constexpr uint32_t kEventMask = QOS_EVENT_CONNECT_TIMEOUT | QOS_EVENT_IDLE;
 
 int64_t VolumeFreeSpace(const std::string& folder)
 {
@@ -59,7 +59,7 @@ void CPlatformFileSizeCheckSession::Probe()
     for (;;) {
         if (m_attempts >= kAttemptsPerUrl) {
             if (m_alternativeIndex + 1 >= m_alternatives.size()) {
-                Fail(517);
+                Fail(DL_NOTICE_DOWNLOAD_FAILED);
                 return;
             }
             ++m_alternativeIndex;
@@ -75,26 +75,16 @@ void CPlatformFileSizeCheckSession::Probe()
 bool CPlatformFileSizeCheckSession::Connect()
 {
     ++m_attempts;
-    vqSmartPtr connection;
-    if (!connection.CreateInstance(CLSID_cpCQoSContext)) return false;
-    auto* context = connection.As<vqIQoSContext>();
-    const bool ready = VQ_SUCCEEDED(context->Open(cpQOS_HIGH, kEventMask, nullptr)) &&
-                       VQ_SUCCEEDED(context->AddLayer(CLSID_nwCHttpClientExLayer, false));
-    m_connection = connection;
-    if (!ready) {
-        DropConnection();
-        return false;
-    }
-    context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &kTimeoutSeconds);
-    context->SetParam(QOS_PARAM_IDLE_LIMIT, &kTimeoutSeconds);
-    vqIHttpClientExLayer* layer = Layer();
-    layer->SetEventListener(this, 0);
+    ConnectionOptions options;
+    options.connectTimeoutSeconds = kTimeoutSeconds;
+    options.idleSeconds = kTimeoutSeconds;
+    options.listener = this;
     const std::string& target = m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl;
-    if (VQ_FAILED(layer->Connect(target.c_str()))) {
+    if (!OpenHttpConnection(options, target.c_str(), m_connection)) {
         DropConnection();
         return false;
     }
-    layer->SendGetRequest();
+    Layer()->SendGetRequest();
     return true;
 }
 
@@ -114,7 +104,6 @@ void CPlatformFileSizeCheckSession::Fail(int code)
     m_listener->OnSizeFailed(m_context, code, text.c_str());
 }
 
-void CPlatformFileSizeCheckSession::OnConnected(int32_t) {}
 
 void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
 {
@@ -140,7 +129,7 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
             m_listener->OnSizeKnown(m_context);
             return;
         }
-        Fail(length > 0 && length > free ? 513 : 517);
+        Fail(length > 0 && length > free ? DL_NOTICE_DISK_FULL : DL_NOTICE_DOWNLOAD_FAILED);
         return;
     }
     if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) {
@@ -167,7 +156,6 @@ int32_t CPlatformFileSizeCheckSession::OnReceiveData(int32_t, const unsigned cha
 
 void CPlatformFileSizeCheckSession::OnReceiveComplete(int32_t) {}
 
-void CPlatformFileSizeCheckSession::OnSendReady(int32_t) {}
 
 void CPlatformFileSizeCheckSession::OnClosed(int32_t)
 {
@@ -190,4 +178,3 @@ void CPlatformFileSizeCheckSession::OnRecvTimeout(int32_t)
     Probe();
 }
 
-void CPlatformFileSizeCheckSession::OnHostUnreach(int32_t) {}

@@ -8,7 +8,8 @@
 // entry; 301, 302, 303, 307 and 308 are followed up to kMaxRedirects times
 // per alternative without counting as attempts; an answer other than 200 or
 // a redirect, or a 200 without a usable length, gives that alternative up at
-// once. After the last alternative the probe fails with 517.
+// once. After the last alternative the probe fails with
+// DL_NOTICE_DOWNLOAD_FAILED.
 //
 // Contract: used on the service thread with the network lock held by its
 // checker, which owns it and is its listener (see
@@ -16,7 +17,7 @@
 // and closes any connection, handing it to the deferred-release collector.
 
 #include "netlib/core/vqSmartPtr.h"
-#include "netlib/layers/nwIHttpClientExEventListener.h"
+#include "netlib/layers/nwCHttpGetListener.h"
 #include "service/CJob.h"
 #include "service/IPlatformFileSizeCheckSessionEventListener.h"
 
@@ -30,7 +31,7 @@ class vqIHttpClientExLayer;
 // Free bytes of the volume that holds a folder; negative when unknown.
 typedef int64_t (*FreeSpaceFn)(const std::string& folder);
 
-class CPlatformFileSizeCheckSession : public nwIHttpClientExEventListener {
+class CPlatformFileSizeCheckSession : public nwCHttpGetListener {
 public:
     static constexpr int kAttemptsPerUrl = 3;
     static constexpr int kMaxRedirects = 10;
@@ -48,15 +49,12 @@ public:
     // Null restores the volume's real free space.
     static void SetFreeSpaceSourceForTesting(FreeSpaceFn source);
 
-    void OnConnected(int32_t cookie) override;
     void OnResponseHeader(int32_t cookie) override;
     int32_t OnReceiveData(int32_t cookie, const unsigned char* data, int32_t length) override;
     void OnReceiveComplete(int32_t cookie) override;
-    void OnSendReady(int32_t cookie) override;
     void OnClosed(int32_t cookie) override;
     void OnConnectTimeout(int32_t cookie) override;
     void OnRecvTimeout(int32_t cookie) override;
-    void OnHostUnreach(int32_t cookie) override;
 
 private:
     void Probe();

@@ -7,7 +7,6 @@ CPlatformFileSizeChecker::CPlatformFileSizeChecker() = default;
 
 CPlatformFileSizeChecker::~CPlatformFileSizeChecker()
 {
-    *m_alive = false;
     m_running.clear();
 }
 
@@ -37,7 +36,7 @@ void CPlatformFileSizeChecker::Begin(const std::vector<std::unique_ptr<CJobFile>
 
 void CPlatformFileSizeChecker::StartMore()
 {
-    const std::shared_ptr<bool> alive = m_alive;
+    const auto alive = m_life.Watch();
     while (m_started < m_files.size() && m_running.size() < kMaxProbes) {
         auto session = std::make_unique<CPlatformFileSizeCheckSession>();
         CPlatformFileSizeCheckSession* probe = session.get();

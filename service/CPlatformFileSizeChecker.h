@@ -10,6 +10,7 @@
 // inside Begin (every size known, or a probe that fails at once). Destruction
 // destroys the running probes.
 
+#include "netlib/core/vqCLifeToken.h"
 #include "service/CJob.h"
 #include "service/CPlatformFileSizeCheckSession.h"
 #include "service/ICheckerEventListener.h"
@@ -48,7 +49,7 @@ private:
     int32_t m_knownCount = 0;
     ICheckerEventListener* m_listener = nullptr;
     void* m_context = nullptr;
-    // Cleared by the destructor: StartMore checks it after each probe's
-    // Begin, which may end in the listener destroying the checker.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // StartMore reads its watch after each probe's Begin, which may end in
+    // the listener destroying the checker.
+    vqCLifeToken m_life;
 };

@@ -2,12 +2,14 @@
 
 #include "netlib/core/vqCGarbageCollector.h"
 #include "netlib/core/vqClassIds.h"
+#include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/vqIAgentLayer.h"
 #include "netlib/runtime/cpADDRESS.h"
 #include "netlib/runtime/cpCAddressCache.h"
 #include "netlib/runtime/vqIQoSContext.h"
 #include "engine/ActivityLog.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,7 +20,6 @@
 namespace {
 constexpr int32_t kConnectTimeoutSeconds = 5;
 constexpr int32_t kIdleSeconds = 5;
-constexpr uint32_t kEventMask = 5; // connect timeout and idle
 } // namespace
 
 CPlatformReporter::CPlatformReporter() = default;
@@ -33,9 +34,9 @@ CPlatformReporter::~CPlatformReporter()
         for (int32_t i = 0; i < count; ++i) {
             const unsigned char* entry = report.data() + 4 + size_t(i) * kAgentEntrySize;
             int64_t bytes = 0;
-            memcpy(&bytes, entry + 289, 8);
+            memcpy(&bytes, entry + kEntryBytesOffset, sizeof bytes);
             LogPrintf("[MeshpullLib] Report Lost : %.32s %.255s %lld", reinterpret_cast<const char*>(entry),
-                      reinterpret_cast<const char*>(entry + 33), static_cast<long long>(bytes));
+                      reinterpret_cast<const char*>(entry + kEntryUrlOffset), static_cast<long long>(bytes));
         }
     }
 }
@@ -57,6 +58,17 @@ void CPlatformReporter::AgentEndpoint(std::string* host, int32_t* port)
         value.resize(colon);
     }
     *host = value;
+}
+
+void CPlatformReporter::AppendEntry(std::vector<unsigned char>* entries, const char* serviceId, const std::string& url,
+                                    int64_t bytes)
+{
+    unsigned char entry[kAgentEntrySize] = {};
+    memcpy(entry, serviceId, strnlen(serviceId, kEntryIdLength));
+    memcpy(entry + kEntryUrlOffset, url.data(), std::min(url.size(), kEntryUrlLength));
+    memcpy(entry + kEntryBytesOffset, &bytes, sizeof bytes);
+    entry[kEntryFlagOffset] = 1;
+    entries->insert(entries->end(), entry, entry + kAgentEntrySize);
 }
 
 void CPlatformReporter::Enqueue(int32_t count, const unsigned char* entries)
@@ -81,17 +93,19 @@ bool CPlatformReporter::Connect()
     AgentEndpoint(&host, &port);
     uint32_t ip = 0;
     if (!cpCAddressCache::Instance().GetAddress(host.c_str(), port, &ip)) return false;
+    ConnectionOptions options;
+    options.connectTimeoutSeconds = kConnectTimeoutSeconds;
+    options.idleSeconds = kIdleSeconds;
+    options.layerClass = CLSID_nwCAgentLayer;
     vqSmartPtr connection;
-    if (!connection.CreateInstance(CLSID_cpCQoSContext)) return false;
-    auto* context = connection.As<vqIQoSContext>();
-    if (VQ_FAILED(context->Open(1, kEventMask, nullptr)) ||
-        VQ_FAILED(context->AddLayer(CLSID_nwCAgentLayer, false))) {
-        context->Close();
-        vqCGarbageCollector::Instance()->Add(connection);
+    if (!OpenConnection(options, connection)) {
+        if (auto* made = connection.As<vqIQoSContext>()) {
+            made->Close();
+            vqCGarbageCollector::Instance()->Add(connection);
+        }
         return false;
     }
-    context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &kConnectTimeoutSeconds);
-    context->SetParam(QOS_PARAM_IDLE_LIMIT, &kIdleSeconds);
+    auto* context = connection.As<vqIQoSContext>();
     const cpADDRESS address{ip, static_cast<uint16_t>(port)};
     context->SetHostName(host.c_str());
     context->SetAddress(address);

@@ -15,6 +15,7 @@
 
 #include "netlib/core/vqSmartPtr.h"
 #include "netlib/layers/nwIAgentListener.h"
+#include "netlib/layers/vqIAgentLayer.h"
 
 #include <cstdint>
 #include <deque>
@@ -34,7 +35,20 @@ public:
     CPlatformReporter(const CPlatformReporter&) = delete;
     CPlatformReporter& operator=(const CPlatformReporter&) = delete;
 
-    // count entries of 298 bytes each, copied.
+    // One entry (kAgentEntrySize bytes): the service identifier (32
+    // characters and a NUL), the URL (255 characters and a NUL), the bytes
+    // transferred (8, host order) and a flag of 1.
+    static constexpr size_t kEntryIdLength = 32;
+    static constexpr size_t kEntryUrlOffset = kEntryIdLength + 1;
+    static constexpr size_t kEntryUrlLength = 255;
+    static constexpr size_t kEntryBytesOffset = kEntryUrlOffset + kEntryUrlLength + 1;
+    static constexpr size_t kEntryFlagOffset = kEntryBytesOffset + sizeof(int64_t);
+    static_assert(kEntryFlagOffset + 1 == kAgentEntrySize);
+    // Appends one entry, the identifier and URL cut to their fields.
+    static void AppendEntry(std::vector<unsigned char>* entries, const char* serviceId, const std::string& url,
+                            int64_t bytes);
+
+    // count entries of kAgentEntrySize bytes each, copied.
     void Enqueue(int32_t count, const unsigned char* entries);
 
     size_t QueuedCount() const { return m_queue.size(); }

@@ -11,6 +11,8 @@
 #include "platform/FileSystem.h"
 #include "engine/ActivityLog.h"
 #include "service/CPartFileRecord.h"
+#include "service/CPlatformReporter.h"
+#include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/HttpConnection.h"
 #include "service/HttpTransferRules.h"
 
@@ -20,8 +22,6 @@
 #include <cstring>
 
 namespace {
-constexpr uint32_t kEventMask = QOS_EVENT_CONNECT_TIMEOUT | QOS_EVENT_IDLE;
-constexpr size_t kReportUrlLength = 255;
 constexpr uintptr_t kTimerTag = 0x1000012;
 
 bool IsRetriedStatus(int32_t status)
@@ -71,7 +71,6 @@ CPlatformSession::CPlatformSession() = default;
 
 CPlatformSession::~CPlatformSession()
 {
-    *m_alive = false;
     StopTimer();
     DropConnection();
     CloseOutput();
@@ -120,14 +119,7 @@ int32_t CPlatformSession::ListTransferredFiles(std::vector<unsigned char>* entri
         if (copy.transferred <= 0) continue;
         ++count;
         if (!entries) continue;
-        unsigned char entry[kAgentEntrySize] = {};
-        memcpy(entry, copy.file.serviceId, sizeof copy.file.serviceId);
-        entry[32] = 0;
-        memcpy(entry + 33, copy.file.url.data(), std::min(copy.file.url.size(), kReportUrlLength));
-        const int64_t bytes = copy.transferred;
-        memcpy(entry + 289, &bytes, sizeof bytes);
-        entry[297] = 1;
-        entries->insert(entries->end(), entry, entry + kAgentEntrySize);
+        CPlatformReporter::AppendEntry(entries, copy.file.serviceId, copy.file.url, copy.transferred);
     }
     return count;
 }
@@ -140,7 +132,7 @@ void CPlatformSession::Resume(State next)
 
 void CPlatformSession::DoLoop()
 {
-    const std::shared_ptr<bool> alive = m_alive;
+    const auto alive = m_life.Watch();
     m_inLoop = true;
     while (m_next != State::kNone) {
         const State state = m_next;
@@ -279,26 +271,20 @@ CPlatformSession::State CPlatformSession::DoConnect()
     m_bytesPresent += m_output.Length() - (file.startOffset + file.bytesDone);
     file.startOffset = m_output.Length();
     file.bytesDone = 0;
-    const std::shared_ptr<bool> alive = m_alive;
+    const auto alive = m_life.Watch();
     m_listener->OnFileOpened(m_context, m_currentPath.c_str());
     if (!*alive) return State::kNone;
 
-    vqSmartPtr connection;
-    if (!connection.CreateInstance(CLSID_cpCQoSContext)) return Fail(Failure::kRetryNow);
-    auto* context = connection.As<vqIQoSContext>();
-    const int32_t budget = m_mode != 0 ? kBudgetFast : kBudgetSlow;
-    const bool ready = VQ_SUCCEEDED(context->Open(cpQOS_OWN, kEventMask, nullptr)) &&
-                       VQ_SUCCEEDED(context->AddLayer(CLSID_nwCHttpClientExLayer, false)) &&
-                       VQ_SUCCEEDED(context->SetAction(cpQOS_OWN_RECEIVE_ONLY));
-    m_connection = connection;
-    if (!ready) return Fail(Failure::kRetryNow);
-    context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &kTimeoutSeconds);
-    context->SetParam(QOS_PARAM_IDLE_LIMIT, &kTimeoutSeconds);
-    context->SetActionLimit(cpQOS_LIMIT_RECEIVE, &budget);
-    vqIHttpClientExLayer* layer = Layer();
-    layer->SetEventListener(this, 0);
+    ConnectionOptions options;
+    options.action = cpQOS_OWN;
+    options.laterAction = cpQOS_OWN_RECEIVE_ONLY;
+    options.connectTimeoutSeconds = kTimeoutSeconds;
+    options.idleSeconds = kTimeoutSeconds;
+    options.receiveLimit = m_mode != 0 ? kBudgetFast : kBudgetSlow;
+    options.listener = this;
     // A URL that cannot be connected to at all brings no event.
-    if (VQ_FAILED(layer->Connect(m_currentUrl.c_str()))) return Fail(Failure::kRetryNow);
+    if (!OpenHttpConnection(options, m_currentUrl.c_str(), m_connection)) return Fail(Failure::kRetryNow);
+    vqIHttpClientExLayer* layer = Layer();
     char range[48];
     snprintf(range, sizeof range, "bytes=%lld-", file.startOffset);
     layer->SetRequestHeader("Range", range);
@@ -472,7 +458,7 @@ CPlatformSession::State CPlatformSession::DoFinishFile()
         m_fileIndex = next;
         m_current = nullptr;
     }
-    const std::shared_ptr<bool> alive = m_alive;
+    const auto alive = m_life.Watch();
     m_listener->OnFileDone(m_context, finished->file);
     if (!*alive) return State::kNone;
     if (m_current) return State::kOpenFile;
@@ -537,9 +523,9 @@ void CPlatformSession::WriteFailed()
     m_next = State::kNone;
     m_state = State::kDone;
     // The file lacks data: it must not be reported done.
-    const std::shared_ptr<bool> alive = m_alive;
+    const auto alive = m_life.Watch();
     const std::string url = m_currentUrl;
-    m_listener->OnNotice(m_context, 513, url.c_str());
+    m_listener->OnNotice(m_context, DL_NOTICE_DISK_FULL, url.c_str());
     if (*alive) m_listener->OnTransferFailed(m_context, url.c_str());
 }
 
@@ -592,7 +578,6 @@ void CPlatformSession::OnTick()
     m_windowBytes = 0;
 }
 
-void CPlatformSession::OnConnected(int32_t) {}
 
 void CPlatformSession::OnResponseHeader(int32_t)
 {
@@ -622,7 +607,6 @@ void CPlatformSession::OnReceiveComplete(int32_t)
     if (m_state == State::kReadBody) Resume(State::kReadBodyComplete);
 }
 
-void CPlatformSession::OnSendReady(int32_t) {}
 
 void CPlatformSession::OnClosed(int32_t)
 {
@@ -649,4 +633,3 @@ bool CPlatformSession::Waiting() const
     return m_state == State::kReadHeader || m_state == State::kReadBody || m_state == State::kConnect;
 }
 
-void CPlatformSession::OnHostUnreach(int32_t) {}

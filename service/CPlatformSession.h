@@ -46,9 +46,10 @@
 // file after writing what is buffered; a part that can be resumed stays with
 // its record, any other is deleted.
 
+#include "netlib/core/vqCLifeToken.h"
 #include "netlib/core/vqCString.h"
 #include "netlib/core/vqSmartPtr.h"
-#include "netlib/layers/nwIHttpClientExEventListener.h"
+#include "netlib/layers/nwCHttpGetListener.h"
 #include "platform/COutputFile.h"
 #include "service/CJob.h"
 #include "service/IPlatFormSessionEventListener.h"
@@ -61,7 +62,7 @@
 class vqIHttpClientExLayer;
 class vqIQoSContext;
 
-class CPlatformSession : public nwIHttpClientExEventListener {
+class CPlatformSession : public nwCHttpGetListener {
 public:
     static constexpr int kAttemptsPerUrl = 3;
     static constexpr int kMaxRedirects = 10;
@@ -100,15 +101,12 @@ public:
     // 1), appended.
     int32_t ListTransferredFiles(std::vector<unsigned char>* entries) const;
 
-    void OnConnected(int32_t cookie) override;
     void OnResponseHeader(int32_t cookie) override;
     int32_t OnReceiveData(int32_t cookie, const unsigned char* data, int32_t length) override;
     void OnReceiveComplete(int32_t cookie) override;
-    void OnSendReady(int32_t cookie) override;
     void OnClosed(int32_t cookie) override;
     void OnConnectTimeout(int32_t cookie) override;
     void OnRecvTimeout(int32_t cookie) override;
-    void OnHostUnreach(int32_t cookie) override;
 
 private:
     enum class State {
@@ -167,7 +165,7 @@ private:
     void SaveRecord() const;
     // Closes the output; keeps a resumable part, deletes any other.
     void CloseOutput();
-    // Notice 513, then OnTransferFailed.
+    // Notice DL_NOTICE_DISK_FULL, then OnTransferFailed.
     void WriteFailed();
     std::string PartPath() const { return m_currentPath + m_partSuffix; }
     vqIHttpClientExLayer* Layer() const;
@@ -214,7 +212,7 @@ private:
     std::vector<std::string> m_alternatives;
     IPlatFormSessionEventListener* m_listener = nullptr;
     void* m_context = nullptr;
-    // Cleared by the destructor: a method that called the listener checks it
-    // through its own copy before touching the session again.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // A method that called the listener reads its watch before touching the
+    // session again.
+    vqCLifeToken m_life;
 };

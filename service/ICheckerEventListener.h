@@ -7,9 +7,10 @@
 //   the checker's Begin, which the downloader calls under it) and pass first
 //   the context given to SetListener (the downloader's transfer record).
 // - Exactly one call per Begin: OnCheckDone when every file has a size, or
-//   OnCheckFailed with 513 (a file is larger than the free space of its
-//   volume) or 517 (a file could not be sized) and that file's URL entry (the
-//   checker's string, valid for the call).
+//   OnCheckFailed with DL_NOTICE_DISK_FULL (a file is larger than the free
+//   space of its volume) or DL_NOTICE_DOWNLOAD_FAILED (a file could not be
+//   sized) and that file's URL entry (the checker's string, valid for the
+//   call).
 // - The listener may destroy the checker inside either call; the checker
 //   touches nothing of itself afterwards. The checker does not own the
 //   listener.

@@ -10,7 +10,7 @@
 //   OnProgress as body bytes are written, then OnFileDone once the file is
 //   complete on disk. After the last file OnAllFilesDone; or, instead, one
 //   OnTransferFailed when the session gives up (after which it calls nothing
-//   more). OnNotice may come before OnTransferFailed (513: the disk is full).
+//   more). OnNotice may come before OnTransferFailed (DL_NOTICE_DISK_FULL).
 // - Inside any call the listener may destroy the session (and with it the
 //   file copies it was handed); the session touches nothing of itself after
 //   a call that did so. Texts and file copies are the session's and live only

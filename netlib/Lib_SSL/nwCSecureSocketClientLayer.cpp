@@ -1,5 +1,6 @@
 #include "netlib/Lib_SSL/nwCSecureSocketClientLayer.h"
 
+#include "netlib/core/vqCKeepAlive.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/core/vqLog.h"
 #include "netlib/runtime/vqIQoSContext.h"
@@ -26,18 +27,8 @@ private:
     nwCSecureSocketClientLayer* m_layer;
 };
 
-// Holds a reference while bytes travel up: the layers above may run owner
-// code that lets go of the context.
-class nwCSecureSocketClientLayer::KeepAlive {
-public:
-    explicit KeepAlive(nwCSecureSocketClientLayer* layer) : m_layer(layer) { m_layer->AddRef(); }
-    ~KeepAlive() { m_layer->Release(); }
-    KeepAlive(const KeepAlive&) = delete;
-    KeepAlive& operator=(const KeepAlive&) = delete;
-
-private:
-    nwCSecureSocketClientLayer* m_layer;
-};
+// Bytes travel up under a vqCKeepAlive: the layers above may run owner code
+// that lets go of the context.
 
 nwCSecureSocketClientLayer::nwCSecureSocketClientLayer()
 {
@@ -162,7 +153,7 @@ int32_t nwCSecureSocketClientLayer::ReceiveThunk(const unsigned char* bytes, uin
 int32_t nwCSecureSocketClientLayer::Receive(const unsigned char* bytes, uint32_t length)
 {
     if (!m_tls) return -1;
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCSecureSocketClientLayer> keep(this);
     uint32_t consumed = 0;
     bool failed = false;
     bool peerClosed = false;

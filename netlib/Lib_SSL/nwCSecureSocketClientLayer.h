@@ -54,7 +54,6 @@ public:
 
 private:
     class TlsCall;
-    class KeepAlive;
 
     void Initialize();
     void FreeTls();

@@ -1,10 +1,12 @@
 #include "netlib/http/nwCHTTPDownloader.h"
 
+#include "netlib/core/vqCKeepAlive.h"
 #include "netlib/core/cpCAutoLock.h"
 #include "netlib/core/vqCGarbageCollector.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/http/CodePageConversion.h"
 #include "netlib/http/RedirectTarget.h"
+#include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/cpCQoS.h"
 #include "netlib/runtime/vqIQoSContext.h"
@@ -21,9 +23,6 @@ cpCMutex* NetworkLock()
     return manager ? manager->LockObject().As<cpCMutex>() : nullptr;
 }
 
-// The connection's mask: connect timeout and idle timeout.
-constexpr uint32_t kEventMask = QOS_EVENT_CONNECT_TIMEOUT | QOS_EVENT_IDLE;
-constexpr int kActionOwn = 1;
 
 vqIHttpClientExLayer* HttpLayer(const vqSmartPtr& connection)
 {
@@ -33,17 +32,8 @@ vqIHttpClientExLayer* HttpLayer(const vqSmartPtr& connection)
 
 } // namespace
 
-// A sink may release the downloader from inside a report.
-class nwCHTTPDownloader::KeepAlive {
-public:
-    explicit KeepAlive(nwCHTTPDownloader* downloader) : m_downloader(downloader) { m_downloader->AddRef(); }
-    ~KeepAlive() { m_downloader->Release(); }
-    KeepAlive(const KeepAlive&) = delete;
-    KeepAlive& operator=(const KeepAlive&) = delete;
-
-private:
-    nwCHTTPDownloader* m_downloader;
-};
+// A sink may release the downloader from inside a report: every entry point
+// that can report holds a vqCKeepAlive.
 
 nwCHTTPDownloader::~nwCHTTPDownloader()
 {
@@ -62,7 +52,7 @@ vqRESULT nwCHTTPDownloader::SetSink(nwIHTTPDownloadSink* sink)
 vqRESULT nwCHTTPDownloader::Download(int32_t id, const char* url, int32_t value)
 {
     cpCAutoLock lock(NetworkLock());
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     Start(id, url ? url : "", value, 0, 0);
     return VQ_OK_NETWORK;
 }
@@ -95,26 +85,24 @@ void nwCHTTPDownloader::Start(int32_t id, const std::string& url, int32_t value,
     record->redirects = redirects;
     record->url = url;
     const int32_t key = record->key;
-    // The record's own reference; the context stays alive through this call
-    // even if the record is finished from inside it.
-    vqSmartPtr connection;
-    bool ok = connection.CreateInstance(CLSID_cpCQoSContext);
-    record->connection = connection;
+    Record* started = record.get();
     m_records.push_back(std::move(record));
-    auto* context = connection.As<vqIQoSContext>();
-    ok = ok && VQ_SUCCEEDED(context->Open(kActionOwn, kEventMask, nullptr)) &&
-         VQ_SUCCEEDED(context->AddLayer(CLSID_nwCHttpClientExLayer, false));
-    if (ok) {
-        const int32_t idle = kIdleLimitSeconds;
-        context->SetParam(QOS_PARAM_IDLE_LIMIT, &idle);
-    }
-    vqIHttpClientExLayer* layer = ok ? HttpLayer(connection) : nullptr;
-    if (layer) layer->SetEventListener(this, key);
+    ConnectionOptions options;
+    options.idleSeconds = kIdleLimitSeconds;
+    options.listener = this;
+    options.cookie = key;
+    const bool connected = OpenHttpConnection(options, url.c_str(), started->connection);
+    // The connect may have failed at once and ended the record already.
+    Record* still = Find(key);
+    if (!still) return;
+    // This reference keeps the context alive through the send even if the
+    // record is finished from inside it.
+    const vqSmartPtr connection = still->connection;
+    vqIHttpClientExLayer* layer = connected ? HttpLayer(connection) : nullptr;
     // A download that cannot even start (a URL of another scheme, a host
     // that does not resolve) would otherwise never be reported.
-    if (!layer || VQ_FAILED(layer->Connect(url.c_str())) || VQ_FAILED(layer->SendGetRequest())) {
-        // The connect may have failed at once and ended the record already.
-        if (Record* still = Find(key)) Finish(still, Report::Failed);
+    if (!layer || VQ_FAILED(layer->SendGetRequest())) {
+        if (Record* again = Find(key)) Finish(again, Report::Failed);
     }
 }
 
@@ -148,7 +136,7 @@ void nwCHTTPDownloader::Finish(Record* record, Report report)
 
 void nwCHTTPDownloader::OnResponseHeader(int32_t cookie)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     Record* record = Find(cookie);
     if (!record) return;
     vqIHttpClientExLayer* layer = HttpLayer(record->connection);
@@ -193,7 +181,7 @@ void nwCHTTPDownloader::OnResponseHeader(int32_t cookie)
 
 int32_t nwCHTTPDownloader::OnReceiveData(int32_t cookie, const unsigned char* data, int32_t length)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     Record* record = Find(cookie);
     if (!record) return length;
     if (!record->buffer) {
@@ -211,7 +199,7 @@ int32_t nwCHTTPDownloader::OnReceiveData(int32_t cookie, const unsigned char* da
 
 void nwCHTTPDownloader::OnReceiveComplete(int32_t cookie)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     Record* record = Find(cookie);
     if (!record) return;
     if (!record->buffer) {
@@ -228,25 +216,25 @@ void nwCHTTPDownloader::OnReceiveComplete(int32_t cookie)
 
 void nwCHTTPDownloader::OnClosed(int32_t cookie)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     if (Record* record = Find(cookie)) Finish(record, Report::Failed);
 }
 
 void nwCHTTPDownloader::OnConnectTimeout(int32_t cookie)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     if (Record* record = Find(cookie)) Finish(record, Report::Failed);
 }
 
 void nwCHTTPDownloader::OnRecvTimeout(int32_t cookie)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     if (Record* record = Find(cookie)) Finish(record, Report::Failed);
 }
 
 void nwCHTTPDownloader::OnHostUnreach(int32_t cookie)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHTTPDownloader> keep(this);
     Record* record = Find(cookie);
     if (!record) return;
     const int32_t id = record->id;

@@ -12,14 +12,14 @@
 #include "netlib/core/vqCRefCounted.h"
 #include "netlib/core/vqSmartPtr.h"
 #include "netlib/http/vqIHTTPDownloader.h"
-#include "netlib/layers/nwIHttpClientExEventListener.h"
+#include "netlib/layers/nwCHttpGetListener.h"
 
 #include <cstdint>
 #include <list>
 #include <memory>
 #include <string>
 
-class nwCHTTPDownloader : public vqCRefCounted<vqIHTTPDownloader>, public nwIHttpClientExEventListener {
+class nwCHTTPDownloader : public vqCRefCounted<vqIHTTPDownloader>, public nwCHttpGetListener {
 public:
     static constexpr int32_t kMaxRedirects = 10;
     static constexpr int32_t kMaxUnreachable = 3;
@@ -37,11 +37,9 @@ public:
     vqRESULT CancelAll() override;
 
     // nwIHttpClientExEventListener; the cookie names the record.
-    void OnConnected(int32_t) override {}
     void OnResponseHeader(int32_t cookie) override;
     int32_t OnReceiveData(int32_t cookie, const unsigned char* data, int32_t length) override;
     void OnReceiveComplete(int32_t cookie) override;
-    void OnSendReady(int32_t) override {}
     void OnClosed(int32_t cookie) override;
     void OnConnectTimeout(int32_t cookie) override;
     void OnRecvTimeout(int32_t cookie) override;
@@ -64,7 +62,6 @@ private:
         vqSmartPtr connection;
         std::string url;
     };
-    class KeepAlive;
 
     void Start(int32_t id, const std::string& url, int32_t value, int32_t attempts, int32_t redirects);
     Record* Find(int32_t key);

@@ -2,7 +2,8 @@
 // The end of a session's connection, the same for every session: detach from
 // the top layer, close, hand the context to the deferred-release collector
 // (its layers may still be on the call stack) and drop the session's
-// reference. Safe on an empty pointer.
+// reference. Safe on an empty pointer. The start of it is
+// OpenHttpConnection (ConnectionOpener.h).
 
 #include "netlib/core/vqSmartPtr.h"
 

@@ -1,5 +1,6 @@
 #include "netlib/layers/nwCHttpClientExLayer.h"
 
+#include "netlib/core/vqCKeepAlive.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/runtime/cpADDRESS.h"
 #include "netlib/runtime/cpCAddressCache.h"
@@ -79,19 +80,9 @@ constexpr uint32_t kMaxDelivery = static_cast<uint32_t>(std::numeric_limits<int3
 
 } // namespace
 
-// Holds a reference on the layer while one of its notifications runs, so that
-// a listener releasing the last outside reference cannot free the layer (and
+// Every notification runs under a vqCKeepAlive on the layer, so that a
+// listener releasing the last outside reference cannot free the layer (and
 // its dispatcher, which may be mid-feed) under its own frames.
-class nwCHttpClientExLayer::KeepAlive {
-public:
-    explicit KeepAlive(nwCHttpClientExLayer* layer) : m_layer(layer) { m_layer->AddRef(); }
-    ~KeepAlive() { m_layer->Release(); }
-    KeepAlive(const KeepAlive&) = delete;
-    KeepAlive& operator=(const KeepAlive&) = delete;
-
-private:
-    nwCHttpClientExLayer* m_layer;
-};
 
 nwCHttpClientExLayer::nwCHttpClientExLayer()
 {
@@ -242,21 +233,21 @@ vqRESULT nwCHttpClientExLayer::SendBody(const void* data, int32_t length)
 
 bool nwCHttpClientExLayer::OnConnected()
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHttpClientExLayer> keep(this);
     if (m_listener) m_listener->OnConnected(m_cookie);
     return true;
 }
 
 bool nwCHttpClientExLayer::OnUnreachable()
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHttpClientExLayer> keep(this);
     if (m_listener) m_listener->OnHostUnreach(m_cookie);
     return true;
 }
 
 bool nwCHttpClientExLayer::OnEvent(uint32_t code, int32_t value)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHttpClientExLayer> keep(this);
     return nwCApplicationStack::OnEvent(code, value);
 }
 
@@ -290,7 +281,7 @@ bool nwCHttpClientExLayer::OnSendDrained()
 
 void nwCHttpClientExLayer::OnClose()
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHttpClientExLayer> keep(this);
     nwCApplicationStack::OnClose();
 }
 
@@ -305,7 +296,7 @@ void nwCHttpClientExLayer::OnClosed()
 
 int32_t nwCHttpClientExLayer::OnReceive(const unsigned char* bytes, uint32_t length)
 {
-    KeepAlive keep(this);
+    vqCKeepAlive<nwCHttpClientExLayer> keep(this);
     return nwCApplicationStack::OnReceive(bytes, length);
 }
 

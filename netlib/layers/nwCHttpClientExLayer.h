@@ -70,7 +70,6 @@ public:
     bool OnIdleTimeout() override;
 
 private:
-    class KeepAlive;
 
     void Initialize();
     static int32_t ReceiveThunk(const unsigned char* bytes, uint32_t length, void* userData);

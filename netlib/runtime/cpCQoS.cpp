@@ -1,6 +1,7 @@
 #include "netlib/runtime/cpCQoS.h"
 
 #include "netlib/core/cpCAutoLock.h"
+#include "netlib/core/vqCKeepAlive.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/runtime/cpCTimer.h"
 #include "platform/MessageLoop.h"
@@ -18,18 +19,8 @@ std::atomic<cpCMutex*> g_windowLock{nullptr};
 // Records keep pointing here after shut-down; its window is null then.
 cpWindowHolder g_holder{nullptr, 0};
 
-// Keeps an owner alive across a call that may release its slot.
-class OwnerCall {
-public:
-    explicit OwnerCall(cpISocketOwner* owner) : m_owner(owner) { m_owner->AddRef(); }
-    ~OwnerCall() { m_owner->Release(); }
-    OwnerCall(const OwnerCall&) = delete;
-    OwnerCall& operator=(const OwnerCall&) = delete;
-    cpISocketOwner* operator->() const { return m_owner; }
-
-private:
-    cpISocketOwner* m_owner;
-};
+// An owner is called through a vqCKeepAlive: the call may release its slot.
+using OwnerCall = vqCKeepAlive<cpISocketOwner>;
 
 } // namespace
 

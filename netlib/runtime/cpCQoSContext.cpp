@@ -1,5 +1,6 @@
 #include "netlib/runtime/cpCQoSContext.h"
 
+#include "netlib/core/vqCKeepAlive.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/runtime/cpCAddressCache.h"
 #include "netlib/runtime/cpCQoS.h"
@@ -9,22 +10,7 @@
 #include "netlib/runtime/nwIQoSNetStack.h"
 
 #include <cstring>
-
-namespace {
-
-// Keeps the context alive across a call that may drop its other references.
-class SelfReference {
-public:
-    explicit SelfReference(vqIQoSContext* context) : m_context(context) { m_context->AddRef(); }
-    ~SelfReference() { m_context->Release(); }
-    SelfReference(const SelfReference&) = delete;
-    SelfReference& operator=(const SelfReference&) = delete;
-
-private:
-    vqIQoSContext* m_context;
-};
-
-} // namespace
+#include <type_traits>
 
 cpCQoSContext::cpCQoSContext() = default;
 
@@ -174,15 +160,30 @@ void cpCQoSContext::OnConnectTimer(void* self)
     static_cast<cpCQoSContext*>(self)->OnConnectFailed();
 }
 
+template <class Notify>
+void cpCQoSContext::WalkUp(Notify notify)
+{
+    // A notification that answers reaches layers until one answers false; one
+    // that does not answer reaches every layer. A layer may remove layers
+    // while it runs: the first walk then ends, the second skips what is gone.
+    constexpr bool kEveryLayer = std::is_void_v<std::invoke_result_t<Notify, nwIQoSNetStack*>>;
+    for (size_t i = m_layers.size(); i-- > 0;) {
+        if (i >= m_layers.size()) {
+            if (kEveryLayer) continue;
+            break;
+        }
+        if constexpr (kEveryLayer) notify(m_layers[i].stack);
+        else if (!notify(m_layers[i].stack)) break;
+    }
+}
+
 void cpCQoSContext::OnConnected()
 {
     if (m_established) return;
     StopConnectTimer();
     m_established = true;
     m_state = QOS_CONNECTED;
-    for (size_t i = m_layers.size(); i-- > 0;) {
-        if (i >= m_layers.size() || !m_layers[i].stack->OnConnected()) break;
-    }
+    WalkUp([](nwIQoSNetStack* layer) { return layer->OnConnected(); });
     if (!Flush()) PostClose();
 }
 
@@ -196,9 +197,7 @@ void cpCQoSContext::OnConnectFailed()
 void cpCQoSContext::OnConnectUnreachable()
 {
     OnConnectFailed();
-    for (size_t i = m_layers.size(); i-- > 0;) {
-        if (i >= m_layers.size() || !m_layers[i].stack->OnUnreachable()) break;
-    }
+    WalkUp([](nwIQoSNetStack* layer) { return layer->OnUnreachable(); });
 }
 
 void cpCQoSContext::OnReadable()
@@ -216,7 +215,7 @@ void cpCQoSContext::OnReadable()
 void cpCQoSContext::DeliverReceived()
 {
     if (m_state == QOS_CLOSING || m_state == QOS_CLOSED || m_receive.length == 0) return;
-    SelfReference self(this);
+    vqCKeepAlive<cpCQoSContext> self(this);
     int32_t consumed;
     m_delivering = true;
     if (m_layers.empty()) {
@@ -310,7 +309,7 @@ void cpCQoSContext::OnWritable()
 vqRESULT cpCQoSContext::Close()
 {
     if (m_state == QOS_CREATED || m_state == QOS_CLOSING || m_state == QOS_CLOSED) return VQ_OK_PLATFORM;
-    SelfReference self(this);
+    vqCKeepAlive<cpCQoSContext> self(this);
     StopConnectTimer();
     m_state = QOS_CLOSING;
     if (m_record) {
@@ -322,9 +321,7 @@ vqRESULT cpCQoSContext::Close()
         if (cpCQoS* manager = cpCQoS::Get()) manager->UnregisterContext(this, record);
         else cpSocketClose(record);
     }
-    for (size_t i = m_layers.size(); i-- > 0;) {
-        if (i < m_layers.size()) m_layers[i].stack->OnClose();
-    }
+    WalkUp([](nwIQoSNetStack* layer) { layer->OnClose(); });
     // Nothing is sent or delivered after a close; the context itself may
     // wait seconds in the collector, so its buffers go now.
     m_sendQueue.clear();
@@ -350,9 +347,7 @@ void cpCQoSContext::QueueEvent(int32_t code)
 void cpCQoSContext::FanOut(uint32_t code, int32_t value)
 {
     if ((m_eventMask & code) == 0) return;
-    for (size_t i = m_layers.size(); i-- > 0;) {
-        if (i >= m_layers.size() || !m_layers[i].stack->OnEvent(code, value)) break;
-    }
+    WalkUp([code, value](nwIQoSNetStack* layer) { return layer->OnEvent(code, value); });
 }
 
 void cpCQoSContext::OnDeferredEvent(cpSocketRecord* record)

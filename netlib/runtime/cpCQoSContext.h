@@ -97,6 +97,10 @@ private:
     // Tells the layers, bottom-up, until one answers false; only for events
     // in the mask.
     void FanOut(uint32_t code, int32_t value);
+    // The one bottom-up walk over the layers: a notify(layer) that answers
+    // bool says whether the notification goes on to the layer above.
+    template <class Notify>
+    void WalkUp(Notify notify);
     void DeliverReceived();
     void LoadNextBuffer();
     bool Flush();

@@ -6,7 +6,7 @@
 // several names share nginx's one port and SNI picks the server.
 
 #include "AgentServerProcess.h"
-#include "TlsNginxProcess.h"
+#include "NginxProcess.h"
 #include "netlib/runtime/cpResolver.h"
 #include "platform/Connectivity.h"
 #include "engine/ActivityLog.h"
@@ -167,7 +167,7 @@ protected:
 
     std::string base;
     std::string target;
-    TlsNginxProcess nginx;
+    NginxProcess nginx;
     AgentServerProcess agent;
     Events events;
 };

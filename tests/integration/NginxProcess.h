@@ -3,6 +3,12 @@
 // under Root() with ranges, answers /redirect/<path> with a 302 to /<path>,
 // and logs each request. The configuration is written at start; the server
 // runs in the foreground as a child of the test and is stopped by it.
+//
+// Over TLS (Start with a list of servers) it has one server block per host
+// name (chosen by SNI), each with its own certificate made at start with
+// tools/demo-portal/make-certs.sh: a fresh certificate authority (CaFile(),
+// to trust with SSL_CERT_FILE) signs them unless a server asks for an
+// expired or a self-signed one. Every block serves Root(name) the same way.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,6 +19,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -24,6 +31,12 @@ extern char** environ;
 
 class NginxProcess {
 public:
+    struct TlsServer {
+        std::string name;       // server_name, and the certificate's file name
+        std::string san;        // subjectAltName of its certificate
+        std::string kind = "";  // "", "expired" or "self-signed"
+    };
+
     // More directives for the server block, given before Start (e.g. a
     // location with limit_rate for slow downloads).
     void AddServerConfig(const std::string& text) { m_extra += text; }
@@ -36,34 +49,32 @@ public:
     {
         m_dir = directory;
         std::filesystem::create_directories(Root());
-        std::filesystem::create_directories(m_dir + "/tmp");
         if (m_port == 0) m_port = FreePort();
-        std::ofstream conf(m_dir + "/nginx.conf");
-        conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-             << "pid " << m_dir << "/nginx.pid;\nerror_log " << m_dir << "/error.log;\n"
-             << "events { worker_connections 64; }\nhttp {\n"
-             << "  access_log " << m_dir << "/access.log;\n"
-             << "  client_body_temp_path " << m_dir << "/tmp/body;\n  proxy_temp_path " << m_dir << "/tmp/proxy;\n"
-             << "  fastcgi_temp_path " << m_dir << "/tmp/fastcgi;\n  uwsgi_temp_path " << m_dir << "/tmp/uwsgi;\n"
-             << "  scgi_temp_path " << m_dir << "/tmp/scgi;\n  default_type application/octet-stream;\n"
-             << "  server {\n    listen 127.0.0.1:" << m_port << ";\n    root " << Root() << ";\n"
-             << "    location ~ ^/redirect(/.*)$ { return 302 $1; }\n"
-             << "    location ~ ^/moved(/.*)$ { return 301 $1; }\n"
-             << "    location ~ ^/temporary(/.*)$ { return 307 $1; }\n"
-             << "    location ~ ^/permanent(/.*)$ { return 308 $1; }\n" << m_extra << "  }\n}\n";
-        conf.close();
-        std::vector<std::string> args = {"/usr/sbin/nginx", "-p", m_dir, "-c", m_dir + "/nginx.conf", "-e",
-                                         m_dir + "/error.log"};
-        std::vector<char*> argv;
-        for (auto& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (Accepts()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return Launch("  server {\n    listen 127.0.0.1:" + std::to_string(m_port) + ";\n    root " + Root() + ";\n" +
+                      Locations() + "  }\n");
+    }
+    // TLS only, one block per server; the first is the default one. False
+    // also when the certificates could not be made.
+    bool Start(const std::string& directory, const std::vector<TlsServer>& servers)
+    {
+        m_dir = directory;
+        const std::string certs = m_dir + "/certs";
+        if (!Run(std::string(ZDR_MAKE_CERTS_SCRIPT) + " ca " + certs)) return false;
+        if (m_port == 0) m_port = FreePort();
+        std::string blocks;
+        for (size_t i = 0; i < servers.size(); ++i) {
+            const TlsServer& server = servers[i];
+            if (!Run(std::string(ZDR_MAKE_CERTS_SCRIPT) + " server " + certs + " " + server.name + " " + server.san + " " +
+                     server.kind))
+                return false;
+            std::filesystem::create_directories(Root(server.name));
+            blocks += "  server {\n    listen 127.0.0.1:" + std::to_string(m_port) + " ssl" +
+                      (i == 0 ? " default_server" : "") + ";\n    server_name " + server.name + ";\n" +
+                      "    ssl_certificate " + certs + "/" + server.name + ".pem;\n" +
+                      "    ssl_certificate_key " + certs + "/" + server.name + ".key;\n" +
+                      "    root " + Root(server.name) + ";\n" + Locations() + "  }\n";
         }
-        return false;
+        return Launch(blocks);
     }
     void Stop()
     {
@@ -77,6 +88,13 @@ public:
 
     std::string Root() const { return m_dir + "/www"; }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+    // Over TLS: the files of one server, reached through its name.
+    std::string Root(const std::string& name) const { return m_dir + "/www-" + name; }
+    std::string Url(const std::string& host, const std::string& path) const
+    {
+        return "https://" + host + ":" + std::to_string(m_port) + path;
+    }
+    std::string CaFile() const { return m_dir + "/certs/ca.pem"; }
     std::string AccessLog() const
     {
         std::ifstream in(m_dir + "/access.log");
@@ -110,6 +128,45 @@ public:
     }
 
 private:
+    static bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
+    // What every server block answers besides its files.
+    std::string Locations() const
+    {
+        return "    location ~ ^/redirect(/.*)$ { return 302 $1; }\n"
+               "    location ~ ^/moved(/.*)$ { return 301 $1; }\n"
+               "    location ~ ^/temporary(/.*)$ { return 307 $1; }\n"
+               "    location ~ ^/permanent(/.*)$ { return 308 $1; }\n" +
+               m_extra;
+    }
+    // Writes the configuration around the server blocks, starts nginx and
+    // waits up to 10 s for it to accept.
+    bool Launch(const std::string& serverBlocks)
+    {
+        std::filesystem::create_directories(m_dir + "/tmp");
+        std::ofstream conf(m_dir + "/nginx.conf");
+        conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+             << "pid " << m_dir << "/nginx.pid;\nerror_log " << m_dir << "/error.log;\n"
+             << "events { worker_connections 64; }\nhttp {\n"
+             << "  access_log " << m_dir << "/access.log;\n"
+             << "  client_body_temp_path " << m_dir << "/tmp/body;\n  proxy_temp_path " << m_dir << "/tmp/proxy;\n"
+             << "  fastcgi_temp_path " << m_dir << "/tmp/fastcgi;\n  uwsgi_temp_path " << m_dir << "/tmp/uwsgi;\n"
+             << "  scgi_temp_path " << m_dir << "/tmp/scgi;\n  default_type application/octet-stream;\n"
+             << serverBlocks << "}\n";
+        conf.close();
+        std::vector<std::string> args = {"/usr/sbin/nginx", "-p", m_dir, "-c", m_dir + "/nginx.conf", "-e",
+                                         m_dir + "/error.log"};
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (Accepts()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
     std::string m_dir;
     std::string m_extra;
     uint16_t m_port = 0;

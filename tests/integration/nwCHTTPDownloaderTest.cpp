@@ -5,7 +5,6 @@
 
 #include "NginxProcess.h"
 #include "ScriptedHttpServer.h"
-#include "TlsNginxProcess.h"
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/core/vqSmartPtr.h"
@@ -122,7 +121,7 @@ TEST_F(HttpDownloaderLive, WholeFilesAndARedirectChainOverHttpAndHttps)
 {
     NginxProcess plain;
     ASSERT_TRUE(plain.Start(base + "/plain"));
-    TlsNginxProcess secure;
+    NginxProcess secure;
     ASSERT_TRUE(secure.Start(base + "/secure", {{"files.test", "DNS:files.test"}}));
     setenv("SSL_CERT_FILE", secure.CaFile().c_str(), 1);
     const std::string body(300000, 'q');
