@@ -15,16 +15,19 @@
 # (ZDR_PORTAL_HOST=127.0.0.1:PORT) and the file list URL. With --https the
 # portal speaks TLS only, with a certificate authority made on the spot
 # (make-certs.sh) whose certificate `start` names for SSL_CERT_FILE.
+# With ZDR_DEMO_UPDATE_PORT set, the same nginx also serves DIR/update/ over
+# plain HTTP on that port: the engine's update site (zdr-update-site --out
+# DIR/update), which `start` names for ZDR_UPDATE_HOST.
 set -euo pipefail
 
-usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 
 start() {
   local dir=$1 port=${2:-18480} tls=${3:-}
   mkdir -p "$dir"
   dir=$(cd "$dir" && pwd)
   local www=$dir/www client=$dir/www/download/vx2/zdrdownload
-  mkdir -p "$client/client" "$dir/logs" "$dir/tmp"
+  mkdir -p "$client/client" "$dir/logs" "$dir/tmp" "$dir/update"
   local scheme=http listen="127.0.0.1:$port" ssl=""
   if [ "$tls" = --https ]; then
     local here
@@ -58,7 +61,9 @@ start() {
       -fill '#F2B233' -pointsize 15 -annotate +0+330 'ZDR client' \
       "$client/VX2_TW.gif" 2>/dev/null || true
   fi
-  local rate=""
+  local rate="" update=""
+  [ -n "${ZDR_DEMO_UPDATE_PORT:-}" ] &&
+    update="server { listen 127.0.0.1:${ZDR_DEMO_UPDATE_PORT}; root $dir/update; }"
   [ -n "${ZDR_DEMO_RATE:-}" ] && rate="limit_rate ${ZDR_DEMO_RATE};"
   # nginx's workers run as an unprivileged user when started by root.
   chmod -R a+rX "$dir"
@@ -83,11 +88,13 @@ http {
     location /mirror/ { alias $client/; }
     location ~ ^/redirect(/.*)\$ { return 302 \$1; }
   }
+  $update
 }
 CONF
   stop "$dir" 2>/dev/null || true
   nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log"
   echo "ZDR_PORTAL_HOST=127.0.0.1:$port"
+  [ -n "$update" ] && echo "ZDR_UPDATE_HOST=127.0.0.1:${ZDR_DEMO_UPDATE_PORT}"
   [ "$scheme" = https ] && echo "SSL_CERT_FILE=$dir/certs/ca.pem"
   echo "$scheme://127.0.0.1:$port/download/vx2/zdrdownload/filelist.txt"
 }
