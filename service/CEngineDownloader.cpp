@@ -7,6 +7,7 @@
 #include "netlib/core/cpClock.h"
 #include "netlib/core/vqCGarbageCollector.h"
 #include "netlib/core/vqClassIds.h"
+#include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/vqICDNLocalClientLayer.h"
 #include "netlib/runtime/cpADDRESS.h"
 #include "netlib/runtime/cpResolver.h"
@@ -137,22 +138,20 @@ void CEngineDownloader::ConnectEngine()
     if (VQ_FAILED(cpResolveHost(kEngineHost, &ip))) return;
     const cpADDRESS address{ip, EnginePort()};
     if (m_connection.Get()) return;
-    vqSmartPtr connection;
-    if (!connection.CreateInstance(CLSID_cpCQoSContext)) {
-        LogWrite("[MeshpullLib] CEngineDownloader Connect Failed (no connection context)");
-        return;
-    }
     cpCAutoLock lock(m_networkLock.As<cpCMutex>());
-    auto* context = connection.As<vqIQoSContext>();
-    if (VQ_FAILED(context->Open(1, kEventMask, nullptr)) ||
-        VQ_FAILED(context->AddLayer(CLSID_nwCCDNLocalClientLayer, false))) {
+    ConnectionOptions options;
+    options.eventMask = kEventMask;
+    options.connectTimeoutSeconds = kConnectTimeoutSeconds;
+    options.layerClass = CLSID_nwCCDNLocalClientLayer;
+    vqSmartPtr connection;
+    if (!OpenConnection(options, connection)) {
         // Held jobs do not wait for it: the ready bound gives the path up.
-        LogWrite("[MeshpullLib] CEngineDownloader Connect Failed (connection set-up)");
-        context->Close();
-        vqCGarbageCollector::Instance()->Add(connection);
+        LogWrite(connection.Get() ? "[MeshpullLib] CEngineDownloader Connect Failed (connection set-up)"
+                                  : "[MeshpullLib] CEngineDownloader Connect Failed (no connection context)");
+        DiscardConnection(connection);
         return;
     }
-    context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &kConnectTimeoutSeconds);
+    auto* context = connection.As<vqIQoSContext>();
     m_connection = connection;
     auto* layer = static_cast<vqICDNLocalClientLayer*>(context->GetTopLayer());
     layer->SetEventListener(this, 0);

@@ -60,11 +60,11 @@ void CJobDownloader::Tick()
     // A job may be dropped (or another one started) inside TickJob: walk a
     // snapshot and skip jobs that are no longer held.
     std::vector<CJob*> snapshot = m_jobs;
-    const std::weak_ptr<bool> alive = m_alive;
+    const auto alive = m_life.Watch();
     for (CJob* job : snapshot) {
         if (!Holds(job, false)) continue;
         TickJob(job);
-        if (alive.expired()) return;
+        if (!*alive) return;
         if (Holds(job, false)) job->ReportProgress();
     }
 }

@@ -11,6 +11,7 @@
 // inside any of them, and the engine downloader may have the manager destroy
 // it from inside TickJob. The manager listener is not owned; jobs are not owned.
 
+#include "netlib/core/vqCLifeToken.h"
 #include "netlib/core/vqSmartPtr.h"
 #include "service/CJob.h"
 #include "service/IJobDownloadEventListener.h"
@@ -80,5 +81,5 @@ private:
     IJobDownloadEventListener* m_manager;
     // A downloader may be destroyed from inside TickJob (the engine path
     // given up): the tick loop notices it through this.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    vqCLifeToken m_life;
 };

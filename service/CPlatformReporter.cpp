@@ -99,10 +99,7 @@ bool CPlatformReporter::Connect()
     options.layerClass = CLSID_nwCAgentLayer;
     vqSmartPtr connection;
     if (!OpenConnection(options, connection)) {
-        if (auto* made = connection.As<vqIQoSContext>()) {
-            made->Close();
-            vqCGarbageCollector::Instance()->Add(connection);
-        }
+        DiscardConnection(connection);
         return false;
     }
     auto* context = connection.As<vqIQoSContext>();

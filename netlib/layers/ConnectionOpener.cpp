@@ -1,5 +1,6 @@
 #include "netlib/layers/ConnectionOpener.h"
 
+#include "netlib/core/vqCGarbageCollector.h"
 #include "netlib/layers/HttpConnection.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 
@@ -17,6 +18,15 @@ bool OpenConnection(const ConnectionOptions& options, vqSmartPtr& connection)
     // The limit belongs to the action: it is set on the final one.
     if (options.receiveLimit) context->SetActionLimit(cpQOS_LIMIT_RECEIVE, &*options.receiveLimit);
     return true;
+}
+
+void DiscardConnection(vqSmartPtr& connection)
+{
+    if (!connection.Get()) return;
+    vqSmartPtr discarded = connection;
+    connection.Assign(nullptr);
+    discarded.As<vqIQoSContext>()->Close();
+    vqCGarbageCollector::Instance()->Add(discarded);
 }
 
 bool OpenHttpConnection(const ConnectionOptions& options, const char* url, vqSmartPtr& connection)

@@ -44,6 +44,9 @@ struct ConnectionOptions {
 
 // Create, open, set the limits and add the layer; no connect.
 bool OpenConnection(const ConnectionOptions& options, vqSmartPtr& connection);
+// The end of a connection whose open failed before any listener was set:
+// close it and hand it to the collector. Safe on an empty pointer.
+void DiscardConnection(vqSmartPtr& connection);
 // OpenConnection, then the HTTP layer's listener and its connect to url. The
 // request itself is the caller's (headers first, then SendGetRequest).
 bool OpenHttpConnection(const ConnectionOptions& options, const char* url, vqSmartPtr& connection);
