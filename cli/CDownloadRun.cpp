@@ -12,6 +12,7 @@
 #include "service/HttpTransferRules.h"
 #include "service/PortalFileList.h"
 
+#include <stdlib.h>
 #include <strings.h>
 
 #include <filesystem>
@@ -31,6 +32,8 @@ CDownloadRun::~CDownloadRun() = default;
 
 int CDownloadRun::Execute()
 {
+    // The service reads this when it starts: no engine downloader at all.
+    if (m_options.plain) setenv("ZDR_NO_ENGINE", "1", 1);
     if (DlInitialize(m_inbox.Window(), nullptr, nullptr) != DL_OK) {
         DlFinalize();
         return Fail(CLI_SERVICE_FAILED, "初始化失敗。 (the download service did not start)");
@@ -181,6 +184,11 @@ int CDownloadRun::FollowJob()
             if (CEventInbox::Interrupted()) return Fail(CLI_INTERRUPTED, "interrupted: the download was stopped");
             continue;
         }
+        // The engine update's events belong to no job.
+        if (event.code >= DL_EVENT_UPDATE_BEGIN && event.code <= DL_EVENT_UPDATE_FAILED) {
+            ShowEngineUpdate(event.code);
+            continue;
+        }
         if (event.param != m_job && event.code != DL_EVENT_DOWNLOAD_PATH_FAILED) continue;
         switch (event.code) {
         case DL_EVENT_JOB_PROGRESS:
@@ -216,6 +224,23 @@ int CDownloadRun::FollowJob()
     }
 }
 
+void CDownloadRun::ShowEngineUpdate(int code)
+{
+    switch (code) {
+    case DL_EVENT_UPDATE_BEGIN:
+        Say("Download engine: updating from the update site");
+        break;
+    case DL_EVENT_UPDATE_SUCCEEDED:
+        Say("Download engine: up to date and started; the download runs on the engine");
+        break;
+    case DL_EVENT_UPDATE_FAILED:
+        Say("Download engine: update failed; the download runs on the plain downloader (see the activity log)");
+        break;
+    default: // progress: the status line shows the download itself
+        break;
+    }
+}
+
 int CDownloadRun::HandleNotices()
 {
     for (;;) {
@@ -238,6 +263,9 @@ int CDownloadRun::HandleNotices()
         case DL_NOTICE_NETWORK_RESTORED:
             Say("您的網路回復正常 (the network connection is back)");
             break;
+        case DL_NOTICE_ENGINE_GAVE_UP:
+            Say("Download engine: gave the download up; it goes on with the plain downloader");
+            break;
         case DL_NOTICE_DOWNLOAD_FAILED:
             // A text that is a local path names a local failure (and its
             // reason): trying again later would not help.
@@ -256,6 +284,7 @@ bool CDownloadRun::WaitFor(int wanted, int failed, DlEvent* event)
     for (;;) {
         if (m_inbox.Wait(event, kWaitSliceMs)) {
             if (event->code == wanted || event->code == failed) return true;
+            if (event->code >= DL_EVENT_UPDATE_BEGIN && event->code <= DL_EVENT_UPDATE_FAILED) ShowEngineUpdate(event->code);
         } else if (CEventInbox::Interrupted()) {
             return false;
         }

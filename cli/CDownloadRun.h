@@ -39,6 +39,8 @@ private:
     // writing (its lock is held) is left alone; that run keeps it.
     void ForgetPartialDownloads(const std::vector<std::string>& entries);
     int FollowJob();
+    // One line for each step of the engine's update (events without a job).
+    void ShowEngineUpdate(int code);
     int HandleNotices();
     // Waits for one of two events, ignoring others; false when interrupted.
     bool WaitFor(int wanted, int failed, DlEvent* event);

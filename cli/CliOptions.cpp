@@ -20,6 +20,10 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
             options->engineConsent = false;
         } else if (arg == "--no-resume") {
             options->resume = false;
+        } else if (arg == "--resume") {
+            options->resume = true;
+        } else if (arg == "--plain") {
+            options->plain = true;
         } else if (!arg.empty() && arg[0] == '-') {
             *error = "unknown option " + arg;
             return false;
@@ -35,7 +39,8 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
 
 const char* CliUsage()
 {
-    return "usage: zdrdl [--folder DIR] [--no-engine-consent] [--no-resume] [FILE_LIST_URL]\n"
+    return "usage: zdrdl [--folder DIR] [--plain] [--no-engine-consent] [--resume | --no-resume]\n"
+           "             [FILE_LIST_URL]\n"
            "\n"
            "Downloads the game client named by the portal's file list, as the downloader\n"
            "window does: fetches the list (default: http://<portal>/download/vx2/zdrdownload/\n"
@@ -43,8 +48,18 @@ const char* CliUsage()
            "the size of every file, checks the folder's free space, then downloads every file\n"
            "with live progress.\n"
            "\n"
+           "Files go through our download engine, which the service installs or updates\n"
+           "from the update site first (ZDR_UPDATE_HOST); when the engine cannot be used\n"
+           "the download goes on with the built-in plain downloader.\n"
+           "\n"
            "  --folder DIR          where the files go (default ~/tollan/VX2/)\n"
-           "  --no-engine-consent   do not use the high-speed engine: plain download (mode 0)\n"
+           "  --plain               skip the engine: every file on the plain downloader, for\n"
+           "                        comparison (the same as ZDR_NO_ENGINE=1)\n"
+           "  --no-engine-consent   no high-speed download: the engine fetches one\n"
+           "                        connection per file, one file after another (mode 0)\n"
+           "  --resume              continue partial downloads (the default; the engine's\n"
+           "                        question about a partial download is answered yes,\n"
+           "                        for every file)\n"
            "  --no-resume           start partial downloads afresh: parts an earlier run\n"
            "                        left in the folder are deleted, and the engine's\n"
            "                        question about a partial download is answered no\n"

@@ -8,6 +8,7 @@ struct CliOptions {
     std::string folder;      // empty: the default download folder
     bool engineConsent = true;
     bool resume = true; // the answer when the engine asks about a partial download
+    bool plain = false; // skip the engine: every file on the built-in plain downloader
     bool help = false;
 };
 

@@ -14,12 +14,16 @@ TEST(CliOptions, Table)
         bool ok;
         std::string url, folder;
         bool consent, resume, help;
+        bool plain = false;
     } cases[] = {
         {{}, true, "", "", true, true, false},
         {{"http://h/list.txt"}, true, "http://h/list.txt", "", true, true, false},
         {{"--folder", "/g", "--no-engine-consent", "u"}, true, "u", "/g", false, true, false},
         {{"--folder=/g/x", "--no-resume"}, true, "", "/g/x", true, false, false},
         {{"--help"}, true, "", "", true, true, true},
+        {{"--plain", "u"}, true, "u", "", true, true, false, true},
+        {{"--no-resume", "--resume"}, true, "", "", true, true, false},
+        {{"--resume", "--no-resume", "--plain"}, true, "", "", true, false, false, true},
         {{"--folder"}, false, "", "", true, true, false},
         {{"--folder", ""}, false, "", "", true, true, false},
         {{"--bogus"}, false, "", "", true, true, false},
@@ -40,6 +44,7 @@ TEST(CliOptions, Table)
         EXPECT_EQ(options.engineConsent, c.consent) << name;
         EXPECT_EQ(options.resume, c.resume) << name;
         EXPECT_EQ(options.help, c.help) << name;
+        EXPECT_EQ(options.plain, c.plain) << name;
     }
 }
 
