@@ -14,6 +14,8 @@
 #include "netlib/layers/nwCDNLocalCodec.h"
 #include "platform/Connectivity.h"
 #include "service/DlApi.h"
+#include "ServiceEvents.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -51,54 +53,6 @@ using Clock = std::chrono::steady_clock;
 bool Connected()
 {
     return true;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content)
-{
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string RandomBytes(size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(random() & 0xFF);
-    return bytes;
-}
-
-std::string ReadLog()
-{
-    char path[4096];
-    LogPath(path, sizeof path);
-    return ReadFile(path);
-}
-
-size_t Count(const std::string& text, const std::string& what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-    return count;
-}
-
-int RunProgram(std::vector<std::string> args)
-{
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int ListenOn(uint16_t port)
@@ -228,31 +182,7 @@ std::vector<WireFrame> FramesOf(const std::string& stream)
     return frames;
 }
 
-// The service's events, as the callback receives them on the service thread.
-struct Events {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::pair<int, int>> seen;
-    static void Callback(int code, int param, const void* userData)
-    {
-        auto* events = static_cast<Events*>(const_cast<void*>(userData));
-        std::lock_guard<std::mutex> guard(events->mutex);
-        events->seen.emplace_back(code, param);
-        events->changed.notify_all();
-    }
-    int Count(int code)
-    {
-        std::lock_guard<std::mutex> guard(mutex);
-        return static_cast<int>(std::count_if(seen.begin(), seen.end(), [code](const auto& e) { return e.first == code; }));
-    }
-    bool WaitFor(int code, int count = 1, int seconds = 90)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(seconds), [&] {
-            return std::count_if(seen.begin(), seen.end(), [code](const auto& e) { return e.first == code; }) >= count;
-        });
-    }
-};
+using Events = ServiceEvents;
 
 class EnginePathTest : public testing::Test {
 protected:

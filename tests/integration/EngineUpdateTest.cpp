@@ -18,6 +18,7 @@
 #include "netlib/core/vqSmartPtr.h"
 #include "netlib/runtime/CVyx.h"
 #include "platform/MessageLoop.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -46,43 +47,10 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSiteFolder = "/ostrel/zdrdownload/update/v3_32/";
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
-void WriteFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    fs::permissions(path, fs::perms::others_read, fs::perm_options::add);
-}
 
-int RunProgram(std::vector<std::string> args)
-{
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
-std::string ReadLog()
-{
-    char path[4096];
-    LogPath(path, sizeof path);
-    return ReadFile(path);
-}
 
-size_t Count(const std::string& text, const std::string& what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-    return count;
-}
 
 class Recorder : public ILauncherEventListener {
 public:

@@ -11,6 +11,8 @@
 #include "platform/Connectivity.h"
 #include "engine/ActivityLog.h"
 #include "service/DlApi.h"
+#include "ServiceEvents.h"
+#include "TestFiles.h"
 
 #include <arpa/inet.h>
 
@@ -44,67 +46,7 @@ bool ResolveTestNames(const char* name, std::vector<uint32_t>* addresses)
     return true;
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content)
-{
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string RandomBytes(size_t size, unsigned seed)
-{
-    std::mt19937_64 random(seed);
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i + 8 <= size; i += 8) {
-        const uint64_t word = random();
-        memcpy(&bytes[i], &word, 8);
-    }
-    return bytes;
-}
-
-std::string ReadLog()
-{
-    char path[4096];
-    LogPath(path, sizeof path);
-    return ReadFile(path);
-}
-
-struct Events {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::pair<int, int>> seen;
-
-    static void Callback(int code, int param, const void* userData)
-    {
-        auto* events = static_cast<Events*>(const_cast<void*>(userData));
-        std::lock_guard<std::mutex> guard(events->mutex);
-        events->seen.emplace_back(code, param);
-        events->changed.notify_all();
-    }
-    // The first of the codes to arrive from now on (0 after 120 s).
-    int WaitForOneOf(std::initializer_list<int> codes)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        int found = 0;
-        changed.wait_for(lock, std::chrono::seconds(120), [&] {
-            for (const auto& event : seen)
-                if (std::find(codes.begin(), codes.end(), event.first) != codes.end()) {
-                    found = event.first;
-                    return true;
-                }
-            return false;
-        });
-        seen.clear();
-        return found;
-    }
-};
+using Events = ServiceEvents;
 
 class HttpsDownload : public testing::Test {
 protected:

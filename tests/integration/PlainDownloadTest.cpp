@@ -9,6 +9,8 @@
 #include "engine/ActivityLog.h"
 #include "service/CPartFileRecord.h"
 #include "service/DlApi.h"
+#include "ServiceEvents.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -46,61 +48,7 @@ std::string NginxEtag(const std::string& path)
     return etag;
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content)
-{
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string RandomBytes(size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(random() & 0xFF);
-    return bytes;
-}
-
-std::string ReadLog()
-{
-    char path[4096];
-    LogPath(path, sizeof path);
-    return ReadFile(path);
-}
-
-// The service's events, as the callback receives them on the service thread.
-struct Events {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::pair<int, int>> seen;
-
-    static void Callback(int code, int param, const void* userData)
-    {
-        auto* events = static_cast<Events*>(const_cast<void*>(userData));
-        std::lock_guard<std::mutex> guard(events->mutex);
-        events->seen.emplace_back(code, param);
-        events->changed.notify_all();
-    }
-    int Count(int code)
-    {
-        std::lock_guard<std::mutex> guard(mutex);
-        return static_cast<int>(std::count_if(seen.begin(), seen.end(), [code](const auto& e) { return e.first == code; }));
-    }
-    bool WaitFor(int code, int count = 1)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(60), [&] {
-            return std::count_if(seen.begin(), seen.end(), [code](const auto& e) { return e.first == code; }) >= count;
-        });
-    }
-};
+using Events = ServiceEvents;
 
 struct Notice {
     int code;
