@@ -5,7 +5,6 @@
 #include "netlib/core/cpCAutoLock.h"
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/cpClock.h"
-#include "netlib/core/vqCGarbageCollector.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/vqICDNLocalClientLayer.h"
@@ -123,13 +122,8 @@ vqICDNLocalClientLayer* CEngineDownloader::Layer() const
 
 void CEngineDownloader::ReleaseConnection()
 {
-    if (!m_connection.Get()) return;
-    vqSmartPtr released = m_connection;
-    m_connection.Assign(nullptr);
-    auto* context = released.As<vqIQoSContext>();
-    if (auto* layer = static_cast<vqICDNLocalClientLayer*>(context->GetTopLayer())) layer->SetEventListener(nullptr, 0);
-    context->Close();
-    vqCGarbageCollector::Instance()->Add(released);
+    if (auto* layer = Layer()) layer->SetEventListener(nullptr, 0);
+    DiscardConnection(m_connection);
 }
 
 void CEngineDownloader::ConnectEngine()
@@ -151,12 +145,11 @@ void CEngineDownloader::ConnectEngine()
         DiscardConnection(connection);
         return;
     }
-    auto* context = connection.As<vqIQoSContext>();
     m_connection = connection;
-    auto* layer = static_cast<vqICDNLocalClientLayer*>(context->GetTopLayer());
+    auto* layer = Layer();
     layer->SetEventListener(this, 0);
     layer->SendServiceId(m_serviceId.c_str());
-    context->Connect(address);
+    connection.As<vqIQoSContext>()->Connect(address);
 }
 
 void CEngineDownloader::SetServiceId(const char* identifier)
