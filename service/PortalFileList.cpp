@@ -1,7 +1,5 @@
 #include "service/PortalFileList.h"
 
-#include "service/HttpTransferRules.h"
-
 #include <cstring>
 
 namespace {
@@ -13,11 +11,25 @@ bool IsBlank(char ch)
     return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '\v' || ch == '\f';
 }
 
+// The line's alternatives, each trimmed of the same white space as the line
+// (a CR or form feed between two '|' is no URL), empty ones dropped.
 std::string Trimmed(const char* begin, const char* end)
 {
-    while (begin < end && IsBlank(*begin)) ++begin;
-    while (end > begin && IsBlank(end[-1])) --end;
-    return JoinAlternatives(SplitAlternatives(std::string(begin, end)));
+    std::string entry;
+    const char* start = begin;
+    for (const char* p = begin; p <= end; ++p) {
+        if (p < end && *p != '|') continue;
+        const char* first = start;
+        const char* last = p;
+        while (first < last && IsBlank(*first)) ++first;
+        while (last > first && IsBlank(last[-1])) --last;
+        if (first < last) {
+            if (!entry.empty()) entry += '|';
+            entry.append(first, last);
+        }
+        start = p + 1;
+    }
+    return entry;
 }
 
 } // namespace

@@ -511,7 +511,7 @@ bool nwCDNLocalCodec::DecodeProgress(const unsigned char* payload, uint32_t leng
     if (static_cast<uint32_t>(record->recordCount) > r.Left() / (kLocalFileRecordSize + 1)) return false;
     records->resize(static_cast<size_t>(record->recordCount));
     for (vqLOCALFILERECORD& file : *records) {
-        r.Raw(file.id, kLocalIdField);
+        r.Field(file.id, kLocalIdField);
         file.fileSize = r.I64();
         file.bytesPresent = r.I64();
         file.rate = r.I32();
@@ -528,7 +528,7 @@ bool nwCDNLocalCodec::DecodeFileDone(const unsigned char* payload, uint32_t leng
     Reader r(payload, length);
     record->jobNumber = r.I32();
     record->taskNumber = r.I32();
-    r.Raw(record->id, kLocalIdField);
+    r.Field(record->id, kLocalIdField);
     r.Field(record->localPath, kLocalPathField);
     record->source = r.Text();
     return r.Ok();
@@ -539,7 +539,7 @@ bool nwCDNLocalCodec::DecodeFileDoneEx(const unsigned char* payload, uint32_t le
     Reader r(payload, length);
     record->jobNumber = r.I32();
     record->taskNumber = r.I32();
-    r.Raw(record->id, kLocalIdField);
+    r.Field(record->id, kLocalIdField);
     r.Field(record->localPath, kLocalPathField);
     r.Field(record->secondText, kLocalPathField);
     record->source = r.Text();

@@ -161,6 +161,21 @@ TEST_F(AgentServer, MalformedFramesCloseOnlyThatConnection)
     EXPECT_EQ(Output(), "{\"serviceId\":\"ok\",\"url\":\"http://h/ok\",\"bytes\":1}\n");
 }
 
+TEST_F(AgentServer, AReportFollowedByAMalformedFrameInOneReadIsStillAnswered)
+{
+    // Found by fuzzing: the reply to a recorded report was dropped when a
+    // malformed frame arrived in the same read, but sent when it came alone.
+    int fd = Connect();
+    Bytes both = Report({{"svc", "http://h/a.bin", 7}});
+    const Bytes malformed = Frame(256, 154, Bytes(4, 0));
+    both.insert(both.end(), malformed.begin(), malformed.end());
+    SendBytes(fd, both);
+    EXPECT_EQ(Receive(fd, 16), kReply);
+    EXPECT_TRUE(Receive(fd, 1).empty()); // then closed
+    close(fd);
+    EXPECT_EQ(Output(), "{\"serviceId\":\"svc\",\"url\":\"http://h/a.bin\",\"bytes\":7}\n");
+}
+
 namespace {
 
 // The server's resident memory in kB, from /proc.

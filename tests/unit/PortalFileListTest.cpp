@@ -38,6 +38,8 @@ TEST(PortalFileList, Table)
         {"short tail only", "ab", PortalListResult::Empty, {}},
         {"empty alternatives dropped", "http://h/a.bin|\n | http://h/b.bin ||http://m/b.bin\n", PortalListResult::Ok,
          {"http://h/a.bin", "http://h/b.bin|http://m/b.bin"}},
+        // Found by fuzzing: an alternative of only a CR, VT or FF survived as a URL.
+        {"alternatives trimmed of all white space", "a|\r|\vb\f|\f\n \r| c\n", PortalListResult::Ok, {"a|b", "c"}},
         {"paths kept as given", "http://h//a%2Fb/../c.bin\n", PortalListResult::Ok, {"http://h//a%2Fb/../c.bin"}},
         {"a NUL stops the list", "http://h/a\n" + std::string("http://h/b\0.exe\n", 17) + "c\n", PortalListResult::NulByte,
          {"http://h/a"}},

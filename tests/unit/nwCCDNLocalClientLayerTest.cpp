@@ -364,6 +364,10 @@ TEST_F(LocalClientLayerTest, UnknownOrMalformedMessagesCloseAndReachNobody)
     Bytes recordWithoutNul = Build().field("id", 33).i64(1).i64(1).i32(1).zeros(12).b;
     recordWithoutNul.push_back('x'); // exactly fills a padded frame: no NUL anywhere
     const Bytes fullPath(260, 'p');
+    // Found by fuzzing: identifiers without their NUL were passed on, and a
+    // listener reading one as text ran past the field.
+    const std::string fullId(33, 'i');
+    const Bytes recordWithFullId = Build().field(fullId, 33).i64(1).i64(1).i32(1).zeros(12).text("t").b;
     const struct {
         const char* name;
         Bytes frame;
@@ -379,6 +383,11 @@ TEST_F(LocalClientLayerTest, UnknownOrMalformedMessagesCloseAndReachNobody)
         {"file done path without NUL",
          EngineFrame(7, Build().i32(5).i32(6).field("", 33).field(std::string(fullPath.begin(), fullPath.end()), 260)
                             .text("src").b)},
+        {"progress record identifier without NUL", EngineFrame(5, progress(1, recordWithFullId))},
+        {"file done identifier without NUL",
+         EngineFrame(7, Build().i32(5).i32(6).field(fullId, 33).field("/tmp/a", 260).text("src").b)},
+        {"file done ex identifier without NUL",
+         EngineFrame(15, Build().i32(5).i32(6).field(fullId, 33).field("/tmp/a", 260).field("b", 260).text("src").b)},
         {"error without its trailer", EngineFrame(8, Build().i32(5).i32(6).u8(1).text("disk space left").b)},
     };
     for (const auto& c : cases) {

@@ -160,20 +160,29 @@ bool SendPending(Client& client)
 }
 
 // Consumes every whole frame of the client's input. False: close the client.
+// Reports recorded before a malformed frame are answered all the same: how
+// the client's bytes were cut into reads must not decide whether a recorded
+// report gets its reply.
 bool HandleFrames(Client& client, FILE* out, int replyValue)
 {
     size_t offset = 0;
-    while (client.input.size() - offset >= kHeaderSize) {
+    bool intact = true;
+    while (intact && client.input.size() - offset >= kHeaderSize) {
         const unsigned char* header = client.input.data() + offset;
         uint16_t type = ReadU16(header);
         uint16_t subtype = ReadU16(header + 2);
         uint32_t length = ReadU32(header + 10);
-        if (type != kFrameType || subtype != kReportSubtype || length > kMaxPayload) return false;
+        if (type != kFrameType || subtype != kReportSubtype || length > kMaxPayload) {
+            intact = false;
+            break;
+        }
         if (client.input.size() - offset - kHeaderSize < length) break;
         const unsigned char* payload = header + kHeaderSize;
-        if (length < 4) return false;
-        int32_t count = static_cast<int32_t>(ReadU32(payload));
-        if (count < 0 || 4 + uint64_t(count) * kEntrySize > length) return false;
+        int32_t count = length < 4 ? -1 : static_cast<int32_t>(ReadU32(payload));
+        if (count < 0 || 4 + uint64_t(count) * kEntrySize > length) {
+            intact = false;
+            break;
+        }
         for (int32_t i = 0; i < count; ++i) {
             const unsigned char* entry = payload + 4 + size_t(i) * kEntrySize;
             int64_t bytes;
@@ -188,7 +197,7 @@ bool HandleFrames(Client& client, FILE* out, int replyValue)
         offset += kHeaderSize + length;
     }
     client.input.erase(client.input.begin(), client.input.begin() + static_cast<long>(offset));
-    return SendPending(client);
+    return SendPending(client) && intact;
 }
 
 bool ParseCount(const char* text, long low, long high, long* value)
