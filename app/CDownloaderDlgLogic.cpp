@@ -1,4 +1,5 @@
 #include "app/CDownloaderDlgLogic.h"
+#include "service/DlDefaults.h"
 
 #include "service/DlFormat.h"
 #include "service/PortalFileList.h"
@@ -66,13 +67,13 @@ CDownloaderDlgLogic::CDownloaderDlgLogic(const Settings& settings, IDlService& s
     std::string programFiles = settings.programFilesFolder;
     if (!programFiles.empty() && programFiles.back() != '/') programFiles += '/';
     m_strEngineExePath = programFiles + "Ostrel/ZDRDownloader/ZDRDownloaderEngine.exe";
-    m_texts.downloadFolder = BuildDefaultDownloadFolder(settings.homeFolder);
+    m_texts.downloadFolder = DefaultDownloadFolder(settings.homeFolder);
 }
 
 bool CDownloaderDlgLogic::OnInitDialog(HWND window)
 {
     m_view.ShowTexts(m_texts);
-    m_strServiceId = kServiceId;
+    m_strServiceId = kDlServiceId;
     m_strPortalId = kPortalId;
     m_strConsent = "2";
     m_strBannerUrl = m_settings.bannerUrl;
@@ -206,7 +207,7 @@ void CDownloaderDlgLogic::ShowTotals()
     m_texts.elapsed = kZeroTime;
     m_texts.received = Size(0);
     m_texts.status = FormatSpeed(0);
-    m_texts.downloadFolder = BuildDefaultDownloadFolder(m_settings.homeFolder);
+    m_texts.downloadFolder = DefaultDownloadFolder(m_settings.homeFolder);
     m_view.CentreOnScreen();
     m_view.PostRefresh();
 }
@@ -265,7 +266,7 @@ void CDownloaderDlgLogic::OnNotice(int job)
         Message(kNetworkRestored, kCaption);
         break;
     case DL_NOTICE_DOWNLOAD_FAILED:
-        Message(Fill(kDownloadFailed, {kGameName}), kCaption);
+        Message(Fill(kDownloadFailed, {kDlGameName}), kCaption);
         break;
     default:
         break;
@@ -349,7 +350,7 @@ void CDownloaderDlgLogic::StartDownload()
 void CDownloaderDlgLogic::StartFailed()
 {
     StopDownload();
-    Message(Fill(kDownloadFailed, {kGameName}), kCaption);
+    Message(Fill(kDownloadFailed, {kDlGameName}), kCaption);
 }
 
 void CDownloaderDlgLogic::StopDownload()
@@ -460,7 +461,7 @@ bool CDownloaderDlgLogic::RunInstaller(const std::string& path)
 void CDownloaderDlgLogic::OnCloseClicked()
 {
     if (m_hJob != 0) {
-        if (!m_view.AskYesNo(Fill(kCloseQuestion, {kGameName}), kCaption)) return;
+        if (!m_view.AskYesNo(Fill(kCloseQuestion, {kDlGameName}), kCaption)) return;
         StopDownload();
     }
     m_view.EndDialog();
@@ -469,7 +470,7 @@ void CDownloaderDlgLogic::OnCloseClicked()
 void CDownloaderDlgLogic::OnCloseWindow()
 {
     if (m_hJob != 0) {
-        if (!m_view.AskYesNo(Fill(kCloseWindowQuestion, {kGameName}), kCaption)) return;
+        if (!m_view.AskYesNo(Fill(kCloseWindowQuestion, {kDlGameName}), kCaption)) return;
         StopDownload();
     }
     m_view.EndDialog();
@@ -480,13 +481,6 @@ void CDownloaderDlgLogic::OnDestroy()
     if (m_hJob != 0) StopDownload();
     m_service.Finalize();
     m_arrFileUrls.clear();
-}
-
-std::string CDownloaderDlgLogic::BuildDefaultDownloadFolder(const std::string& homeFolder)
-{
-    std::string drive = homeFolder;
-    while (!drive.empty() && drive.back() == '/') drive.pop_back();
-    return drive + "/tollan/" + kGameName + "/";
 }
 
 std::string CDownloaderDlgLogic::LocalPathOf(const std::string& text, const std::string& folder)

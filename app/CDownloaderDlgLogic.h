@@ -29,8 +29,6 @@ public:
     // Texts and captions the window shows.
     static constexpr const char* kWindowTitle = "VX2 Downloader";
     static constexpr const char* kCaption = "VX2";
-    static constexpr const char* kGameName = "VX2";
-    static constexpr const char* kServiceId = "quillet_stonereach2";
     static constexpr const char* kPortalId = "quillet";
     static constexpr const char* kConsentTip = "超高速下載只有在下載時才會共享PC資源。";
     // A file list is a few lines of URLs; a body larger than this is no list.
@@ -59,8 +57,6 @@ public:
     void StartDownload();
     void StopDownload();
 
-    // "%s/tollan/VX2/" under the folder standing for the system drive.
-    static std::string BuildDefaultDownloadFolder(const std::string& homeFolder);
     // The local path in a file-done text "<source>,<path>": the part after
     // the comma that begins the path inside folder, else after the first
     // comma, else the whole text (a source may itself hold commas).

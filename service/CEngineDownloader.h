@@ -100,6 +100,12 @@ public:
     void OnLocalAskResume(int32_t jobNumber) override;
     void OnLocalStatus(int32_t value, int32_t cookie) override;
 
+    // Only a job this downloader holds gets the answer (DL_ERR_NOT_HELD otherwise).
+    int HandleResumeAnswer(CJob* job, unsigned char resume, unsigned char applyToAll) override
+    {
+        return ForwardResume(job, resume, applyToAll);
+    }
+
 protected:
     int BeginJob(CJob* job) override;
     void EndJob(CJob* job) override;

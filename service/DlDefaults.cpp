@@ -23,7 +23,14 @@ std::string DefaultFileListUrl()
 
 std::string DefaultDownloadFolder()
 {
-    return UserHomeFolder() + "tollan/VX2/";
+    return DefaultDownloadFolder(UserHomeFolder());
+}
+
+std::string DefaultDownloadFolder(const std::string& homeFolder)
+{
+    std::string home = homeFolder;
+    while (!home.empty() && home.back() == '/') home.pop_back();
+    return home + "/tollan/" + kDlGameName + "/";
 }
 
 bool SaveDownloadFolder(const std::string& folder)

@@ -15,8 +15,13 @@ constexpr const char* kDlProductName = "ZDR-Downloader";
 std::string PortalHost();
 // "http://<portal host>/download/vx2/zdrdownload/filelist.txt".
 std::string DefaultFileListUrl();
+// The game's name in folder names and messages.
+constexpr const char* kDlGameName = "VX2";
+
 // ~/tollan/VX2/ (with the trailing '/').
 std::string DefaultDownloadFolder();
+// The same under the given home folder (with or without its trailing '/').
+std::string DefaultDownloadFolder(const std::string& homeFolder);
 // Writes "VX2=<folder>" to $XDG_CONFIG_HOME/Ostrel Inc./DownloadPath for
 // other programs of the maker; nothing reads it back. False on failure.
 bool SaveDownloadFolder(const std::string& folder);

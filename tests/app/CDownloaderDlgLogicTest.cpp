@@ -235,10 +235,9 @@ TEST_F(DownloaderDlgLogicTest, FileLabels)
 
 TEST_F(DownloaderDlgLogicTest, DefaultFolderLiesUnderHome)
 {
-    EXPECT_EQ(CDownloaderDlgLogic::BuildDefaultDownloadFolder("/home/player/"), "/home/player/tollan/VX2/");
-    EXPECT_EQ(CDownloaderDlgLogic::BuildDefaultDownloadFolder("/home/player"), "/home/player/tollan/VX2/");
-    // The command-line front end uses the same folder.
-    EXPECT_EQ(CDownloaderDlgLogic::BuildDefaultDownloadFolder(getenv("HOME")), DefaultDownloadFolder());
+    EXPECT_EQ(DefaultDownloadFolder("/home/player/"), "/home/player/tollan/VX2/");
+    EXPECT_EQ(DefaultDownloadFolder("/home/player"), "/home/player/tollan/VX2/");
+    EXPECT_EQ(DefaultDownloadFolder(std::string(getenv("HOME")) + "/"), DefaultDownloadFolder());
 }
 
 TEST_F(DownloaderDlgLogicTest, FolderChoiceShowsRequiredAndFreeSpace)

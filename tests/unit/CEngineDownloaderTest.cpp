@@ -507,6 +507,10 @@ TEST_F(EngineDownloaderTest, ResumeAnswersAndStopsGoToTheEngine)
     EXPECT_EQ(number, job->Number());
     EXPECT_EQ(task, 31);
     EXPECT_EQ(downloader->RequestCount(), 0u);
+    // Once the job is no longer held, an answer is refused and nothing is sent.
+    connection.wire.clear();
+    EXPECT_EQ(downloader->HandleResumeAnswer(job, 1, 1), DL_ERR_NOT_HELD);
+    EXPECT_TRUE(connection.wire.empty());
 }
 
 TEST_F(EngineDownloaderTest, TheServiceIdentifierGoesOutAtOnceWhileConnected)
