@@ -40,24 +40,10 @@
 namespace {
 
 using PeerAnswer = FaultHttpServer::Answer;
+using namespace fault;
 
 bool Connected()
 {
-    return true;
-}
-
-// Names under .test are this machine (for the TLS rows, where SNI picks the
-// certificate).
-bool ResolveTestNames(const char* name, std::vector<uint32_t>* addresses)
-{
-    const std::string host = name;
-    in_addr numeric{};
-    if (inet_pton(AF_INET, name, &numeric) == 1) {
-        *addresses = {numeric.s_addr};
-        return true;
-    }
-    if (host.size() < 5 || host.compare(host.size() - 5, 5, ".test") != 0) return false;
-    *addresses = {htonl(INADDR_LOOPBACK)};
     return true;
 }
 
@@ -172,67 +158,6 @@ std::vector<FaultMatrixRow> RowsOf(const std::vector<Case>& cases)
     std::vector<FaultMatrixRow> rows;
     for (const Case& c : cases) rows.push_back(RowOf(c));
     return rows;
-}
-
-// Scripted answers.
-PeerAnswer Raw(const std::string& bytes)
-{
-    return PeerAnswer{bytes};
-}
-PeerAnswer ResetAfter(const std::string& bytes)
-{
-    PeerAnswer answer{bytes};
-    answer.reset = true;
-    return answer;
-}
-PeerAnswer StallAfter(const std::string& bytes)
-{
-    PeerAnswer answer{bytes};
-    answer.stall = true;
-    return answer;
-}
-// The file's answer with its length field replaced by these lines.
-std::string WithLength(const std::string& request, const std::string& bytes, const std::vector<std::string>& length)
-{
-    std::string answer = fault::Serve(request, bytes);
-    const size_t at = answer.find("Content-Length: ");
-    const size_t end = answer.find("\r\n", at) + 2;
-    std::string lines;
-    for (const std::string& line : length) lines += line + "\r\n";
-    return answer.replace(at, end - at, lines);
-}
-std::string Chunked(const std::string& request, const std::string& bytes)
-{
-    const long long start = std::max(0LL, fault::RangeStart(request));
-    const std::string body = bytes.substr(static_cast<size_t>(start));
-    char size[32];
-    snprintf(size, sizeof size, "%zx", body.size());
-    std::vector<std::string> headers = {"Transfer-Encoding: chunked"};
-    if (fault::RangeStart(request) >= 0)
-        headers.push_back("Content-Range: bytes " + std::to_string(start) + "-" + std::to_string(bytes.size() - 1) + "/" +
-                          std::to_string(bytes.size()));
-    return fault::Answer(start >= 0 && fault::RangeStart(request) >= 0 ? "206 Partial Content" : "200 OK", headers,
-                         std::string(size) + "\r\n" + body + "\r\n0\r\n\r\n");
-}
-std::string HeaderOf(const std::string& answer, size_t keep)
-{
-    return answer.substr(0, std::min(keep, answer.find("\r\n\r\n")));
-}
-
-// nginx's redirects beyond its own /redirect (302), /moved (301),
-// /temporary (307) and /permanent (308).
-std::string RedirectConfig(uint16_t otherPort)
-{
-    const std::string other = std::to_string(otherPort);
-    return "    listen 127.0.0.1:" + other + ";\n"
-           "    location ~ ^/seeother(/.*)$ { return 303 $1; }\n"
-           "    location ~ ^/loop/ { return 302 /loop/x.bin; }\n"
-           // Only requests with a range (the transfer's, not the size
-           // check's) go round in circles.
-           "    location ~ ^/rangeloop(/.*)$ { if ($http_range) { return 302 /rangeloop$1; } rewrite ^/rangeloop(/.*)$ $1 "
-           "break; }\n"
-           "    location ~ ^/rel/a/b/(.*)$ { absolute_redirect off; return 302 ../../../files/$1; }\n"
-           "    location ~ ^/otherport(/.*)$ { return 302 http://127.0.0.1:" + other + "$1; }\n";
 }
 
 const size_t kSize = 300000;
@@ -729,7 +654,7 @@ protected:
         ASSERT_TRUE(agent.Start(rig.base + "/reports.jsonl"));
         setenv("ZDR_AGENT_HOST", ("127.0.0.1:" + std::to_string(agent.Port())).c_str(), 1);
         SetConnectivityCheckForTesting(&Connected);
-        cpSetResolverForTesting(&ResolveTestNames);
+        cpSetResolverForTesting(&fault::ResolveTestNames);
         LogReset();
         ASSERT_EQ(DlInitialize(nullptr, &ServiceEvents::Callback, &events), DL_OK);
     }

@@ -8,13 +8,18 @@
 #include "FaultMatrix.h"
 #include "service/DlApi.h"
 
+#include <arpa/inet.h>
 #include <sys/mount.h>
+
+#include <algorithm>
+#include <cstdio>
 
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
+#include <cstdint>
 
 namespace fault {
 
@@ -124,6 +129,82 @@ inline std::string Join(const std::vector<std::string>& parts)
     std::string text;
     for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
     return text;
+}
+
+// Names under .test are this machine (for the TLS rows, where SNI picks the
+// certificate).
+inline bool ResolveTestNames(const char* name, std::vector<uint32_t>* addresses)
+{
+    const std::string host = name;
+    in_addr numeric{};
+    if (inet_pton(AF_INET, name, &numeric) == 1) {
+        *addresses = {numeric.s_addr};
+        return true;
+    }
+    if (host.size() < 5 || host.compare(host.size() - 5, 5, ".test") != 0) return false;
+    *addresses = {htonl(INADDR_LOOPBACK)};
+    return true;
+}
+
+// Scripted answers.
+inline FaultHttpServer::Answer Raw(const std::string& bytes)
+{
+    return FaultHttpServer::Answer{bytes};
+}
+inline FaultHttpServer::Answer ResetAfter(const std::string& bytes)
+{
+    FaultHttpServer::Answer answer{bytes};
+    answer.reset = true;
+    return answer;
+}
+inline FaultHttpServer::Answer StallAfter(const std::string& bytes)
+{
+    FaultHttpServer::Answer answer{bytes};
+    answer.stall = true;
+    return answer;
+}
+// The file's answer with its length field replaced by these lines.
+inline std::string WithLength(const std::string& request, const std::string& bytes, const std::vector<std::string>& length)
+{
+    std::string answer = Serve(request, bytes);
+    const size_t at = answer.find("Content-Length: ");
+    const size_t end = answer.find("\r\n", at) + 2;
+    std::string lines;
+    for (const std::string& line : length) lines += line + "\r\n";
+    return answer.replace(at, end - at, lines);
+}
+inline std::string Chunked(const std::string& request, const std::string& bytes)
+{
+    const long long start = std::max(0LL, RangeStart(request));
+    const std::string body = bytes.substr(static_cast<size_t>(start));
+    char size[32];
+    snprintf(size, sizeof size, "%zx", body.size());
+    std::vector<std::string> headers = {"Transfer-Encoding: chunked"};
+    if (RangeStart(request) >= 0)
+        headers.push_back("Content-Range: bytes " + std::to_string(start) + "-" + std::to_string(bytes.size() - 1) + "/" +
+                          std::to_string(bytes.size()));
+    return Answer(start >= 0 && RangeStart(request) >= 0 ? "206 Partial Content" : "200 OK", headers,
+                         std::string(size) + "\r\n" + body + "\r\n0\r\n\r\n");
+}
+inline std::string HeaderOf(const std::string& answer, size_t keep)
+{
+    return answer.substr(0, std::min(keep, answer.find("\r\n\r\n")));
+}
+
+// nginx's redirects beyond its own /redirect (302), /moved (301),
+// /temporary (307) and /permanent (308).
+inline std::string RedirectConfig(uint16_t otherPort)
+{
+    const std::string other = std::to_string(otherPort);
+    return "    listen 127.0.0.1:" + other + ";\n"
+           "    location ~ ^/seeother(/.*)$ { return 303 $1; }\n"
+           "    location ~ ^/loop/ { return 302 /loop/x.bin; }\n"
+           // Only requests with a range (the transfer's, not the size
+           // check's) go round in circles.
+           "    location ~ ^/rangeloop(/.*)$ { if ($http_range) { return 302 /rangeloop$1; } rewrite ^/rangeloop(/.*)$ $1 "
+           "break; }\n"
+           "    location ~ ^/rel/a/b/(.*)$ { absolute_redirect off; return 302 ../../../files/$1; }\n"
+           "    location ~ ^/otherport(/.*)$ { return 302 http://127.0.0.1:" + other + "$1; }\n";
 }
 
 } // namespace fault
