@@ -7,6 +7,7 @@
 #include "netlib/core/vqTimerLink.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/vqIQoSContext.h"
+#include "engine/ActivityLog.h"
 
 #include <cstring>
 #include <new>
@@ -67,6 +68,9 @@ void CDataDownloadSession::EndFetch(bool markAddressFailed)
 void CDataDownloadSession::Fail(int reason, bool markAddressFailed)
 {
     EndFetch(markAddressFailed);
+    // The front end hears only that the fetch failed; the log keeps why.
+    LogPrintf("[MeshpullLib] Data Download Failed reason:%d url:%s", reason,
+              (m_redirects > 0 ? m_redirectUrl : m_url).c_str());
     if (m_listener) m_listener->OnDataFailed(reason);
 }
 

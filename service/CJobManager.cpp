@@ -153,8 +153,9 @@ void CJobManager::OnPathAccessFailed(int kind)
     } else {
         return;
     }
+    // Logged also without a window: the command-line front end has none.
+    LogWrite(line);
     if (m_target.window) {
-        LogWrite(line);
         PostMessage(m_target.window, WM_DL_EVENT, static_cast<WPARAM>(code), static_cast<LPARAM>(m_identity));
     }
     if (m_target.callback) m_target.callback(code, m_identity, m_target.userData);

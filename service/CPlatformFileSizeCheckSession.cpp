@@ -8,6 +8,7 @@
 #include "netlib/runtime/cpCQoSContextAction.h"
 #include "netlib/runtime/vqIQoSContext.h"
 #include "platform/FileSystem.h"
+#include "engine/ActivityLog.h"
 #include "service/HttpTransferRules.h"
 
 #include <atomic>
@@ -81,6 +82,7 @@ bool CPlatformFileSizeCheckSession::Connect()
     options.listener = this;
     const std::string& target = m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl;
     if (!OpenHttpConnection(options, target.c_str(), m_connection)) {
+        m_reason = "NoConnection";
         DropConnection();
         return false;
     }
@@ -101,6 +103,7 @@ vqIHttpClientExLayer* CPlatformFileSizeCheckSession::Layer() const
 void CPlatformFileSizeCheckSession::Fail(int code)
 {
     const std::string text = m_file->url;
+    LogPrintf("[MeshpullLib] FileSize Check Failed(%d) reason:%s url:%s", code, m_reason.c_str(), text.c_str());
     m_listener->OnSizeFailed(m_context, code, text.c_str());
 }
 
@@ -117,6 +120,7 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
     DropConnection();
     if (status == 200 && !lengthUsable) {
         // Two lengths, or one that is no number: this server cannot size it.
+        m_reason = "BadLength";
         m_attempts = kAttemptsPerUrl;
         Probe();
         return;
@@ -129,6 +133,7 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
             m_listener->OnSizeKnown(m_context);
             return;
         }
+        m_reason = length > 0 ? "NoRoom" : "NoLength";
         Fail(length > 0 && length > free ? DL_NOTICE_DISK_FULL : DL_NOTICE_DOWNLOAD_FAILED);
         return;
     }
@@ -138,9 +143,11 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
             m_redirectUrl = next;
             --m_attempts;
         } else {
+            m_reason = next.empty() ? "NoLocation" : "TooManyRedirects";
             m_attempts = kAttemptsPerUrl;
         }
     } else {
+        m_reason = "ResCode:" + std::to_string(status);
         // Not found, refused, failing: another try would answer the same;
         // the next alternative may have the file.
         m_attempts = kAttemptsPerUrl;
@@ -163,17 +170,20 @@ void CPlatformFileSizeCheckSession::OnClosed(int32_t)
     vqSmartPtr connection = m_connection;
     m_connection.Assign(nullptr);
     vqCGarbageCollector::Instance()->Add(connection);
+    m_reason = "Closed";
     Probe();
 }
 
 void CPlatformFileSizeCheckSession::OnConnectTimeout(int32_t)
 {
+    m_reason = "ConnectTimeout";
     DropConnection();
     Probe();
 }
 
 void CPlatformFileSizeCheckSession::OnRecvTimeout(int32_t)
 {
+    m_reason = "RecvTimeout";
     DropConnection();
     Probe();
 }

@@ -72,6 +72,8 @@ private:
     size_t m_alternativeIndex = 0;
     std::string m_currentUrl;
     std::string m_redirectUrl;
+    // Why the last probe failed, for the log line of a failed check.
+    std::string m_reason;
     std::vector<std::string> m_alternatives;
     IPlatformFileSizeCheckSessionEventListener* m_listener = nullptr;
     void* m_context = nullptr;

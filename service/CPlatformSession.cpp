@@ -283,7 +283,7 @@ CPlatformSession::State CPlatformSession::DoConnect()
     options.receiveLimit = m_mode != 0 ? kBudgetFast : kBudgetSlow;
     options.listener = this;
     // A URL that cannot be connected to at all brings no event.
-    if (!OpenHttpConnection(options, m_currentUrl.c_str(), m_connection)) return Fail(Failure::kRetryNow);
+    if (!OpenHttpConnection(options, m_currentUrl.c_str(), m_connection)) return Fail(Failure::kRetryNow, "NoConnection");
     vqIHttpClientExLayer* layer = Layer();
     char range[48];
     snprintf(range, sizeof range, "bytes=%lld-", file.startOffset);
@@ -302,7 +302,7 @@ CPlatformSession::State CPlatformSession::DoConnect()
 CPlatformSession::State CPlatformSession::DoReadHeaderComplete()
 {
     vqIHttpClientExLayer* layer = Layer();
-    if (!layer) return Fail(Failure::kRetry);
+    if (!layer) return Fail(Failure::kRetry, "Closed");
     int32_t status = 0;
     int64_t length = 0;
     layer->GetStatusCode(&status);
@@ -316,11 +316,11 @@ CPlatformSession::State CPlatformSession::DoReadHeaderComplete()
     if (IsRedirect(status)) return State::kRedirect;
     if (!lengthUsable) {
         LogPrintf("[MeshpullLib] Bad Content-Length : %s", m_currentUrl.c_str());
-        return Fail(Failure::kGiveUpAlternative);
+        return Fail(Failure::kGiveUpAlternative, "BadLength");
     }
     if (status == 200) {
         // An empty answer for a file known to hold bytes is no file.
-        if (!hasLength || (length == 0 && m_current->knownSize > 0)) return Fail(Failure::kRetry);
+        if (!hasLength || (length == 0 && m_current->knownSize > 0)) return Fail(Failure::kRetry, "NoLength");
         if (offset > 0 && !RestartFromZero()) {
             WriteFailed();
             return State::kNone;
@@ -336,9 +336,10 @@ CPlatformSession::State CPlatformSession::DoReadHeaderComplete()
         int64_t first = 0;
         int64_t last = 0;
         int64_t total = 0;
-        if (!hasLength || length <= 0 || !ParseContentRange(Header("Content-Range").c_str(), &first, &last, &total) ||
-            first != offset || last - first + 1 != length)
-            return Fail(Failure::kRetry);
+        if (!hasLength || length <= 0) return Fail(Failure::kRetry, "NoLength");
+        if (!ParseContentRange(Header("Content-Range").c_str(), &first, &last, &total) || first != offset ||
+            last - first + 1 != length)
+            return Fail(Failure::kRetry, "BadRange");
         if (total < 0) total = m_total;
         const bool sameFile = total > 0 && (m_total < 0 || total == m_total) &&
                               (validator.empty() || m_validator.empty() || validator == m_validator);
@@ -349,7 +350,7 @@ CPlatformSession::State CPlatformSession::DoReadHeaderComplete()
                 WriteFailed();
                 return State::kNone;
             }
-            return Fail(Failure::kRetry);
+            return Fail(Failure::kRetry, "OtherFile");
         }
         m_total = total;
         if (m_validator.empty() && offset == 0) m_validator = validator;
@@ -373,18 +374,19 @@ CPlatformSession::State CPlatformSession::DoReadHeaderComplete()
             WriteFailed();
             return State::kNone;
         }
-        return Fail(Failure::kRetry);
+        return Fail(Failure::kRetry, "ResCode:416");
     }
-    if (IsRetriedStatus(status)) return Fail(Failure::kRetry, ReadRetryAfter(Header("Retry-After")));
+    const std::string code = "ResCode:" + std::to_string(status);
+    if (IsRetriedStatus(status)) return Fail(Failure::kRetry, code.c_str(), ReadRetryAfter(Header("Retry-After")));
     // Not found, refused: another try would answer the same.
-    return Fail(Failure::kGiveUpAlternative);
+    return Fail(Failure::kGiveUpAlternative, code.c_str());
 }
 
 CPlatformSession::State CPlatformSession::DoReadBodyComplete()
 {
     StopTimer();
     DropConnection();
-    if (m_output.Length() != m_answerEnd) return Fail(Failure::kRetry);
+    if (m_output.Length() != m_answerEnd) return Fail(Failure::kRetry, "ShortBody");
     if (m_output.Length() == m_total) return State::kFinishFile;
     // The server sent less than was asked (a legal 206): ask for the rest.
     return State::kConnect;
@@ -399,18 +401,20 @@ CPlatformSession::State CPlatformSession::DoRedirect()
         LogPrintf("[MeshpullLib] eNWHSC_HTTP_SEEOTHER  : %s", m_currentUrl.c_str());
         return State::kGiveUp;
     }
-    if (++m_redirects > kMaxRedirects) return Fail(Failure::kGiveUpAlternative);
+    if (++m_redirects > kMaxRedirects) return Fail(Failure::kGiveUpAlternative, "TooManyRedirects");
     m_currentUrl = target;
     m_attempts = 0;
     return State::kConnect;
 }
 
-CPlatformSession::State CPlatformSession::Fail(Failure failure, int retryAfterSeconds)
+CPlatformSession::State CPlatformSession::Fail(Failure failure, const char* reason, int retryAfterSeconds)
 {
     StopTimer();
     DropConnection();
     if (failure == Failure::kGiveUpAlternative) m_attempts = kAttemptsPerUrl;
     else ++m_attempts;
+    // Also an attempt that a later one makes good leaves its cause behind.
+    LogPrintf("[MeshpullLib] Transfer Attempt Failed reason:%s try:%d url:%s", reason, m_attempts, m_currentUrl.c_str());
     m_retryAfter = failure == Failure::kRetryNow ? 0 : retryAfterSeconds;
     return State::kAttemptFailed;
 }
@@ -571,7 +575,7 @@ void CPlatformSession::OnTick()
     if (now - m_windowStartMs < static_cast<uint64_t>(kFloorWindowMs)) return;
     if (m_windowBytes < kFloorBytes) {
         LogPrintf("[MeshpullLib] TooSlow : %s", m_currentUrl.c_str());
-        Resume(Fail(Failure::kRetry));
+        Resume(Fail(Failure::kRetry, "TooSlow"));
         return;
     }
     m_windowStartMs = now;
@@ -614,17 +618,17 @@ void CPlatformSession::OnClosed(int32_t)
     vqSmartPtr connection = m_connection;
     m_connection.Assign(nullptr);
     vqCGarbageCollector::Instance()->Add(connection);
-    if (Waiting()) Resume(Fail(Failure::kRetry));
+    if (Waiting()) Resume(Fail(Failure::kRetry, "Closed"));
 }
 
 void CPlatformSession::OnConnectTimeout(int32_t)
 {
-    if (Waiting()) Resume(Fail(Failure::kRetry));
+    if (Waiting()) Resume(Fail(Failure::kRetry, "ConnectTimeout"));
 }
 
 void CPlatformSession::OnRecvTimeout(int32_t)
 {
-    if (Waiting()) Resume(Fail(Failure::kRetry));
+    if (Waiting()) Resume(Fail(Failure::kRetry, "RecvTimeout"));
 }
 
 bool CPlatformSession::Waiting() const

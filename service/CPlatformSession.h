@@ -154,8 +154,9 @@ private:
     State DoFinishFile();
     State DoGiveUp();
 
-    // The attempt failed; how it counts. Always answers kAttemptFailed.
-    State Fail(Failure failure, int retryAfterSeconds = -1);
+    // The attempt failed; how it counts, and why (logged with the URL).
+    // Always answers kAttemptFailed.
+    State Fail(Failure failure, const char* reason, int retryAfterSeconds = -1);
     void SelectFile(size_t index);
     bool NextAlternative();
     void DropConnection();

@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <vector>
+
 namespace {
 
 bool HasScheme(const std::string& url, const char* scheme)
@@ -32,6 +34,36 @@ bool NamesOtherScheme(const std::string& target)
     return colon != std::string::npos && colon < target.find('/');
 }
 
+// The path of a reference with its "." and ".." segments resolved, as a
+// server would read it: "/a/b/../c" is "/a/c", and ".." never climbs above
+// the root. The query and fragment are left as they are.
+std::string RemoveDotSegments(const std::string& reference)
+{
+    const size_t tail = reference.find_first_of("?#");
+    const std::string path = reference.substr(0, tail);
+    std::vector<std::string> kept;
+    size_t at = 1;
+    for (;;) {
+        const size_t slash = path.find('/', at);
+        const std::string segment = path.substr(at, slash == std::string::npos ? std::string::npos : slash - at);
+        const bool last = slash == std::string::npos;
+        if (segment == "..") {
+            if (!kept.empty()) kept.pop_back();
+            if (last) kept.emplace_back();
+        } else if (segment == ".") {
+            if (last) kept.emplace_back();
+        } else {
+            kept.push_back(segment);
+        }
+        if (last) break;
+        at = slash + 1;
+    }
+    std::string resolved;
+    for (const std::string& segment : kept) resolved += "/" + segment;
+    if (resolved.empty()) resolved = "/";
+    return resolved + (tail == std::string::npos ? std::string() : reference.substr(tail));
+}
+
 } // namespace
 
 std::string RedirectTarget(const std::string& currentUrl, const std::string& location)
@@ -45,9 +77,9 @@ std::string RedirectTarget(const std::string& currentUrl, const std::string& loc
     if (target.compare(0, 2, "//") == 0) return currentUrl.substr(0, schemeEnd + 1) + target;
     const size_t pathStart = currentUrl.find('/', schemeEnd + 3);
     const std::string origin = pathStart == std::string::npos ? currentUrl : currentUrl.substr(0, pathStart);
-    if (target[0] == '/') return origin + target;
+    if (target[0] == '/') return origin + RemoveDotSegments(target);
     std::string path = pathStart == std::string::npos ? "/" : currentUrl.substr(pathStart);
     path.resize(path.find_first_of("?#") == std::string::npos ? path.size() : path.find_first_of("?#"));
     path.resize(path.rfind('/') + 1);
-    return origin + path + target;
+    return origin + RemoveDotSegments(path + target);
 }

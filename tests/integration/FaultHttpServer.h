@@ -4,7 +4,10 @@
 // connection gets a thread, and a handler decides the answer from the
 // request and its number (0 for the first request). Each answer is written
 // in one go, or cut after a number of bytes, or trickled; the connection is
-// closed after it. Requests are kept with the time they arrived.
+// closed after it (or reset, or held open without a further byte: a stall).
+// Connections can also be reset right at accept, before their request is
+// read, and the listener can stop after some connections (later connects
+// are refused). Requests are kept with the time they arrived.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -30,6 +33,11 @@ public:
         size_t cutAfter = std::string::npos;
         // Pause after every 64 KiB, so a transfer can be caught in the middle.
         int trickleMs = 0;
+        // End with a reset (RST through SO_LINGER 0) instead of a close.
+        bool reset = false;
+        // Hold the connection open after what was sent, until the client
+        // closes it or the server stops (at most a minute).
+        bool stall = false;
     };
     struct Request {
         std::string text;
@@ -55,9 +63,20 @@ public:
         m_stop = true;
         m_thread.join();
         for (auto& worker : m_workers) worker.join();
-        close(m_listener);
+        if (m_listener >= 0) close(m_listener);
     }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+    uint16_t Port() const { return m_port; }
+    // Connections number first .. first + count - 1 (counted from 0 in the
+    // order accepted) are reset as soon as they are accepted.
+    void ResetAtAccept(int first, int count)
+    {
+        m_resetFirst = first;
+        m_resetCount = count;
+    }
+    // After this many connections the listener closes: later connects are
+    // refused.
+    void StopListeningAfter(int connections) { m_listenFor = connections; }
     std::vector<Request> Requests()
     {
         std::lock_guard<std::mutex> guard(m_mutex);
@@ -83,14 +102,45 @@ public:
     }
 
 private:
+    static void Reset(int fd)
+    {
+        const linger hard{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        close(fd);
+    }
     void Serve()
     {
+        int accepted = 0;
         while (!m_stop) {
+            if (m_listener < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                continue;
+            }
             pollfd p{m_listener, POLLIN, 0};
             if (poll(&p, 1, 50) != 1) continue;
             const int fd = accept(m_listener, nullptr, nullptr);
             if (fd < 0) continue;
+            const int number = accepted++;
+            if (m_listenFor >= 0 && accepted >= m_listenFor) {
+                close(m_listener);
+                m_listener = -1;
+            }
+            if (number >= m_resetFirst && number < m_resetFirst + m_resetCount) {
+                Reset(fd);
+                continue;
+            }
             m_workers.emplace_back([this, fd] { Answer1(fd); });
+        }
+    }
+    // Waits until the client closes, the server stops, or a minute passed.
+    void Hold(int fd)
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        char buffer[4096];
+        while (!m_stop && std::chrono::steady_clock::now() < until) {
+            pollfd r{fd, POLLIN, 0};
+            if (poll(&r, 1, 100) != 1) continue;
+            if (recv(fd, buffer, sizeof buffer, 0) <= 0) return;
         }
     }
     void Answer1(int fd)
@@ -120,13 +170,18 @@ private:
             sent += static_cast<size_t>(n);
             if (answer.trickleMs) std::this_thread::sleep_for(std::chrono::milliseconds(answer.trickleMs));
         }
-        close(fd);
+        if (answer.stall) Hold(fd);
+        if (answer.reset) Reset(fd);
+        else close(fd);
     }
 
     Handler m_handler;
     int m_listener = -1;
     uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
+    std::atomic<int> m_resetFirst{0};
+    std::atomic<int> m_resetCount{0};
+    std::atomic<int> m_listenFor{-1};
     std::mutex m_mutex;
     std::vector<Request> m_requests;
     std::thread m_thread;
