@@ -10,6 +10,7 @@
 // from the server's, and that nothing is written outside the job's folder.
 
 #include "AgentServerProcess.h"
+#include "EngineProcess.h"
 #include "FaultMatrix.h"
 #include "FaultPeer.h"
 #include "NginxProcess.h"
@@ -18,6 +19,7 @@
 #include "service/DlApi.h"
 #include "ServiceEvents.h"
 #include "TestFiles.h"
+#include "tools/engine-client/EngineClient.h"
 
 #include <gtest/gtest.h>
 
@@ -580,3 +582,48 @@ TEST_P(EngineFaultMatrixTest, Row)
 }
 
 INSTANTIATE_TEST_SUITE_P(EngineTransfer, EngineFaultMatrixTest, testing::Range<size_t>(0, Rows().size()), RowName);
+
+// The engine alone, which the service's fallback hides: a Content-Length
+// that is no number, too large, or said twice with two values was taken
+// as the file's size (a file cut at the second value reported done; a size
+// past 2^63 reported as no disk space). Now such an answer is not used: a
+// probe learns nothing from it and a transfer asks again, and the third
+// answer, a sound one, completes the file.
+TEST(EngineUntrustedLength, ALengthThatIsNoNumberTooLargeOrSaidTwiceIsNeverUsed)
+{
+    const std::string content = RandomBytes(kFileSize, 5);
+    const std::string folder = std::string(getenv("HOME")) + "/untrusted/";
+    const std::string lines[] = {
+        "Content-Length: " + std::to_string(content.size()) + "\r\nContent-Length: 1000\r\n",
+        "Content-Length: 9223372036854775809\r\n",
+        "Content-Length: 1000x\r\n",
+    };
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line);
+        fs::remove_all(folder);
+        EngineProcess engine;
+        ASSERT_TRUE(engine.Start());
+        FaultPeer peer([&](const std::string& request, int index) {
+            if (index < 2) return FaultPeer::Answer{Head(line) + content};
+            return ServeContent(request, content);
+        });
+        EngineClient client;
+        ASSERT_TRUE(client.Connect(engine.Port()));
+        ASSERT_TRUE(client.SendJob(1, kLocalOptionsHighSpeed, {{folder, "a.bin", peer.Url("/files/a.bin"), 0}}));
+        std::vector<uint16_t> codes;
+        vqLOCALJOBFINISHED finished{};
+        EngineClient::Message message;
+        while (client.Next(&message, 30000)) {
+            codes.push_back(message.code);
+            if (message.code != kLocalJobFinished) continue;
+            ASSERT_TRUE(nwCDNLocalCodec::DecodeJobFinished(message.payload.data(),
+                                                           static_cast<uint32_t>(message.payload.size()), &finished));
+            break;
+        }
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), kLocalJobError), 0);
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), kLocalFileDone), 1);
+        EXPECT_EQ(finished.valueB, 0);
+        EXPECT_TRUE(ReadFile(folder + "a.bin") == content);
+        EXPECT_EQ(peer.Requests().size(), 3u);
+    }
+}
