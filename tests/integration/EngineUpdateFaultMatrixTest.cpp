@@ -62,6 +62,9 @@ struct UpdateRow {
     std::function<void(EngineUpdateFaultMatrixTest&)> prepare = nullptr;
     // Every connection is reset as soon as it is accepted.
     bool resetAtAccept = false;
+    // The description names the files on an HTTPS server whose certificate
+    // is self-signed.
+    bool archiveOverBadTls = false;
 };
 
 FaultOutcome OutcomeOf(const UpdateRow& row)
@@ -122,6 +125,7 @@ public:
         for (const char* name : {"ZDR_AGENT_HOST", "ZDR_ENGINE_PORT", "ZDR_ENGINE_CONNECTIVITY_FILE", "ZDR_UPDATE_HOST"})
             unsetenv(name);
         peer.reset();
+        tls.Stop();
         nginx.Stop();
         agent.Stop();
     }
@@ -161,9 +165,18 @@ public:
         fs::create_directories(release);
         fs::copy_file(ZDR_ENGINE_PATH, release + "ZDRDownloadV32.exe", fs::copy_options::overwrite_existing);
         site = base + "/site";
+        std::string baseUrl = peer->Url("");
+        if (row.archiveOverBadTls) {
+            ASSERT_TRUE(tls.Start(base + "/tls", {{"localhost", "DNS:localhost", "self-signed"}}));
+            baseUrl = tls.Url("localhost", "");
+        }
         ASSERT_EQ(RunProgram({ZDR_UPDATE_SITE_PATH, "--key", ZDR_DEMO_SIGNING_KEY, "--engine", release, "--out", site,
-                              "--base-url", peer->Url("")}),
+                              "--base-url", baseUrl}),
                   0);
+        if (row.archiveOverBadTls) {
+            fs::copy(site, tls.Root("localhost"), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+            AllowNginx();
+        }
         setenv("ZDR_UPDATE_HOST", ("127.0.0.1:" + std::to_string(peer->Port())).c_str(), 1);
     }
     void Mount(const std::string& where, const std::string& options)
@@ -211,6 +224,7 @@ public:
     std::string content;
     std::vector<std::string> mounts;
     NginxProcess nginx;
+    NginxProcess tls;
     AgentServerProcess agent;
     std::unique_ptr<FaultPeer> peer;
     Events events;
@@ -340,6 +354,8 @@ std::vector<UpdateRow>& Rows()
         {"the engine folder is read-only (read-only mount; no log can be written)", "",
          [](const std::string&, const A& fine) { return fine; }, false, "", DL_EVENT_ENGINE_PATH_FAILED,
          [](EngineUpdateFaultMatrixTest& t) { t.Mount(GetPathProvider()->GetEngineFolder(), "ro,size=1m"); }},
+        {"HTTPS with a self-signed certificate (the archive)", "", [](const std::string&, const A& fine) { return fine; },
+         false, "[MeshpullLib] Session Error (URL: https://localhost:", DL_EVENT_UPDATE_FAILED, nullptr, false, true},
         {"the engine folder is a file (no log can be written)", "", [](const std::string&, const A& fine) { return fine; },
          false, "", DL_EVENT_ENGINE_PATH_FAILED,
          [](EngineUpdateFaultMatrixTest&) {
