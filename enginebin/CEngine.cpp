@@ -1152,14 +1152,14 @@ void CEngine::FinishTransfer(Transfer* transfer, int curlResult)
         file->lastModified.clear();
         return RestartFile(file);
     }
-    // An answer that cannot be trusted was refused before its first byte
-    // was written: the range is asked again.
-    if (transfer->badResponse) return PieceFailed(file, transfer, false, -1, now);
     const long status = transfer->status;
     if (status >= 300 || (curlResult == CURLE_OK && status < 200)) {
         const bool permanent = status >= 400 && status < 500 && status != 408 && status != 429;
         return PieceFailed(file, transfer, permanent, transfer->retryAfter, now);
     }
+    // An answer that cannot be trusted was refused before its first byte
+    // was written: the range is asked again.
+    if (transfer->badResponse) return PieceFailed(file, transfer, false, -1, now);
     if (span.end == kOpenEnd && curlResult == CURLE_OK) {
         // The whole body of unknown length is in.
         span.end = span.start + span.done;
