@@ -53,6 +53,7 @@ constexpr int kMaxAttemptsPerUrl = 5;
 constexpr int kMaxRestarts = 3;
 constexpr long kMaxRetryAfter = 120;
 constexpr long kMaxRedirects = 8;
+constexpr long kStallSeconds = 30;
 constexpr int64_t kOpenEnd = INT64_MAX;
 constexpr size_t kMaxClientBuffer = 4u * 1024 * 1024;
 
@@ -74,6 +75,18 @@ std::string Trim(std::string text)
     size_t start = 0;
     while (start < text.size() && (text[start] == ' ' || text[start] == '\t')) ++start;
     return text.substr(start);
+}
+
+// A Content-Length value: decimal digits only, within int64_t; else -1.
+int64_t ParseLength(const std::string& text)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+    int64_t value = 0;
+    for (char digit : text) {
+        if (value > (INT64_MAX - (digit - '0')) / 10) return -1;
+        value = value * 10 + (digit - '0');
+    }
+    return value;
 }
 
 bool Online()
@@ -840,6 +853,19 @@ void CEngine::Schedule(double now)
 
 namespace {
 
+// ZDR_ENGINE_STALL_SECONDS (1 to 30) shortens the stall limit, for tests.
+long StallSeconds()
+{
+    static const long seconds = [] {
+        const char* text = getenv("ZDR_ENGINE_STALL_SECONDS");
+        if (!text || !*text) return kStallSeconds;
+        char* end = nullptr;
+        const long value = strtol(text, &end, 10);
+        return *end == 0 && value > 0 && value <= kStallSeconds ? value : kStallSeconds;
+    }();
+    return seconds;
+}
+
 void CommonOptions(CURL* easy, const std::string& url)
 {
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
@@ -851,7 +877,7 @@ void CommonOptions(CURL* easy, const std::string& url)
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 15L);
     // A connection that moves nothing for 30 s is dead; its range is retried.
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 30L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallSeconds());
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "ZDRDownloadV32/" ZDR_ENGINE_VERSION);
     // libcurl does not read these itself; OpenSSL's tools do, and so do we.
@@ -948,14 +974,21 @@ size_t CEngine::OnHeader(char* data, size_t size, size_t count, void* user)
         transfer->etag.clear();
         transfer->lastModified.clear();
         transfer->retryAfter = -1;
+        transfer->badResponse = false;
         return length;
     }
     const size_t colon = line.find(':');
     if (colon == std::string::npos) return length;
     const std::string value = Trim(line.substr(colon + 1));
     const std::string name = line.substr(0, colon);
-    if (strcasecmp(name.c_str(), "Content-Length") == 0) transfer->contentLength = strtoll(value.c_str(), nullptr, 10);
-    else if (strcasecmp(name.c_str(), "ETag") == 0) transfer->etag = value;
+    if (strcasecmp(name.c_str(), "Content-Length") == 0) {
+        // A length that is no number, too large, or said twice with two
+        // values leaves the body's end unknown: the answer is not used (a
+        // probe learns nothing from it, a transfer is retried).
+        const int64_t length = ParseLength(value);
+        if (length < 0 || (transfer->contentLength >= 0 && length != transfer->contentLength)) transfer->badResponse = true;
+        else transfer->contentLength = length;
+    } else if (strcasecmp(name.c_str(), "ETag") == 0) transfer->etag = value;
     else if (strcasecmp(name.c_str(), "Last-Modified") == 0) transfer->lastModified = value;
     else if (strcasecmp(name.c_str(), "Retry-After") == 0) {
         char* end = nullptr;
@@ -983,7 +1016,7 @@ bool CEngine::CheckResponse(Transfer* transfer)
     FileTask* file = transfer->file;
     const long status = transfer->status;
     // A size probe: the headers tell everything; the body is not wanted.
-    if (transfer->span < 0) return false;
+    if (transfer->span < 0 || transfer->badResponse) return false;
     if (status < 200 || status >= 300) {
         transfer->discard = true;
         return true;
@@ -1124,6 +1157,9 @@ void CEngine::FinishTransfer(Transfer* transfer, int curlResult)
         const bool permanent = status >= 400 && status < 500 && status != 408 && status != 429;
         return PieceFailed(file, transfer, permanent, transfer->retryAfter, now);
     }
+    // An answer that cannot be trusted was refused before its first byte
+    // was written: the range is asked again.
+    if (transfer->badResponse) return PieceFailed(file, transfer, false, -1, now);
     if (span.end == kOpenEnd && curlResult == CURLE_OK) {
         // The whole body of unknown length is in.
         span.end = span.start + span.done;
@@ -1146,7 +1182,7 @@ void CEngine::OnProbeDone(Transfer* transfer, int)
 {
     FileTask* file = transfer->file;
     if (file->state != FileTask::Probing) return;
-    const bool answered = transfer->status == 200 || transfer->status == 206;
+    const bool answered = (transfer->status == 200 || transfer->status == 206) && !transfer->badResponse;
     if (!answered && file->urlIndex + 1 < file->urls.size()) {
         ++file->urlIndex;
         return StartProbe(file);

@@ -6,7 +6,7 @@
 // Exit codes: 0 after SIGTERM/SIGINT, after 60 s idle, or when our engine
 // already serves this port; 1 when the port is held by another program or
 // the engine cannot start. ZDR_ENGINE_IDLE_SECONDS shortens the idle time,
-// for tests.
+// and ZDR_ENGINE_STALL_SECONDS the 30 s a transfer may stall, for tests.
 
 #include "enginebin/CEngine.h"
 

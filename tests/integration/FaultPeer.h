@@ -1,0 +1,151 @@
+#pragma once
+// An HTTP peer on 127.0.0.1 for the faults of the fault matrix that neither
+// nginx nor FaultHttpServer make: a connection reset (RST, through
+// SO_LINGER 0) at accept or after part of an answer, and a connection that
+// goes silent in the middle of an answer and stays open. Every connection
+// gets a thread; a handler decides the answer from the request and its
+// number (0 for the first request). Requests are kept.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class FaultPeer {
+public:
+    struct Answer {
+        std::string bytes;
+        // Send only this many bytes of the answer (npos: all of them).
+        size_t cutAfter = std::string::npos;
+        // Then keep the connection open and silent this long (bounded by the
+        // peer's end), before it ends.
+        int stallMs = 0;
+        // End with a reset instead of an orderly close.
+        bool reset = false;
+    };
+    typedef std::function<Answer(const std::string& request, int index)> Handler;
+
+    // resetAtAccept: every connection is reset as soon as it is accepted,
+    // before a byte is read; the handler is not asked.
+    explicit FaultPeer(Handler handler, bool resetAtAccept = false)
+        : m_handler(std::move(handler)), m_resetAtAccept(resetAtAccept)
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(m_listener, 64);
+        socklen_t length = sizeof address;
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~FaultPeer()
+    {
+        m_stop = true;
+        m_thread.join();
+        for (auto& worker : m_workers) worker.join();
+        close(m_listener);
+    }
+    uint16_t Port() const { return m_port; }
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+    std::vector<std::string> Requests()
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        return m_requests;
+    }
+    int Accepted() const { return m_accepted; }
+    // The value of a request header, or "" (name matched without case).
+    static std::string Header(const std::string& request, const std::string& name)
+    {
+        size_t at = 0;
+        while ((at = request.find("\r\n", at)) != std::string::npos) {
+            at += 2;
+            if (strncasecmp(request.c_str() + at, (name + ":").c_str(), name.size() + 1) == 0) {
+                size_t start = at + name.size() + 1;
+                while (start < request.size() && request[start] == ' ') ++start;
+                return request.substr(start, request.find("\r\n", start) - start);
+            }
+        }
+        return "";
+    }
+
+private:
+    static void Reset(int fd)
+    {
+        const linger hard{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        close(fd);
+    }
+    void Serve()
+    {
+        while (!m_stop) {
+            pollfd p{m_listener, POLLIN, 0};
+            if (poll(&p, 1, 50) != 1) continue;
+            const int fd = accept(m_listener, nullptr, nullptr);
+            if (fd < 0) continue;
+            ++m_accepted;
+            if (m_resetAtAccept) {
+                Reset(fd);
+                continue;
+            }
+            m_workers.emplace_back([this, fd] { Answer1(fd); });
+        }
+    }
+    void Answer1(int fd)
+    {
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos && !m_stop) {
+            pollfd r{fd, POLLIN, 0};
+            if (poll(&r, 1, 100) != 1) continue;
+            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            request.append(buffer, static_cast<size_t>(n));
+        }
+        int index = 0;
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            index = static_cast<int>(m_requests.size());
+            m_requests.push_back(request);
+        }
+        const Answer answer = m_handler(request, index);
+        const size_t total = std::min(answer.cutAfter, answer.bytes.size());
+        size_t sent = 0;
+        while (sent < total && !m_stop) {
+            const ssize_t n = send(fd, answer.bytes.data() + sent, total - sent, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += static_cast<size_t>(n);
+        }
+        // Silent, but still there: the client's idle limit has to end it.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.stallMs);
+        while (!m_stop && std::chrono::steady_clock::now() < until) {
+            pollfd r{fd, POLLIN, 0};
+            if (poll(&r, 1, 50) == 1 && recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) == 0) break;
+        }
+        if (answer.reset) Reset(fd);
+        else close(fd);
+    }
+
+    Handler m_handler;
+    bool m_resetAtAccept;
+    int m_listener = -1;
+    uint16_t m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_accepted{0};
+    std::mutex m_mutex;
+    std::vector<std::string> m_requests;
+    std::thread m_thread;
+    std::vector<std::thread> m_workers;
+};
