@@ -372,3 +372,22 @@ cpCMutex* DlNetworkLockForTesting()
     CJobManager* manager = Manager();
     return manager ? manager->NetworkLock() : nullptr;
 }
+
+int DlGetEngineUpdate(DlEngineUpdate* record)
+{
+    if (!record) return DL_ERR_GENERAL;
+    return WithManager([&](CJobManager& manager) {
+        *record = manager.EngineUpdate();
+        return DL_OK;
+    });
+}
+
+int DlGetJobPath(int job, int* path)
+{
+    if (!path) return DL_ERR_GENERAL;
+    return WithJob(job, [&](CJobManager& manager, CJob& found) {
+        CJobDownloader* owner = manager.OwningDownloader(&found);
+        *path = !owner ? DL_PATH_NONE : owner == manager.EngineDownloader() ? DL_PATH_ENGINE : DL_PATH_PLAIN;
+        return DL_OK;
+    });
+}
