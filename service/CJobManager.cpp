@@ -174,7 +174,7 @@ void CJobManager::OnEngineUnavailable()
     m_engine.reset();
     if (!m_plain) return;
     for (const auto& job : m_jobs) {
-        if (job->State() == JobState::Running && !m_plain->Holds(job.get(), false)) m_plain->StartJob(job.get());
+        if (job->State() == JobState::Running && !m_plain->Holds(job.get(), false)) StartJobOn(m_plain.get(), job.get());
     }
 }
 
@@ -182,7 +182,14 @@ void CJobManager::OnJobFallback(int handle)
 {
     cpCAutoLock guard(NetworkLock());
     CJob* job = FindJob(handle);
-    if (job && m_plain) m_plain->StartJob(job);
+    if (job && m_plain) StartJobOn(m_plain.get(), job);
+}
+
+int CJobManager::StartJobOn(CJobDownloader* downloader, CJob* job)
+{
+    const int result = downloader->StartJob(job);
+    if (result != DL_ERR_ALREADY_RUNNING) job->SetLastPath(downloader == m_engine.get() ? DL_PATH_ENGINE : DL_PATH_PLAIN);
+    return result;
 }
 
 void CJobManager::OnPathAccessFailed(int kind)

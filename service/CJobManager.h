@@ -52,6 +52,9 @@ public:
     // Takes the job out of the list, stops it where it is held, destroys it.
     void RemoveJob(CJob* job);
     CJobDownloader* CurrentDownloader() const;
+    // Starts the job on the downloader and notes that downloader's path in
+    // the job; the downloader's answer.
+    int StartJobOn(CJobDownloader* downloader, CJob* job);
     CJobDownloader* OwningDownloader(CJob* job) const;
     CJobDownloader* EngineDownloader() const { return m_engine.get(); }
     // The in-memory fetch, made on first use.

@@ -89,7 +89,7 @@ struct DlProgress   { long long totalBytes; long long bytesPresent; int fileCoun
                       long long remainingSeconds64; int filePercent; char fileName[66]; };
 
 // Where a job runs (DlGetJobPath).
-constexpr int DL_PATH_NONE = 0;   // no downloader holds it (not started, stopped, complete)
+constexpr int DL_PATH_NONE = 0;   // never started
 constexpr int DL_PATH_ENGINE = 1; // the download engine
 constexpr int DL_PATH_PLAIN = 2;  // the built-in plain downloader
 
@@ -187,8 +187,9 @@ int DlGetJobResult(int job, DlJobResult* record);
 // the next run of the update begins (after the engine was lost and is
 // started again).
 int DlGetEngineUpdate(DlEngineUpdate* record);
-// Which downloader holds the job now: DL_PATH_ENGINE, DL_PATH_PLAIN or
-// DL_PATH_NONE.
+// Which downloader holds the job now (DL_PATH_ENGINE, DL_PATH_PLAIN); for a
+// job no downloader holds (stopped, completed), the one that last started
+// it; DL_PATH_NONE for a job never started.
 int DlGetJobPath(int job, int* path);
 // The userData of the last DlInitialize; null after DlFinalize.
 const void* DlGetUserData();

@@ -234,3 +234,24 @@ TEST_F(CJobManagerTest, TheEngineUpdateRecordFollowsEachFileByItsUrl)
         EXPECT_EQ(got.fileName[sizeof got.fileName - 1], '\0');
     }
 }
+
+TEST_F(CJobManagerTest, AJobKeepsThePathOfTheDownloaderThatStartedItLast)
+{
+    CJob* moved = JobWithFile();
+    CJob* fallen = JobWithFile();
+    CJob* never = JobWithFile();
+    EXPECT_EQ(moved->LastPath(), DL_PATH_NONE);
+    ASSERT_EQ(manager->StartJobOn(manager->CurrentDownloader(), moved), 512);
+    ASSERT_EQ(manager->StartJobOn(manager->CurrentDownloader(), fallen), 512);
+    EXPECT_EQ(moved->LastPath(), DL_PATH_ENGINE);
+    // Started again where it runs: nothing changes.
+    EXPECT_EQ(manager->StartJobOn(manager->CurrentDownloader(), moved), DL_ERR_ALREADY_RUNNING);
+    EXPECT_EQ(moved->LastPath(), DL_PATH_ENGINE);
+    g_engine->Holds(fallen, true);
+    manager->OnJobFallback(fallen->Handle());
+    EXPECT_EQ(fallen->LastPath(), DL_PATH_PLAIN);
+    EXPECT_EQ(moved->LastPath(), DL_PATH_ENGINE);
+    manager->OnEngineUnavailable();
+    EXPECT_EQ(moved->LastPath(), DL_PATH_PLAIN);
+    EXPECT_EQ(never->LastPath(), DL_PATH_NONE);
+}
