@@ -115,3 +115,8 @@ int CDlService::GetJobProgress(int job, DlProgress* progress)
 {
     return DlGetJobProgress(job, progress);
 }
+
+int CDlService::GetEngineUpdate(DlEngineUpdate* update)
+{
+    return DlGetEngineUpdate(update);
+}

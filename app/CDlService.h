@@ -25,4 +25,5 @@ public:
     int PopJobNotice(int job, int* code) override;
     int PopJobFileDone(int job, int* sequence, std::string* text) override;
     int GetJobProgress(int job, DlProgress* progress) override;
+    int GetEngineUpdate(DlEngineUpdate* update) override;
 };

@@ -21,11 +21,17 @@
 
 namespace {
 constexpr int kWaitSliceMs = 1000;
-}
+// The update reports each piece it receives; the line follows at this pace.
+constexpr auto kUpdateLinePeriod = std::chrono::milliseconds(1000);
+// The engine waits for the answer; a terminal left alone gets the default.
+constexpr int kQuestionTimeoutMs = 10 * 60 * 1000;
+} // namespace
 
-CDownloadRun::CDownloadRun(const CliOptions& options, FILE* out, bool terminal)
+CDownloadRun::CDownloadRun(const CliOptions& options, FILE* out, bool terminal, int questionFd)
     : m_options(options), m_out(out), m_terminal(terminal)
 {
+    if (questionFd >= 0 && m_options.resume == ResumeChoice::kUnset)
+        m_question = std::make_unique<CTerminalQuestion>(questionFd, out, &CEventInbox::Interrupted);
 }
 
 CDownloadRun::~CDownloadRun() = default;
@@ -145,7 +151,7 @@ int CDownloadRun::StartJob(const std::vector<std::string>& entries)
         return Fail(CLI_DOWNLOAD_FAILED, "the download could not be created");
     }
     DlSetJobEngineFlag(m_job);
-    if (!m_options.resume) ForgetPartialDownloads(entries);
+    if (m_options.resume == ResumeChoice::kAfresh) ForgetPartialDownloads(entries);
     for (const std::string& entry : entries) {
         // Unknown size (-1): the downloader learns it itself.
         int result = DlAddJobFile(m_job, entry.c_str(), m_folder.c_str(), nullptr, 0xFFFFFFFFu, -1, 1);
@@ -206,15 +212,15 @@ int CDownloadRun::FollowJob()
             ShowProgress();
             DlJobResult result{};
             DlGetJobResult(m_job, &result);
-            Say("Download complete: " + std::to_string(result.fileCount) + " files in " + m_folder);
+            Say("Download complete: " + std::to_string(result.fileCount) + " files in " + m_folder +
+                (m_path == DL_PATH_ENGINE ? " (via engine)" : m_path == DL_PATH_PLAIN ? " (via plain)" : ""));
             return CLI_OK;
         }
         case DL_EVENT_NOTICE:
             if (int status = HandleNotices()) return status;
             break;
         case DL_EVENT_ASK_RESUME:
-            Say(m_options.resume ? "A partial download exists: resuming it" : "A partial download exists: starting afresh");
-            DlAnswerResume(m_job, m_options.resume ? 1 : 0, 1);
+            if (int status = AnswerResumeQuestion()) return status;
             break;
         case DL_EVENT_DOWNLOAD_PATH_FAILED:
             return Fail(CLI_DOWNLOAD_FAILED, "the download folder cannot be accessed: " + m_folder);
@@ -228,17 +234,61 @@ void CDownloadRun::ShowEngineUpdate(int code)
 {
     switch (code) {
     case DL_EVENT_UPDATE_BEGIN:
-        Say("Download engine: updating from the update site");
+        if (!m_updateAnnounced) Say("Download engine: updating from the update site");
+        m_updateAnnounced = true;
+        m_updateDrawn = {};
+        [[fallthrough]];
+    case DL_EVENT_UPDATE_PROGRESS: {
+        const auto now = std::chrono::steady_clock::now();
+        DlEngineUpdate update{};
+        if (DlGetEngineUpdate(&update) != DL_OK || update.fileNumber == 0) break;
+        // The last piece of a file is always shown.
+        if (now - m_updateDrawn < kUpdateLinePeriod && update.fileBytes < update.fileSize) break;
+        m_updateDrawn = now;
+        Draw(FormatEngineUpdateLine(update));
         break;
+    }
     case DL_EVENT_UPDATE_SUCCEEDED:
+        m_updateAnnounced = false;
         Say("Download engine: up to date and started; the download runs on the engine");
         break;
     case DL_EVENT_UPDATE_FAILED:
+        m_updateAnnounced = false;
         Say("Download engine: update failed; the download runs on the plain downloader (see the activity log)");
         break;
-    default: // progress: the status line shows the download itself
+    default:
         break;
     }
+}
+
+int CDownloadRun::AnswerResumeQuestion()
+{
+    bool resume = m_options.resume != ResumeChoice::kAfresh;
+    bool forAll = true;
+    if (m_question) {
+        Say("A partial download of this download's files exists.");
+        const CTerminalQuestion::Result first = m_question->Ask("Resume it? [y/n] ", kQuestionTimeoutMs);
+        if (first == CTerminalQuestion::Result::kInterrupted)
+            return Fail(CLI_INTERRUPTED, "interrupted: the download was stopped");
+        if (first == CTerminalQuestion::Result::kYes || first == CTerminalQuestion::Result::kNo) {
+            resume = first == CTerminalQuestion::Result::kYes;
+            const CTerminalQuestion::Result second =
+                m_question->Ask("Apply this answer to every file of the download? [y/n] ", kQuestionTimeoutMs);
+            if (second == CTerminalQuestion::Result::kInterrupted)
+                return Fail(CLI_INTERRUPTED, "interrupted: the download was stopped");
+            forAll = second != CTerminalQuestion::Result::kNo;
+        } else {
+            Say(first == CTerminalQuestion::Result::kTimedOut ? "No answer within 10 minutes: resuming, for every file"
+                                                                : "No more input: resuming, for every file");
+        }
+    }
+    Say(std::string(resume ? "A partial download exists: resuming it" : "A partial download exists: starting afresh") +
+        (forAll ? "" : " (this file only)"));
+    const int result = DlAnswerResume(m_job, resume ? 1 : 0, forAll ? 1 : 0);
+    // The job left the engine while the question waited: nothing to answer.
+    if (result != DL_OK && result != DL_ERR_NOT_HELD)
+        return Fail(CLI_DOWNLOAD_FAILED, "the answer did not reach the download (" + std::to_string(result) + ")");
+    return CLI_OK;
 }
 
 int CDownloadRun::HandleNotices()
@@ -295,7 +345,14 @@ void CDownloadRun::ShowProgress()
 {
     DlProgress progress{};
     if (DlGetJobProgress(m_job, &progress) != DL_OK) return;
-    const std::string line = FormatProgressLine(progress, m_terminal);
+    // A completed job is held by no downloader: the line keeps the last path.
+    int path = DL_PATH_NONE;
+    if (DlGetJobPath(m_job, &path) == DL_OK && path != DL_PATH_NONE) m_path = path;
+    Draw(FormatProgressLine(progress, m_terminal, m_path));
+}
+
+void CDownloadRun::Draw(const std::string& line)
+{
     if (m_terminal) {
         fprintf(m_out, "\r%s\x1b[K", line.c_str());
         m_lineShown = true;

@@ -3,9 +3,12 @@
 // file list, size check, free-space check, job, progress, completion.
 
 #include "cli/CEventInbox.h"
+#include "cli/CTerminalQuestion.h"
 #include "cli/CliOptions.h"
 
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,7 +25,10 @@ enum CliExit {
 
 class CDownloadRun {
 public:
-    CDownloadRun(const CliOptions& options, FILE* out, bool terminal);
+    // terminal: out is a terminal (the status line is redrawn in place).
+    // questionFd: where the answers to questions are typed (a terminal), or
+    // -1: nothing is asked, the options answer.
+    CDownloadRun(const CliOptions& options, FILE* out, bool terminal, int questionFd);
     ~CDownloadRun();
 
     // Runs to the end and answers the exit status; the service is finalised.
@@ -39,12 +45,18 @@ private:
     // writing (its lock is held) is left alone; that run keeps it.
     void ForgetPartialDownloads(const std::vector<std::string>& entries);
     int FollowJob();
-    // One line for each step of the engine's update (events without a job).
+    // A line for the start and the end of the engine's update, and its
+    // progress on the status line (events without a job).
     void ShowEngineUpdate(int code);
+    // The engine asks whether to resume a partial download: the options
+    // answer, or the user on the terminal. Non-zero: the exit status.
+    int AnswerResumeQuestion();
     int HandleNotices();
     // Waits for one of two events, ignoring others; false when interrupted.
     bool WaitFor(int wanted, int failed, DlEvent* event);
     void ShowProgress();
+    // The status line: redrawn in place on a terminal, else one line.
+    void Draw(const std::string& line);
     void Say(const std::string& line);
     int Fail(int status, const std::string& reason);
 
@@ -52,7 +64,14 @@ private:
     FILE* m_out;
     bool m_terminal;
     bool m_lineShown = false;
+    std::unique_ptr<CTerminalQuestion> m_question;
+    // The update's start is announced once per run of the update; its
+    // progress is drawn at most every kUpdateLineMs.
+    bool m_updateAnnounced = false;
+    std::chrono::steady_clock::time_point m_updateDrawn{};
     CEventInbox m_inbox;
     std::string m_folder;
     int m_job = 0;
+    // Where the job last ran (a DL_PATH_ value).
+    int m_path = 0;
 };

@@ -19,9 +19,9 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
         } else if (arg == "--no-engine-consent") {
             options->engineConsent = false;
         } else if (arg == "--no-resume") {
-            options->resume = false;
+            options->resume = ResumeChoice::kAfresh;
         } else if (arg == "--resume") {
-            options->resume = true;
+            options->resume = ResumeChoice::kResume;
         } else if (arg == "--plain") {
             options->plain = true;
         } else if (!arg.empty() && arg[0] == '-') {
@@ -57,16 +57,21 @@ const char* CliUsage()
            "                        comparison (the same as ZDR_NO_ENGINE=1)\n"
            "  --no-engine-consent   no high-speed download: the engine fetches one\n"
            "                        connection per file, one file after another (mode 0)\n"
-           "  --resume              continue partial downloads (the default; the engine's\n"
-           "                        question about a partial download is answered yes,\n"
-           "                        for every file)\n"
+           "  --resume              continue partial downloads: the engine's question\n"
+           "                        about a partial download is answered yes, for every\n"
+           "                        file\n"
            "  --no-resume           start partial downloads afresh: parts an earlier run\n"
            "                        left in the folder are deleted, and the engine's\n"
            "                        question about a partial download is answered no\n"
+           "                        With neither, the engine's question is asked here\n"
+           "                        (resume? then: for all files?) when standard input\n"
+           "                        is a terminal; otherwise it is answered as --resume\n"
            "  -h, --help            this text\n"
            "\n"
            "On a terminal one status line is redrawn every second (bar, percent, bytes,\n"
-           "speed, elapsed and remaining time); otherwise one plain line per second.\n"
+           "speed, elapsed and remaining time, the path: via engine or via plain);\n"
+           "otherwise one plain line per second. While the engine is updated the line\n"
+           "shows the update: \"updating engine: NAME x of y\".\n"
            "Ctrl-C stops and removes the download and shuts the service down.\n"
            "\n"
            "Exit status: 0 all files downloaded; 1 bad command line; 2 the service did not\n"

@@ -3,11 +3,18 @@
 
 #include <string>
 
+// The answer to the engine's question about a partial download.
+enum class ResumeChoice {
+    kUnset,  // no flag: asked on a terminal, else resumed for every file
+    kResume, // --resume
+    kAfresh, // --no-resume
+};
+
 struct CliOptions {
     std::string fileListUrl; // empty: the default file list
     std::string folder;      // empty: the default download folder
     bool engineConsent = true;
-    bool resume = true; // the answer when the engine asks about a partial download
+    ResumeChoice resume = ResumeChoice::kUnset;
     bool plain = false; // skip the engine: every file on the built-in plain downloader
     bool help = false;
 };

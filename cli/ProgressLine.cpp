@@ -9,7 +9,7 @@ namespace {
 constexpr int kBarWidth = 24;
 }
 
-std::string FormatProgressLine(const DlProgress& p, bool withBar)
+std::string FormatProgressLine(const DlProgress& p, bool withBar, int path)
 {
     int percent = p.percent < 0 ? 0 : (p.percent > 100 ? 100 : p.percent);
     std::string line;
@@ -28,7 +28,18 @@ std::string FormatProgressLine(const DlProgress& p, bool withBar)
     char files[48];
     snprintf(files, sizeof files, "  files %d/%d", p.filesDone, p.fileCount);
     line += files;
+    if (path == DL_PATH_ENGINE) line += "  via engine";
+    if (path == DL_PATH_PLAIN) line += "  via plain";
     const size_t nameLength = strnlen(p.fileName, sizeof p.fileName);
     if (nameLength > 0) line += "  " + TerminalSafe(std::string(p.fileName, nameLength));
+    return line;
+}
+
+std::string FormatEngineUpdateLine(const DlEngineUpdate& update)
+{
+    std::string line = "updating engine: " + TerminalSafe(std::string(update.fileName, strnlen(update.fileName, sizeof update.fileName)));
+    line += " " + FormatSize(static_cast<double>(update.fileBytes)) + " of " + FormatSize(static_cast<double>(update.fileSize));
+    if (update.fileCount > 1)
+        line += " (file " + std::to_string(update.fileNumber) + " of " + std::to_string(update.fileCount) + ")";
     return line;
 }

@@ -35,6 +35,6 @@ int main(int argc, char** argv)
     action.sa_handler = OnInterrupt;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    CDownloadRun run(options, stdout, isatty(STDOUT_FILENO) != 0);
+    CDownloadRun run(options, stdout, isatty(STDOUT_FILENO) != 0, isatty(STDIN_FILENO) ? STDIN_FILENO : -1);
     return run.Execute();
 }

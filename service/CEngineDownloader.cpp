@@ -313,9 +313,9 @@ void CEngineDownloader::OnUpdateBegin(const char* url, uint32_t sizeLow, uint32_
     Manager()->OnEngineUpdateBegin(url, sizeLow, static_cast<int>(sizeHigh));
 }
 
-void CEngineDownloader::OnUpdateProgress(const char*, uint32_t bytesLow, uint32_t bytesHigh)
+void CEngineDownloader::OnUpdateProgress(const char* url, uint32_t bytesLow, uint32_t bytesHigh)
 {
-    Manager()->OnEngineUpdateProgress(0, bytesLow, static_cast<int>(bytesHigh));
+    Manager()->OnEngineUpdateProgress(url, bytesLow, static_cast<int>(bytesHigh));
 }
 
 void CEngineDownloader::OnEngineReady()

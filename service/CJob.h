@@ -55,6 +55,9 @@ public:
     void SetEngineFlag() { m_engineFlag = 1; }
     int EngineTaskNumber() const { return m_engineTaskNumber; }
     void SetEngineTaskNumber(int number) { m_engineTaskNumber = number; }
+    // The path (a DL_PATH_ value) of the downloader that started it last.
+    int LastPath() const { return m_lastPath; }
+    void SetLastPath(int path) { m_lastPath = path; }
     const std::vector<std::unique_ptr<CJobFile>>& Files() const { return m_files; }
     const DlProgress& Progress() const { return m_progress; }
 
@@ -107,6 +110,7 @@ private:
     int m_handle;
     int m_number;
     int m_engineTaskNumber = 0;
+    int m_lastPath = DL_PATH_NONE;
     std::deque<DlFileDone> m_fileDone;
     std::deque<CJobNotice> m_notices;
     int m_noticeRoom = 0; // the last answer of NoticeSize

@@ -10,6 +10,7 @@
 #include "service/DownloaderFactory.h"
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 
 namespace {
@@ -103,24 +104,68 @@ CJobDownloader* CJobManager::OwningDownloader(CJob* job) const
     return nullptr;
 }
 
-void CJobManager::OnEngineUpdateBegin(const char*, unsigned int, int)
+CJobManager::UpdateFile* CJobManager::FindUpdateFile(const char* url)
 {
+    for (UpdateFile& file : m_updateFiles)
+        if (file.url == url) return &file;
+    return nullptr;
+}
+
+void CJobManager::OnEngineUpdateBegin(const char* url, unsigned int sizeLow, int sizeHigh)
+{
+    if (m_updateEnded) {
+        m_updateFiles.clear();
+        m_updateLatest = -1;
+        m_updateEnded = false;
+    }
+    const std::string name = url ? url : "";
+    UpdateFile* file = FindUpdateFile(name.c_str());
+    if (!file) {
+        m_updateFiles.push_back(UpdateFile{name});
+        file = &m_updateFiles.back();
+    }
+    // A file tried again starts over.
+    file->size = static_cast<long long>(static_cast<unsigned long long>(static_cast<unsigned int>(sizeHigh)) << 32 | sizeLow);
+    file->bytes = 0;
+    m_updateLatest = static_cast<int>(file - m_updateFiles.data());
     m_target.Raise(DL_EVENT_UPDATE_BEGIN, 0);
 }
 
-void CJobManager::OnEngineUpdateProgress(int, unsigned int, int)
+void CJobManager::OnEngineUpdateProgress(const char* url, unsigned int bytesLow, int bytesHigh)
 {
+    if (UpdateFile* file = FindUpdateFile(url ? url : "")) {
+        file->bytes = static_cast<long long>(static_cast<unsigned long long>(static_cast<unsigned int>(bytesHigh)) << 32 | bytesLow);
+        m_updateLatest = static_cast<int>(file - m_updateFiles.data());
+    }
     m_target.Raise(DL_EVENT_UPDATE_PROGRESS, 0);
 }
 
 void CJobManager::OnEngineUpdateSucceeded()
 {
+    m_updateEnded = true;
     m_target.Raise(DL_EVENT_UPDATE_SUCCEEDED, 0);
 }
 
 void CJobManager::OnEngineUpdateFailed()
 {
+    m_updateEnded = true;
     m_target.Raise(DL_EVENT_UPDATE_FAILED, 0);
+}
+
+DlEngineUpdate CJobManager::EngineUpdate() const
+{
+    DlEngineUpdate record{};
+    if (m_updateLatest < 0) return record;
+    const UpdateFile& file = m_updateFiles[static_cast<size_t>(m_updateLatest)];
+    record.fileCount = static_cast<int>(m_updateFiles.size());
+    record.fileNumber = m_updateLatest + 1;
+    record.fileSize = file.size;
+    record.fileBytes = file.bytes;
+    const size_t slash = file.url.find_last_of('/');
+    const std::string name = slash == std::string::npos ? file.url : file.url.substr(slash + 1);
+    const size_t length = std::min(name.size(), sizeof record.fileName - 1);
+    memcpy(record.fileName, name.data(), length);
+    return record;
 }
 
 void CJobManager::OnEngineUnavailable()
@@ -129,7 +174,7 @@ void CJobManager::OnEngineUnavailable()
     m_engine.reset();
     if (!m_plain) return;
     for (const auto& job : m_jobs) {
-        if (job->State() == JobState::Running && !m_plain->Holds(job.get(), false)) m_plain->StartJob(job.get());
+        if (job->State() == JobState::Running && !m_plain->Holds(job.get(), false)) StartJobOn(m_plain.get(), job.get());
     }
 }
 
@@ -137,7 +182,14 @@ void CJobManager::OnJobFallback(int handle)
 {
     cpCAutoLock guard(NetworkLock());
     CJob* job = FindJob(handle);
-    if (job && m_plain) m_plain->StartJob(job);
+    if (job && m_plain) StartJobOn(m_plain.get(), job);
+}
+
+int CJobManager::StartJobOn(CJobDownloader* downloader, CJob* job)
+{
+    const int result = downloader->StartJob(job);
+    if (result != DL_ERR_ALREADY_RUNNING) job->SetLastPath(downloader == m_engine.get() ? DL_PATH_ENGINE : DL_PATH_PLAIN);
+    return result;
 }
 
 void CJobManager::OnPathAccessFailed(int kind)

@@ -52,6 +52,9 @@ public:
     // Takes the job out of the list, stops it where it is held, destroys it.
     void RemoveJob(CJob* job);
     CJobDownloader* CurrentDownloader() const;
+    // Starts the job on the downloader and notes that downloader's path in
+    // the job; the downloader's answer.
+    int StartJobOn(CJobDownloader* downloader, CJob* job);
     CJobDownloader* OwningDownloader(CJob* job) const;
     CJobDownloader* EngineDownloader() const { return m_engine.get(); }
     // The in-memory fetch, made on first use.
@@ -69,12 +72,14 @@ public:
     void SetServiceId(const char* identifier);
     const std::string& ServiceId() const { return m_serviceId; }
     const CEventTarget& Target() const { return m_target; }
+    // Under the network lock: the engine update's latest report.
+    DlEngineUpdate EngineUpdate() const;
     // An opaque, non-zero parameter for events that name no job.
     int Identity() const { return m_identity; }
 
     // IJobDownloadEventListener
-    void OnEngineUpdateBegin(const char* fileName, unsigned int sizeLow, int sizeHigh) override;
-    void OnEngineUpdateProgress(int ignored, unsigned int bytesLow, int bytesHigh) override;
+    void OnEngineUpdateBegin(const char* url, unsigned int sizeLow, int sizeHigh) override;
+    void OnEngineUpdateProgress(const char* url, unsigned int bytesLow, int bytesHigh) override;
     void OnEngineUpdateSucceeded() override;
     void OnEngineUpdateFailed() override;
     void OnEngineUnavailable() override;
@@ -93,6 +98,14 @@ public:
     void OnSizeCheckUnreachable() override;
 
 private:
+    // One file of the engine update, as its transfer reported it.
+    struct UpdateFile {
+        std::string url;
+        long long size = 0;
+        long long bytes = 0;
+    };
+    UpdateFile* FindUpdateFile(const char* url);
+
     std::unique_ptr<CJobDownloader> m_plain;
     std::unique_ptr<CJobDownloader> m_engine;
     vqSmartPtr m_networkLock;
@@ -104,4 +117,10 @@ private:
     std::string m_serviceId;
     CEventTarget m_target;
     int m_identity;
+    // The files of the current run of the engine update, in the order they
+    // began; the index of the last to report (-1: none). A run that has
+    // ended (520, 521) is forgotten when the next one begins.
+    std::vector<UpdateFile> m_updateFiles;
+    int m_updateLatest = -1;
+    bool m_updateEnded = false;
 };

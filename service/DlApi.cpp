@@ -268,7 +268,7 @@ int DlStartJob(int job, unsigned char mode)
         if (found.Files().empty()) return DL_ERR_GENERAL;
         found.SetMode(mode);
         CJobDownloader* downloader = manager.CurrentDownloader();
-        return downloader ? downloader->StartJob(&found) : DL_ERR_GENERAL;
+        return downloader ? manager.StartJobOn(downloader, &found) : DL_ERR_GENERAL;
     });
 }
 
@@ -371,4 +371,23 @@ cpCMutex* DlNetworkLockForTesting()
 {
     CJobManager* manager = Manager();
     return manager ? manager->NetworkLock() : nullptr;
+}
+
+int DlGetEngineUpdate(DlEngineUpdate* record)
+{
+    if (!record) return DL_ERR_GENERAL;
+    return WithManager([&](CJobManager& manager) {
+        *record = manager.EngineUpdate();
+        return DL_OK;
+    });
+}
+
+int DlGetJobPath(int job, int* path)
+{
+    if (!path) return DL_ERR_GENERAL;
+    return WithJob(job, [&](CJobManager& manager, CJob& found) {
+        CJobDownloader* owner = manager.OwningDownloader(&found);
+        *path = !owner ? found.LastPath() : owner == manager.EngineDownloader() ? DL_PATH_ENGINE : DL_PATH_PLAIN;
+        return DL_OK;
+    });
 }

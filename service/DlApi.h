@@ -79,10 +79,19 @@ struct DlSizeInfo   { int fileCount; long long totalBytes; };
 // valueA/valueB: what the finishing downloader reports; the plain
 // downloader gives the files completed and 0.
 struct DlJobResult  { int fileCount; int valueA; int valueB; };
+// The engine update's latest report (DlGetEngineUpdate): fileCount update
+// files have begun arriving in this run of the update; fileNumber (1-based)
+// is the one the other fields describe, the last to report.
+struct DlEngineUpdate { int fileCount; int fileNumber; long long fileSize; long long fileBytes; char fileName[66]; };
 struct DlProgress   { long long totalBytes; long long bytesPresent; int fileCount; int filesDone; int speed;
                       long long elapsedSeconds; long long remainingSeconds; int percent; int fileIndex;
                       long long fileSize; long long fileBytesPresent; long long speed64;
                       long long remainingSeconds64; int filePercent; char fileName[66]; };
+
+// Where a job runs (DlGetJobPath).
+constexpr int DL_PATH_NONE = 0;   // never started
+constexpr int DL_PATH_ENGINE = 1; // the download engine
+constexpr int DL_PATH_PLAIN = 2;  // the built-in plain downloader
 
 typedef void (*DlEventCallback)(int code, int param, const void* userData);
 
@@ -171,5 +180,16 @@ int DlGetJobProgress(int job, DlProgress* record);
 int DlGetJobSizeInfo(int job, DlSizeInfo* record);
 // The completion record of DL_EVENT_JOB_COMPLETE, once.
 int DlGetJobResult(int job, DlJobResult* record);
+// The engine update's latest report, as DL_EVENT_UPDATE_BEGIN and
+// DL_EVENT_UPDATE_PROGRESS announce it: the file's name (the part of its URL
+// after the last '/', at most 65 characters), its size and the bytes held.
+// A record of zeros before the update has reported a file. It stays until
+// the next run of the update begins (after the engine was lost and is
+// started again).
+int DlGetEngineUpdate(DlEngineUpdate* record);
+// Which downloader holds the job now (DL_PATH_ENGINE, DL_PATH_PLAIN); for a
+// job no downloader holds (stopped, completed), the one that last started
+// it; DL_PATH_NONE for a job never started.
+int DlGetJobPath(int job, int* path);
 // The userData of the last DlInitialize; null after DlFinalize.
 const void* DlGetUserData();

@@ -19,3 +19,6 @@ static_assert(offsetof(DlProgress, totalBytes) == 0 && offsetof(DlProgress, byte
               offsetof(DlProgress, fileBytesPresent) == 64 && offsetof(DlProgress, speed64) == 72 &&
               offsetof(DlProgress, remainingSeconds64) == 80 && offsetof(DlProgress, filePercent) == 88 &&
               offsetof(DlProgress, fileName) == 92 && sizeof(DlProgress) == 160);
+static_assert(offsetof(DlEngineUpdate, fileCount) == 0 && offsetof(DlEngineUpdate, fileNumber) == 4 &&
+              offsetof(DlEngineUpdate, fileSize) == 8 && offsetof(DlEngineUpdate, fileBytes) == 16 &&
+              offsetof(DlEngineUpdate, fileName) == 24 && sizeof(DlEngineUpdate) == 96);

@@ -9,8 +9,10 @@
 
 class IJobDownloadEventListener {
 public:
-    virtual void OnEngineUpdateBegin(const char* fileName, unsigned int sizeLow, int sizeHigh) = 0; // 518
-    virtual void OnEngineUpdateProgress(int ignored, unsigned int bytesLow, int bytesHigh) = 0;     // 519
+    // A file of the engine update begins arriving (518); then the bytes of
+    // it held so far (519). url names the file in both.
+    virtual void OnEngineUpdateBegin(const char* url, unsigned int sizeLow, int sizeHigh) = 0;
+    virtual void OnEngineUpdateProgress(const char* url, unsigned int bytesLow, int bytesHigh) = 0;
     virtual void OnEngineUpdateSucceeded() = 0;                                                    // 520
     virtual void OnEngineUpdateFailed() = 0;                                                       // 521
     // Gives up the engine path: running jobs restart on the plain downloader.

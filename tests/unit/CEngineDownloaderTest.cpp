@@ -78,9 +78,9 @@ public:
     {
         calls.push_back(std::string("update begin ") + name + " " + std::to_string(low));
     }
-    void OnEngineUpdateProgress(int, unsigned int low, int) override
+    void OnEngineUpdateProgress(const char* url, unsigned int low, int) override
     {
-        calls.push_back("update progress " + std::to_string(low));
+        calls.push_back(std::string("update progress ") + url + " " + std::to_string(low));
     }
     void OnEngineUpdateSucceeded() override { calls.push_back("update succeeded"); }
     void OnEngineUpdateFailed() override { calls.push_back("update failed"); }
@@ -653,7 +653,7 @@ TEST_F(EngineDownloaderTest, LauncherEventsReachTheManager)
         bool alive;
     } cases[] = {
         {"begin", {"update begin http://u/x 7"}, true},
-        {"progress", {"update progress 9"}, true},
+        {"progress", {"update progress http://u/x 9"}, true},
         {"failed", {"update failed", "unavailable"}, false},
         {"path 1", {"path failed 1", "unavailable"}, false},
         {"path 2", {"path failed 2"}, true},

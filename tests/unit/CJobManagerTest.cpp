@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
 namespace {
 
 FakeJobDownloader* g_engine = nullptr;
@@ -117,7 +121,7 @@ TEST_F(CJobManagerTest, RemovingAHeldJobStopsItFirst)
 TEST_F(CJobManagerTest, ListenerCallsRaiseTheirServiceEvents)
 {
     manager->OnEngineUpdateBegin("a.zip", 1, 0);
-    manager->OnEngineUpdateProgress(0, 1, 0);
+    manager->OnEngineUpdateProgress("a.zip", 1, 0);
     manager->OnEngineUpdateSucceeded();
     manager->OnEngineUpdateFailed();
     manager->OnEngineStatus(3);
@@ -180,4 +184,74 @@ TEST_F(CJobManagerTest, TheTickRunsOnlyWhileAJobIsHeld)
     ASSERT_EQ(g_plain->StartJob(first), 512);
     g_plain->PutComplete(first, 1, 0);
     EXPECT_FALSE(g_plain->Ticking());
+}
+
+TEST_F(CJobManagerTest, TheEngineUpdateRecordFollowsEachFileByItsUrl)
+{
+    // Two files side by side, a retry, a long name, then a second run.
+    const std::string longName(80, 'n');
+    struct Step {
+        const char* what;
+        std::function<void()> call;
+        DlEngineUpdate expected; // fileName compared as text
+    };
+    auto record = [](int count, int number, long long size, long long bytes, const std::string& name) {
+        DlEngineUpdate r{};
+        r.fileCount = count;
+        r.fileNumber = number;
+        r.fileSize = size;
+        r.fileBytes = bytes;
+        memcpy(r.fileName, name.data(), std::min(name.size(), sizeof r.fileName - 1));
+        return r;
+    };
+    const Step steps[] = {
+        {"nothing yet", [] {}, record(0, 0, 0, 0, "")},
+        {"a begins (6 GiB)", [&] { manager->OnEngineUpdateBegin("http://u/files/a.zip", 0x80000000u, 1); },
+         record(1, 1, 0x180000000LL, 0, "a.zip")},
+        {"b begins", [&] { manager->OnEngineUpdateBegin("http://u/files/b.zip", 300, 0); }, record(2, 2, 300, 0, "b.zip")},
+        {"a progresses", [&] { manager->OnEngineUpdateProgress("http://u/files/a.zip", 5, 1); },
+         record(2, 1, 0x180000000LL, 0x100000005LL, "a.zip")},
+        {"an unknown URL changes nothing", [&] { manager->OnEngineUpdateProgress("http://u/files/c.zip", 9, 0); },
+         record(2, 1, 0x180000000LL, 0x100000005LL, "a.zip")},
+        {"b is tried again and starts over", [&] { manager->OnEngineUpdateBegin("http://u/files/b.zip", 300, 0); },
+         record(2, 2, 300, 0, "b.zip")},
+        {"a long name is cut to 65", [&] { manager->OnEngineUpdateBegin(("http://u/" + longName).c_str(), 1, 0); },
+         record(3, 3, 1, 0, longName.substr(0, 65))},
+        {"the run ends: the record stays", [&] { manager->OnEngineUpdateSucceeded(); },
+         record(3, 3, 1, 0, longName.substr(0, 65))},
+        {"the next run starts afresh", [&] { manager->OnEngineUpdateBegin("http://u/files/a.zip", 10, 0); },
+         record(1, 1, 10, 0, "a.zip")},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.call();
+        const DlEngineUpdate got = manager->EngineUpdate();
+        EXPECT_EQ(got.fileCount, step.expected.fileCount);
+        EXPECT_EQ(got.fileNumber, step.expected.fileNumber);
+        EXPECT_EQ(got.fileSize, step.expected.fileSize);
+        EXPECT_EQ(got.fileBytes, step.expected.fileBytes);
+        EXPECT_EQ(std::string(got.fileName, strnlen(got.fileName, sizeof got.fileName)), step.expected.fileName);
+        EXPECT_EQ(got.fileName[sizeof got.fileName - 1], '\0');
+    }
+}
+
+TEST_F(CJobManagerTest, AJobKeepsThePathOfTheDownloaderThatStartedItLast)
+{
+    CJob* moved = JobWithFile();
+    CJob* fallen = JobWithFile();
+    CJob* never = JobWithFile();
+    EXPECT_EQ(moved->LastPath(), DL_PATH_NONE);
+    ASSERT_EQ(manager->StartJobOn(manager->CurrentDownloader(), moved), 512);
+    ASSERT_EQ(manager->StartJobOn(manager->CurrentDownloader(), fallen), 512);
+    EXPECT_EQ(moved->LastPath(), DL_PATH_ENGINE);
+    // Started again where it runs: nothing changes.
+    EXPECT_EQ(manager->StartJobOn(manager->CurrentDownloader(), moved), DL_ERR_ALREADY_RUNNING);
+    EXPECT_EQ(moved->LastPath(), DL_PATH_ENGINE);
+    g_engine->Holds(fallen, true);
+    manager->OnJobFallback(fallen->Handle());
+    EXPECT_EQ(fallen->LastPath(), DL_PATH_PLAIN);
+    EXPECT_EQ(moved->LastPath(), DL_PATH_ENGINE);
+    manager->OnEngineUnavailable();
+    EXPECT_EQ(moved->LastPath(), DL_PATH_PLAIN);
+    EXPECT_EQ(never->LastPath(), DL_PATH_NONE);
 }

@@ -32,7 +32,7 @@ void Record(int code, int param, const void*)
 class QuietManager : public IJobDownloadEventListener {
 public:
     void OnEngineUpdateBegin(const char*, unsigned int, int) override {}
-    void OnEngineUpdateProgress(int, unsigned int, int) override {}
+    void OnEngineUpdateProgress(const char*, unsigned int, int) override {}
     void OnEngineUpdateSucceeded() override {}
     void OnEngineUpdateFailed() override {}
     void OnEngineUnavailable() override {}
