@@ -178,6 +178,7 @@ struct CEngine::Transfer {
     bool badResponse = false;
     bool restartFile = false;
     int writeErrno = 0;
+    size_t probeBytes = 0; // body bytes a size probe was offered
     // Bytes received but not yet written; they belong at pos - fill.
     std::unique_ptr<unsigned char[]> block;
     size_t fill = 0;
@@ -982,8 +983,6 @@ bool CEngine::CheckResponse(Transfer* transfer)
 {
     FileTask* file = transfer->file;
     const long status = transfer->status;
-    // A size probe: the headers tell everything; the body is not wanted.
-    if (transfer->span < 0) return false;
     if (status < 200 || status >= 300) {
         transfer->discard = true;
         return true;
@@ -1034,6 +1033,13 @@ bool CEngine::CheckResponse(Transfer* transfer)
 
 size_t CEngine::Body(Transfer* transfer, const char* data, size_t length)
 {
+    if (transfer->span < 0) {
+        // A size probe: the headers told everything. The one byte of a range
+        // answer is read, so that its connection stays open for the
+        // transfers; a whole file (the server ignored the range) is not.
+        transfer->probeBytes += length;
+        return transfer->status == 206 && transfer->probeBytes <= 1 ? length : 0;
+    }
     if (!transfer->checked) {
         transfer->checked = true;
         if (!CheckResponse(transfer)) return 0;

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -224,6 +225,44 @@ TEST_F(EngineTest, HighSpeedJobSplitsLargeFilesIntoRangesAndLearnsSizes)
     size_t ranges = 0;
     for (size_t at = 0; (at = log.find("GET /big.bin HTTP/1.1\" 206", at)) != std::string::npos; ++at) ++ranges;
     EXPECT_GE(ranges, 3u); // the probe and at least two ranges
+}
+
+TEST_F(EngineTest, SizeProbesLeaveTheirConnectionsOpenForTheTransfers)
+{
+    // Files of unknown size are probed first; each probe's connection then
+    // carries a transfer instead of a new one being opened for it.
+    NginxProcess nginx;
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    constexpr int kFiles = 12;
+    std::vector<std::string> contents;
+    std::vector<File> files;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".bin";
+        contents.push_back(RandomBytes(200000 + static_cast<size_t>(i) * 999, 60 + static_cast<unsigned>(i)));
+        WriteFile(nginx.Root() + "/" + name, contents.back());
+        files.push_back(Of(name, nginx.Url("/" + name)));
+    }
+    ASSERT_TRUE(client.SendJob(12, kLocalOptionsHighSpeed, files));
+    const Outcome outcome = Drive(client, 12);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    int64_t total = 0;
+    for (const std::string& content : contents) total += static_cast<int64_t>(content.size());
+    EXPECT_EQ(outcome.totalBytes, total);
+    for (int i = 0; i < kFiles; ++i)
+        EXPECT_TRUE(ReadFile(folder + "f" + std::to_string(i) + ".bin") == contents[static_cast<size_t>(i)]) << i;
+    std::istringstream lines(nginx.AccessLog());
+    std::set<std::string> connections;
+    size_t probes = 0, transfers = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find("connection=");
+        ASSERT_NE(at, std::string::npos) << line;
+        connections.insert(line.substr(at));
+        (line.find("HTTP/1.1\" 206 1 ") != std::string::npos ? probes : transfers) += 1;
+    }
+    EXPECT_EQ(probes, static_cast<size_t>(kFiles));
+    EXPECT_EQ(transfers, static_cast<size_t>(kFiles));
+    EXPECT_LE(connections.size(), static_cast<size_t>(kFiles)) << nginx.AccessLog();
 }
 
 TEST_F(EngineTest, PlainJobFetchesOneFileAfterTheOtherOverOneConnectionEach)
