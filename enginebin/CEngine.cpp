@@ -33,6 +33,9 @@ namespace {
 constexpr int64_t kBytesPerConnection = 16ll * 1024 * 1024;
 constexpr int kMaxConnectionsPerFile = 16;
 constexpr int kMaxConnections = 48;
+// Part files made ahead of the connections that will write them (each holds
+// a descriptor until its transfer starts).
+constexpr int kMakeAhead = 32;
 // A running range is split for an idle connection only when both halves
 // keep at least this much.
 constexpr int64_t kMinSplit = 2ll * 1024 * 1024;
@@ -138,6 +141,7 @@ struct CEngine::FileTask {
     std::string etag, lastModified;
     std::vector<Span> spans;
     int fd = -1;
+    uint64_t makeId = 0; // while its part file is being made
     State state = Waiting;
     bool singleStream = false;
     bool resumed = false;
@@ -191,6 +195,7 @@ struct CEngine::Transfer {
     bool badResponse = false;
     bool restartFile = false;
     int writeErrno = 0;
+    size_t probeBytes = 0; // body bytes a size probe was offered
     // Bytes received but not yet written; they belong at pos - fill.
     std::unique_ptr<unsigned char[]> block;
     size_t fill = 0;
@@ -208,6 +213,8 @@ CEngine::CEngine(int listenFd, uint16_t port, int signalFd, int idleExitSeconds)
     // Size probes are not counted by Schedule; libcurl queues what is over.
     curl_multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kMaxConnections));
     m_online = Online();
+    m_maker = std::make_unique<CFileMaker>();
+    if (!m_maker->Ready()) m_maker.reset();
 }
 
 CEngine::~CEngine()
@@ -273,6 +280,12 @@ int CEngine::Run()
         event.data.u64 = static_cast<uint32_t>(fd);
         if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) != 0) return 1;
     }
+    if (m_maker) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = static_cast<uint32_t>(m_maker->Fd());
+        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_maker->Fd(), &event) != 0) m_maker.reset();
+    }
     m_idleSince = m_lastTick = Now();
     while (!m_stop) {
         // Woken at least every 100 ms for the tick, the idle check and retries.
@@ -295,6 +308,8 @@ int CEngine::Run()
                 while (read(m_signalFd, &info, sizeof info) == sizeof info) m_stop = true;
             } else if (fd == m_listenFd) {
                 Accept();
+            } else if (m_maker && fd == m_maker->Fd()) {
+                TakeMadeFiles();
             } else {
                 for (auto& client : m_clients) {
                     if (client->closed || client->fd != fd) continue;
@@ -672,6 +687,10 @@ void CEngine::StartJob(Job* job)
 void CEngine::StopJob(Job* job, bool saveState)
 {
     for (auto& file : job->files) {
+        // A part file still being made is closed (and, being empty, removed)
+        // when it comes back.
+        if (file->makeId != 0) m_making.erase(file->makeId);
+        file->makeId = 0;
         AbortTransfers(file.get(), nullptr);
         if (file->state == FileTask::Running && saveState) SaveControl(file.get());
         if (file->fd >= 0) close(file->fd);
@@ -759,16 +778,19 @@ bool CEngine::OpenForTransfer(FileTask* file)
 
 bool CEngine::OpenPart(FileTask* file, bool fresh)
 {
-    file->fd = open(file->partPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (fresh ? O_TRUNC : 0), 0644);
-    if (file->fd < 0) return false;
-    if (!fresh) return true;
-    file->spans.clear();
-    if (file->size > 0) {
-        if (fallocate(file->fd, 0, 0, file->size) != 0) {
-            if (errno != EOPNOTSUPP && errno != ENOSYS) return false;
-            if (ftruncate(file->fd, file->size) != 0) return false;
-        }
+    int error = 0;
+    file->fd = CFileMaker::MakePartFile(file->partPath, file->size, fresh, &error);
+    if (file->fd < 0) {
+        errno = error;
+        return false;
     }
+    if (fresh) LayOutSpans(file);
+    return true;
+}
+
+void CEngine::LayOutSpans(FileTask* file)
+{
+    file->spans.clear();
     // Ranges only where the size is known and the user consented to speed.
     int pieces = 1;
     if (file->size > 0 && file->job->mode == kLocalOptionsHighSpeed && !file->singleStream)
@@ -779,7 +801,54 @@ bool CEngine::OpenPart(FileTask* file, bool fresh)
         const int64_t end = i + 1 == pieces ? total : file->size * (i + 1) / pieces;
         file->spans.push_back(Span{start, end, 0, nullptr});
     }
-    return true;
+}
+
+void CEngine::RequestPart(FileTask* file)
+{
+    CFileMaker::Request request;
+    request.id = m_nextMakeId++;
+    request.path = file->partPath;
+    request.size = file->size;
+    request.fresh = !file->resumed;
+    file->makeId = request.id;
+    m_making[request.id] = file;
+    m_maker->Submit(std::move(request));
+}
+
+bool CEngine::PartInUse(const std::string& partPath) const
+{
+    for (const auto& job : m_jobs) {
+        if (job->state == Job::Ended) continue;
+        for (const auto& file : job->files)
+            if (file->partPath == partPath && (file->fd >= 0 || file->makeId != 0)) return true;
+    }
+    return false;
+}
+
+void CEngine::TakeMadeFiles()
+{
+    for (CFileMaker::Result& made : m_maker->Take()) {
+        const auto found = m_making.find(made.request.id);
+        FileTask* file = found == m_making.end() ? nullptr : found->second;
+        if (found != m_making.end()) m_making.erase(found);
+        if (file) file->makeId = 0;
+        if (!file || file->state != FileTask::Running) {
+            // Its job ended meanwhile: an empty new file is not left behind,
+            // unless a later job has taken the same name since.
+            if (made.fd >= 0) close(made.fd);
+            if (made.request.fresh && !PartInUse(made.request.path)) unlink(made.request.path.c_str());
+            continue;
+        }
+        if (made.fd < 0) {
+            // Reported as a failure on the loop would have been; either may
+            // end the job, which forgets its other files being made.
+            if (made.error == ENOSPC || made.error == EDQUOT) DiskFull(file->job, file->finalPath);
+            else FailFile(file);
+            continue;
+        }
+        file->fd = made.fd;
+        if (made.request.fresh) LayOutSpans(file);
+    }
 }
 
 void CEngine::SaveControl(FileTask* file)
@@ -802,6 +871,8 @@ void CEngine::Schedule(double now)
 {
     int busy = 0;
     for (auto& transfer : m_transfers) busy += transfer->cancelled ? 0 : 1;
+    // Files being made, or made and waiting for a connection.
+    int ahead = 0;
     for (auto& job : m_jobs) {
         if (job->state != Job::Running) continue;
         for (auto& owned : job->files) {
@@ -812,6 +883,17 @@ void CEngine::Schedule(double now)
                 break;
             }
             if (now < file->retryAt) {
+                if (sequential) break;
+                continue;
+            }
+            if (file->fd < 0 && m_maker) {
+                // Made on the maker's thread, a few files ahead of the
+                // connections, while the loop goes on receiving.
+                if (file->makeId == 0) {
+                    if (ahead >= kMakeAhead) break;
+                    RequestPart(file);
+                }
+                ++ahead;
                 if (sequential) break;
                 continue;
             }
@@ -846,6 +928,7 @@ void CEngine::Schedule(double now)
                 StartTransfer(file, static_cast<int>(file->spans.size() - 1), now);
                 ++busy;
             }
+            if (file->active == 0) ++ahead;
             if (sequential) break;
         }
     }
@@ -1015,8 +1098,8 @@ bool CEngine::CheckResponse(Transfer* transfer)
 {
     FileTask* file = transfer->file;
     const long status = transfer->status;
-    // A size probe: the headers tell everything; the body is not wanted.
-    if (transfer->span < 0 || transfer->badResponse) return false;
+    // An answer whose length cannot be trusted writes nothing.
+    if (transfer->badResponse) return false;
     if (status < 200 || status >= 300) {
         transfer->discard = true;
         return true;
@@ -1067,6 +1150,13 @@ bool CEngine::CheckResponse(Transfer* transfer)
 
 size_t CEngine::Body(Transfer* transfer, const char* data, size_t length)
 {
+    if (transfer->span < 0) {
+        // A size probe: the headers told everything. The one byte of a range
+        // answer is read, so that its connection stays open for the
+        // transfers; a whole file (the server ignored the range) is not.
+        transfer->probeBytes += length;
+        return transfer->status == 206 && transfer->probeBytes <= 1 ? length : 0;
+    }
     if (!transfer->checked) {
         transfer->checked = true;
         if (!CheckResponse(transfer)) return 0;

@@ -1,7 +1,7 @@
 #pragma once
 // The download engine: one event loop (epoll) for the clients on 127.0.0.1
 // and for every transfer (libcurl's multi socket interface); no thread per
-// transfer.
+// transfer. Part files are created on a helper thread (CFileMaker).
 //
 // Contract:
 // - Run blocks until Stop is asked (SIGTERM / SIGINT through the signal fd),
@@ -15,10 +15,12 @@
 // - A file appears under its final name only once complete and closed.
 
 #include "enginebin/CControlFile.h"
+#include "enginebin/CFileMaker.h"
 #include "netlib/layers/nwCDNLocalCodec.h"
 
 #include <cstdint>
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +66,10 @@ private:
 
     bool OpenForTransfer(FileTask* file);
     bool OpenPart(FileTask* file, bool fresh);
+    void LayOutSpans(FileTask* file);
+    void RequestPart(FileTask* file);
+    void TakeMadeFiles();
+    bool PartInUse(const std::string& partPath) const;
     void Schedule(double now);
     void StartTransfer(FileTask* file, int piece, double now);
     void StartProbe(FileTask* file);
@@ -107,4 +113,9 @@ private:
     bool m_online = true;
     // The user's "apply to all" answer for the rest of this run: -1 none yet.
     int m_resumeForAll = -1;
+    // Part files are made on the maker's thread (without one, on the loop);
+    // the files being made, by request number.
+    std::unique_ptr<CFileMaker> m_maker;
+    std::map<uint64_t, FileTask*> m_making;
+    uint64_t m_nextMakeId = 1;
 };

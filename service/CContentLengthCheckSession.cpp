@@ -9,9 +9,6 @@
 #include "engine/ActivityLog.h"
 #include "service/HttpTransferRules.h"
 
-namespace {
-}
-
 CContentLengthCheckSession::~CContentLengthCheckSession()
 {
     EndConnection();
@@ -72,6 +69,7 @@ bool CContentLengthCheckSession::Connect()
     const std::string& target = m_redirectUrl.empty() ? m_url : m_redirectUrl;
     ConnectionOptions options;
     options.idleSeconds = kIdleSeconds;
+    options.receiveRound = kHeaderOnlyReceiveRound;
     options.listener = this;
     // A URL that cannot even be connected to (no scheme we speak, a host that
     // does not resolve) would bring no event at all: it is unreachable.

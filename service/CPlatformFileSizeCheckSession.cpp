@@ -79,6 +79,7 @@ bool CPlatformFileSizeCheckSession::Connect()
     ConnectionOptions options;
     options.connectTimeoutSeconds = kTimeoutSeconds;
     options.idleSeconds = kTimeoutSeconds;
+    options.receiveRound = kHeaderOnlyReceiveRound;
     options.listener = this;
     const std::string& target = m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl;
     if (!OpenHttpConnection(options, target.c_str(), m_connection)) {

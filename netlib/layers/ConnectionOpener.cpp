@@ -13,6 +13,7 @@ bool OpenConnection(const ConnectionOptions& options, vqSmartPtr& connection)
     if (VQ_FAILED(context->Open(options.action, options.eventMask, nullptr))) return false;
     if (options.connectTimeoutSeconds > 0) context->SetParam(QOS_PARAM_CONNECT_TIMEOUT, &options.connectTimeoutSeconds);
     if (options.idleSeconds > 0) context->SetParam(QOS_PARAM_IDLE_LIMIT, &options.idleSeconds);
+    if (options.receiveRound > 0) context->SetParam(QOS_PARAM_RECEIVE_ROUND, &options.receiveRound);
     if (VQ_FAILED(context->AddLayer(options.layerClass, false))) return false;
     if (options.laterAction && VQ_FAILED(context->SetAction(*options.laterAction))) return false;
     // The limit belongs to the action: it is set on the final one.

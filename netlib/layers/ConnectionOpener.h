@@ -24,6 +24,11 @@
 
 class nwIHttpClientExEventListener;
 
+// The receive round of a connection that wants only an answer's header (a
+// size probe): one read, so the header reaches the layers before the body
+// behind it is pulled out of the socket.
+constexpr int32_t kHeaderOnlyReceiveRound = 1024;
+
 struct ConnectionOptions {
     int action = cpQOS_HIGH;
     // A silent peer and a connect that never completes are the events every
@@ -36,6 +41,9 @@ struct ConnectionOptions {
     std::optional<int> laterAction;
     // Bytes per second the action may receive; unset leaves it unlimited.
     std::optional<int32_t> receiveLimit;
+    // Bytes one receive run may take before the layers see them
+    // (QOS_PARAM_RECEIVE_ROUND); 0 keeps the pump's own bound.
+    int32_t receiveRound = 0;
     uint32_t layerClass = CLSID_nwCHttpClientExLayer;
     // Only for OpenHttpConnection: who hears the HTTP layer, with which cookie.
     nwIHttpClientExEventListener* listener = nullptr;

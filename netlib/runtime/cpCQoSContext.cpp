@@ -78,6 +78,7 @@ vqRESULT cpCQoSContext::SetAction(int actionType)
     m_action.reset(cpCQoSContextAction::Make(actionType));
     if (!m_action) return VQ_E_PLATFORM;
     m_action->Attach(m_record, &m_send, &m_receive);
+    m_action->SetReceiveRound(m_receiveRound);
     return VQ_OK_PLATFORM;
 }
 
@@ -108,6 +109,11 @@ vqRESULT cpCQoSContext::SetParam(int type, const int32_t* value)
         return VQ_OK_PLATFORM;
     case QOS_PARAM_IDLE_LIMIT:
         m_idleLimit = *value;
+        return VQ_OK_PLATFORM;
+    case QOS_PARAM_RECEIVE_ROUND:
+        if (*value < 0) return VQ_E_PLATFORM;
+        m_receiveRound = static_cast<uint32_t>(*value);
+        if (m_action) m_action->SetReceiveRound(m_receiveRound);
         return VQ_OK_PLATFORM;
     case QOS_PARAM_PERIODIC:
         m_periodic[0] = value[0] + m_totalTicks;

@@ -116,6 +116,7 @@ private:
     cpSocketRecord* m_record = nullptr;
     int32_t m_idleLimit = kDefaultIdleLimit;
     int32_t m_connectTimeout = kDefaultConnectTimeout;
+    uint32_t m_receiveRound = 0;
     uint32_t m_eventMask = 0;
     int32_t m_state = QOS_CREATED;
     std::deque<QueuedBuffer> m_sendQueue;

@@ -42,6 +42,9 @@ public:
     virtual ~cpCQoSContextAction() = default;
 
     void Attach(cpSocketRecord* record, cpQoSSendBuffer* sendBuffer, cpQoSReceiveBuffer* receiveBuffer);
+    // Bytes after which one pump run hands over to the layers; 0: no bound
+    // but the buffer's.
+    void SetReceiveRound(uint32_t bytes) { m_receiveRound = bytes; }
 
     virtual int GetType() const = 0;
     virtual int32_t ReceivePump() = 0;
@@ -64,8 +67,11 @@ protected:
     // Makes room for kReceiveChunk more bytes at the end of the receive
     // buffer, doubling its capacity as needed; false when memory ran out.
     bool ReserveReceiveRoom();
+    // True once a run that has received `total` bytes has taken its round.
+    bool RoundTaken(int32_t total) const { return m_receiveRound != 0 && static_cast<uint32_t>(total) >= m_receiveRound; }
 
     cpSocketRecord* m_record = nullptr;
     cpQoSSendBuffer* m_sendBuffer = nullptr;
     cpQoSReceiveBuffer* m_receiveBuffer = nullptr;
+    uint32_t m_receiveRound = 0;
 };

@@ -6,7 +6,7 @@
 int32_t cpCQoSHighContextAction::ReceivePump()
 {
     int32_t total = 0;
-    while (m_receiveBuffer->length <= kYieldAbove) {
+    while (m_receiveBuffer->length <= kYieldAbove && !RoundTaken(total)) {
         if (!ReserveReceiveRoom()) break;
         int32_t received = 0;
         vqRESULT result =

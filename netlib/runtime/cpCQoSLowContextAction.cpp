@@ -10,7 +10,7 @@ int32_t cpCQoSLowContextAction::ReceivePump()
     do {
         // Like the unlimited pump, yield once a megabyte waits for the
         // layers: the rest stays in the socket and is reported again.
-        if (m_receiveBuffer->length > kYieldAbove) break;
+        if (m_receiveBuffer->length > kYieldAbove || RoundTaken(total)) break;
         const uint32_t granted = RequestReceiveQuota(kReceiveChunk);
         if (granted == 0) {
             m_receiveBlocked = true;

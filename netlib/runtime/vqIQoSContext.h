@@ -37,6 +37,7 @@ constexpr uint32_t QOS_EVENT_PERIODIC = 64;
 constexpr int QOS_PARAM_CONNECT_TIMEOUT = 1;
 constexpr int QOS_PARAM_IDLE_LIMIT = 4;
 constexpr int QOS_PARAM_PERIODIC = 64;
+constexpr int QOS_PARAM_RECEIVE_ROUND = 128;
 
 enum QoSContextState : int32_t {
     QOS_CREATED = 0,
@@ -75,7 +76,11 @@ public:
     virtual vqRESULT RemoveEventMask(uint32_t bits) = 0;
     // Any time. QOS_PARAM_CONNECT_TIMEOUT and QOS_PARAM_IDLE_LIMIT take
     // seconds (read at the next Connect and at every tick); QOS_PARAM_PERIODIC
-    // takes four values. Null or another type fails.
+    // takes four values. QOS_PARAM_RECEIVE_ROUND takes bytes: a receive
+    // pump hands what it has to the layers once a run has read that many (at
+    // least one read per run; 0, the default, reads until the buffer bound).
+    // It lets a connection that wants only an answer's header see it before
+    // the body behind it is read. Null or another type fails.
     virtual vqRESULT SetParam(int type, const int32_t* value) = 0;
     // Any time; one of QoSContextState.
     virtual vqRESULT GetState(int32_t* state) = 0;

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -224,6 +225,101 @@ TEST_F(EngineTest, HighSpeedJobSplitsLargeFilesIntoRangesAndLearnsSizes)
     size_t ranges = 0;
     for (size_t at = 0; (at = log.find("GET /big.bin HTTP/1.1\" 206", at)) != std::string::npos; ++at) ++ranges;
     EXPECT_GE(ranges, 3u); // the probe and at least two ranges
+}
+
+TEST_F(EngineTest, SizeProbesLeaveTheirConnectionsOpenForTheTransfers)
+{
+    // Files of unknown size are probed first; each probe's connection then
+    // carries a transfer instead of a new one being opened for it.
+    NginxProcess nginx;
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    constexpr int kFiles = 12;
+    std::vector<std::string> contents;
+    std::vector<File> files;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".bin";
+        contents.push_back(RandomBytes(200000 + static_cast<size_t>(i) * 999, 60 + static_cast<unsigned>(i)));
+        WriteFile(nginx.Root() + "/" + name, contents.back());
+        files.push_back(Of(name, nginx.Url("/" + name)));
+    }
+    ASSERT_TRUE(client.SendJob(12, kLocalOptionsHighSpeed, files));
+    const Outcome outcome = Drive(client, 12);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    int64_t total = 0;
+    for (const std::string& content : contents) total += static_cast<int64_t>(content.size());
+    EXPECT_EQ(outcome.totalBytes, total);
+    for (int i = 0; i < kFiles; ++i)
+        EXPECT_TRUE(ReadFile(folder + "f" + std::to_string(i) + ".bin") == contents[static_cast<size_t>(i)]) << i;
+    std::istringstream lines(nginx.AccessLog());
+    std::set<std::string> connections;
+    size_t probes = 0, transfers = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find("connection=");
+        ASSERT_NE(at, std::string::npos) << line;
+        connections.insert(line.substr(at));
+        (line.find("HTTP/1.1\" 206 1 ") != std::string::npos ? probes : transfers) += 1;
+    }
+    EXPECT_EQ(probes, static_cast<size_t>(kFiles));
+    EXPECT_EQ(transfers, static_cast<size_t>(kFiles));
+    EXPECT_LE(connections.size(), static_cast<size_t>(kFiles)) << nginx.AccessLog();
+}
+
+TEST_F(EngineTest, APartFileThatCannotBeMadeGivesTheJobUp)
+{
+    // Part files are made off the event loop; a file that cannot be made
+    // still ends the job (given up: the client's plain path takes over) and
+    // nothing appears under its final name.
+    NginxProcess nginx;
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    std::vector<File> files;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "m" + std::to_string(i) + ".bin";
+        WriteFile(nginx.Root() + "/" + name, RandomBytes(50000, 90 + static_cast<unsigned>(i)));
+        files.push_back(Of(name, nginx.Url("/" + name), 50000));
+    }
+    std::filesystem::create_directories(folder + "m37.bin.zdrpart");
+    ASSERT_TRUE(client.SendJob(13, kLocalOptionsHighSpeed, files));
+    const Outcome outcome = Drive(client, 13);
+    ASSERT_TRUE(outcome.accepted);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 1);
+    EXPECT_FALSE(Exists(folder + "m37.bin"));
+    EXPECT_LT(outcome.done.size(), files.size());
+    for (const std::string& done : outcome.done) EXPECT_EQ(std::filesystem::file_size(done), 50000u) << done;
+}
+
+TEST_F(EngineTest, ManySmallFilesOfKnownSizeAllArriveWhole)
+{
+    // More files than connections and than files made ahead: every one is
+    // made, fetched, and reported once, under its own name.
+    NginxProcess nginx;
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    constexpr int kFiles = 120;
+    std::vector<std::string> contents;
+    std::vector<File> files;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string name = "s" + std::to_string(i) + ".bin";
+        contents.push_back(RandomBytes(30000 + static_cast<size_t>(i) * 17, 200 + static_cast<unsigned>(i)));
+        WriteFile(nginx.Root() + "/" + name, contents.back());
+        files.push_back(Of(name, nginx.Url("/" + name), static_cast<int64_t>(contents.back().size())));
+    }
+    for (const bool highSpeed : {true, false}) {
+        for (int i = 0; i < kFiles; ++i) std::filesystem::remove(folder + "s" + std::to_string(i) + ".bin");
+        const int32_t job = highSpeed ? 14 : 15;
+        ASSERT_TRUE(client.SendJob(job, highSpeed ? kLocalOptionsHighSpeed : kLocalOptionsPlain, files));
+        const Outcome outcome = Drive(client, job);
+        ASSERT_TRUE(outcome.finished) << highSpeed;
+        EXPECT_EQ(outcome.valueB, 0);
+        std::set<std::string> done(outcome.done.begin(), outcome.done.end());
+        EXPECT_EQ(done.size(), static_cast<size_t>(kFiles));
+        EXPECT_EQ(outcome.done.size(), static_cast<size_t>(kFiles));
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string name = "s" + std::to_string(i) + ".bin";
+            EXPECT_TRUE(ReadFile(folder + name) == contents[static_cast<size_t>(i)]) << name;
+            EXPECT_FALSE(Exists(folder + name + ".zdrpart")) << name;
+        }
+    }
 }
 
 TEST_F(EngineTest, PlainJobFetchesOneFileAfterTheOtherOverOneConnectionEach)

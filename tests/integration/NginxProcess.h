@@ -147,7 +147,10 @@ private:
         conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
              << "pid " << m_dir << "/nginx.pid;\nerror_log " << m_dir << "/error.log;\n"
              << "events { worker_connections 64; }\nhttp {\n"
-             << "  access_log " << m_dir << "/access.log;\n"
+             // The combined format, and the connection each request came on.
+             << "  log_format withconnection '$remote_addr - $remote_user [$time_local] \"$request\" $status "
+                "$body_bytes_sent \"$http_referer\" \"$http_user_agent\" connection=$connection';\n"
+             << "  access_log " << m_dir << "/access.log withconnection;\n"
              << "  client_body_temp_path " << m_dir << "/tmp/body;\n  proxy_temp_path " << m_dir << "/tmp/proxy;\n"
              << "  fastcgi_temp_path " << m_dir << "/tmp/fastcgi;\n  uwsgi_temp_path " << m_dir << "/tmp/uwsgi;\n"
              << "  scgi_temp_path " << m_dir << "/tmp/scgi;\n  default_type application/octet-stream;\n"

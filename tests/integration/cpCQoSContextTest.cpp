@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -230,6 +231,58 @@ TEST_F(ContextTest, UnconsumedBytesComeBackInFrontOfNewerOnes)
     ASSERT_EQ(send(peer, "XYZ", 3, 0), 3);
     ASSERT_TRUE(PumpUntil([&] { return layer->deliveries.size() == 2; }));
     EXPECT_EQ(layer->deliveries[1], "abcdefghijklmnoXYZ");
+}
+
+TEST_F(ContextTest, AReceiveRoundHandsTheFirstBytesOverBeforeTheRestIsRead)
+{
+    // A size probe wants the header, not the megabytes the server already
+    // pushed behind it: with a round of one read, the layer sees the first
+    // kilobyte alone, and the rest still arrives, round after round.
+    OpenWithLayer(0);
+    const int32_t round = 1024;
+    ASSERT_EQ(context->SetParam(QOS_PARAM_RECEIVE_ROUND, &round), VQ_OK_PLATFORM);
+    const int32_t negative = -1;
+    EXPECT_EQ(context->SetParam(QOS_PARAM_RECEIVE_ROUND, &negative), VQ_E_PLATFORM);
+    ConnectAndAccept();
+    std::string sent(3u << 20, '\0');
+    for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 7 + i / 4096);
+    std::thread writer([&] {
+        for (size_t at = 0; at < sent.size();) {
+            const ssize_t n = send(peer, sent.data() + at, sent.size() - at, 0);
+            if (n <= 0) break;
+            at += static_cast<size_t>(n);
+        }
+    });
+    size_t received = 0;
+    const bool all = PumpUntil([&] {
+        received = 0;
+        for (const std::string& piece : layer->deliveries) received += piece.size();
+        return received >= sent.size();
+    });
+    writer.join();
+    ASSERT_TRUE(all) << received;
+    std::string joined;
+    size_t largest = 0;
+    for (const std::string& piece : layer->deliveries) {
+        joined += piece;
+        largest = std::max(largest, piece.size());
+    }
+    EXPECT_TRUE(joined == sent);
+    EXPECT_LE(layer->deliveries.front().size(), 1024u);
+    EXPECT_LE(largest, 2048u); // one round: a full read, or short reads adding up to it
+    // Moved to a budgeted action, the round stays.
+    ASSERT_EQ(context->SetAction(6), VQ_OK_PLATFORM);
+    const int32_t budget = 1 << 20;
+    ASSERT_EQ(context->SetActionLimit(cpQOS_LIMIT_RECEIVE, &budget), VQ_OK_PLATFORM);
+    const size_t before = layer->deliveries.size();
+    const std::string more(64 * 1024, 'm');
+    ASSERT_EQ(send(peer, more.data(), more.size(), 0), static_cast<ssize_t>(more.size()));
+    ASSERT_TRUE(PumpUntil([&] {
+        size_t got = 0;
+        for (size_t i = before; i < layer->deliveries.size(); ++i) got += layer->deliveries[i].size();
+        return got >= more.size();
+    }));
+    for (size_t i = before; i < layer->deliveries.size(); ++i) EXPECT_LE(layer->deliveries[i].size(), 2048u);
 }
 
 TEST_F(ContextTest, LayersSendAndThePeerCloses)
