@@ -511,7 +511,7 @@ std::vector<EngineRow>& Rows()
     return rows;
 }
 
-FaultMatrixTable engineTransferTable("engine transfer", MatrixRows());
+FaultMatrixTable engineTransferTable("6. Engine transfer (the engine program, through Dl)", MatrixRows());
 
 std::string RowName(const testing::TestParamInfo<size_t>& info)
 {

@@ -367,7 +367,7 @@ std::vector<UpdateRow>& Rows()
     return rows;
 }
 
-FaultMatrixTable engineUpdateTable("engine update", MatrixRows());
+FaultMatrixTable engineUpdateTable("7. Engine update (CEngineLauncher and the update site)", MatrixRows());
 
 std::string RowName(const testing::TestParamInfo<size_t>& info)
 {
