@@ -103,6 +103,22 @@ public:
         return text.str();
     }
 
+    // The access log once `count` of its lines hold `needle`, or as it
+    // stands after `seconds`: nginx writes a request's line after the answer
+    // has gone out, so the client can be done before the line is there.
+    std::string AccessLogWith(const std::string& needle, size_t count, double seconds = 5) const
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        for (;;) {
+            const std::string log = AccessLog();
+            size_t found = 0;
+            for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + needle.size()))
+                ++found;
+            if (found >= count || std::chrono::steady_clock::now() >= end) return log;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
     static uint16_t FreePort()
     {
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
