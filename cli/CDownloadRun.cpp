@@ -267,6 +267,7 @@ int CDownloadRun::AnswerResumeQuestion()
     bool forAll = true;
     if (m_question) {
         Say("A partial download of this download's files exists.");
+        m_question->DiscardTypedAhead();
         const CTerminalQuestion::Result first = m_question->Ask("Resume it? [y/n] ", kQuestionTimeoutMs);
         if (first == CTerminalQuestion::Result::kInterrupted)
             return Fail(CLI_INTERRUPTED, "interrupted: the download was stopped");

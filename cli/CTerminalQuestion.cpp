@@ -52,6 +52,18 @@ CTerminalQuestion::Result CTerminalQuestion::Ask(const std::string& question, in
     }
 }
 
+void CTerminalQuestion::DiscardTypedAhead()
+{
+    m_pending.clear();
+    pollfd input{m_inputFd, POLLIN, 0};
+    char buffer[128];
+    while (!m_ended && poll(&input, 1, 0) > 0) {
+        const ssize_t got = read(m_inputFd, buffer, sizeof buffer);
+        if (got == 0) m_ended = true;
+        if (got <= 0) break;
+    }
+}
+
 bool CTerminalQuestion::ReadLine(std::string* line, int timeoutMs, Result* failure)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -6,8 +6,9 @@
 // Contract: used on the front end's own thread; the service thread goes on
 // while a question waits (its events queue up in the inbox). Every wait is
 // bounded by the time limit and ends early when interrupted() turns true
-// (looked at every 100 ms). Bytes typed ahead of a question are kept for
-// the next one. The descriptor and the output are not owned.
+// (looked at every 100 ms). Bytes typed after a question are kept for the
+// next one, unless DiscardTypedAhead drops them. The descriptor and the
+// output are not owned.
 
 #include <cstdio>
 #include <functional>
@@ -20,6 +21,9 @@ public:
     CTerminalQuestion(int inputFd, FILE* out, std::function<bool()> interrupted);
 
     Result Ask(const std::string& question, int timeoutMs);
+    // Drops what was typed before now (keys pressed while the download
+    // ran are no answer to a question not yet shown).
+    void DiscardTypedAhead();
 
 private:
     // A whole line from the input (without its end) once one is there;

@@ -175,6 +175,25 @@ TEST(TerminalQuestion, AnswersTable)
     }
 }
 
+TEST(TerminalQuestion, KeysPressedBeforeTheQuestionAreNoAnswer)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "y\ny\n", 4), 4);
+    FILE* out = fopen("/dev/null", "w");
+    CTerminalQuestion question(fds[0], out, [] { return false; });
+    question.DiscardTypedAhead();
+    std::thread typist([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(write(fds[1], "n\n", 2), 2);
+    });
+    EXPECT_EQ(question.Ask("Q? ", 5000), CTerminalQuestion::Result::kNo);
+    typist.join();
+    fclose(out);
+    close(fds[0]);
+    close(fds[1]);
+}
+
 TEST(TerminalQuestion, AnInterruptEndsTheWaitAtOnce)
 {
     int fds[2];
