@@ -115,8 +115,3 @@ int CDlService::GetJobProgress(int job, DlProgress* progress)
 {
     return DlGetJobProgress(job, progress);
 }
-
-int CDlService::GetEngineUpdate(DlEngineUpdate* update)
-{
-    return DlGetEngineUpdate(update);
-}

@@ -25,5 +25,4 @@ public:
     int PopJobNotice(int job, int* code) override;
     int PopJobFileDone(int job, int* sequence, std::string* text) override;
     int GetJobProgress(int job, DlProgress* progress) override;
-    int GetEngineUpdate(DlEngineUpdate* update) override;
 };

@@ -30,9 +30,6 @@ constexpr const char* kCloseWindowQuestion = "關閉視窗時，將立即終止�
 constexpr const char* kRequiredTitle = "至少需要 %s 容量。\n";
 constexpr const char* kRequiredAndFree = "至少需要 %s 容量。\n剩餘容量：%s";
 constexpr const char* kZeroTime = "00:00:00";
-constexpr const char* kEngineUpdating = "更新下載引擎 %s / %s";
-constexpr const char* kEngineReady = "下載引擎已就緒。";
-constexpr const char* kEngineUpdateFailed = "下載引擎更新失敗，以一般下載方式進行。";
 
 // The format with each "%s" replaced by the next argument in turn.
 std::string Fill(const char* format, std::initializer_list<std::string> args)
@@ -115,12 +112,6 @@ void CDownloaderDlgLogic::OnDlEvent(int code, int param)
     case DL_EVENT_SIZE_CHECK_FAILED:
         Message(kSizeCheckFailed, m_settings.appCaption);
         Quit();
-        return;
-    case DL_EVENT_UPDATE_BEGIN:
-    case DL_EVENT_UPDATE_PROGRESS:
-    case DL_EVENT_UPDATE_SUCCEEDED:
-    case DL_EVENT_UPDATE_FAILED:
-        ShowEngineUpdate(code);
         return;
     default:
         break;
@@ -288,28 +279,6 @@ void CDownloaderDlgLogic::OnResumeQuestion()
     bool applyToAll = true;
     m_view.AskResume(&resume, &applyToAll);
     m_service.AnswerResume(m_hJob, resume, applyToAll);
-}
-
-void CDownloaderDlgLogic::ShowEngineUpdate(int code)
-{
-    // The completed window keeps its final texts.
-    const Stage stage = GetStage();
-    if (stage == Stage::Completed || stage == Stage::Installing) return;
-    const bool jobRuns = stage == Stage::Downloading;
-    if (code == DL_EVENT_UPDATE_SUCCEEDED || code == DL_EVENT_UPDATE_FAILED) {
-        m_texts.status = code == DL_EVENT_UPDATE_SUCCEEDED ? kEngineReady : kEngineUpdateFailed;
-        if (!jobRuns) m_view.SetProgress(0, 0);
-        m_view.ShowTexts(m_texts);
-        return;
-    }
-    DlEngineUpdate update{};
-    if (m_service.GetEngineUpdate(&update) != DL_OK || update.fileNumber == 0) return;
-    m_texts.status = Fill(kEngineUpdating, {Size(update.fileBytes), Size(update.fileSize)});
-    if (!jobRuns) {
-        const long long percent = update.fileSize > 0 ? update.fileBytes * 100 / update.fileSize : 0;
-        m_view.SetProgress(static_cast<int>(std::clamp<long long>(percent, 0, 100)), 0);
-    }
-    m_view.ShowTexts(m_texts);
 }
 
 void CDownloaderDlgLogic::OnJobComplete()

@@ -89,9 +89,6 @@ private:
     void OnFileDone(int job);
     void OnNotice(int job);
     void OnResumeQuestion();
-    // The engine update's events (no job): the status text, and the file
-    // bar while no job runs.
-    void ShowEngineUpdate(int code);
     void OnJobComplete();
     void ShowFileLabel();
     void UpdateButtons();

@@ -42,5 +42,4 @@ public:
     // The oldest file-done record, its text converted to UTF-8.
     virtual int PopJobFileDone(int job, int* sequence, std::string* text) = 0;
     virtual int GetJobProgress(int job, DlProgress* progress) = 0;
-    virtual int GetEngineUpdate(DlEngineUpdate* update) = 0;
 };

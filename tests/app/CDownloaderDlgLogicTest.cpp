@@ -581,58 +581,11 @@ TEST_F(DownloaderDlgLogicTest, ServiceWideEventsOutsideTheTableAreIgnored)
 {
     Downloading({"a.bin"});
     const size_t calls = service.calls.size();
-    const IDownloaderView::Texts texts = view.shown;
-    for (int code : {DL_EVENT_ENGINE_PATH_FAILED, DL_EVENT_FETCH_TICK, DL_EVENT_ENGINE_STATUS})
+    for (int code : {DL_EVENT_UPDATE_BEGIN, DL_EVENT_UPDATE_PROGRESS, DL_EVENT_UPDATE_SUCCEEDED,
+                     DL_EVENT_UPDATE_FAILED, DL_EVENT_ENGINE_PATH_FAILED, DL_EVENT_FETCH_TICK, DL_EVENT_ENGINE_STATUS})
         logic->OnDlEvent(code, 0);
     EXPECT_EQ(service.calls.size(), calls);
     EXPECT_TRUE(view.messages.empty());
-    EXPECT_EQ(view.shown, texts);
-}
-
-TEST_F(DownloaderDlgLogicTest, TheEngineUpdateShowsInTheStatusTextAndTheFileBarWhileNoJobRuns)
-{
-    struct Case {
-        const char* stage;
-        int code;
-        long long bytes, size;
-        std::string status; // empty: the status text is left as it was
-        int filePercent;     // -1: the bars are left as they were
-    } cases[] = {
-        {"ready", DL_EVENT_UPDATE_BEGIN, 0, 3145728, "更新下載引擎 0 Bytes / 3.00 MB", 0},
-        {"ready", DL_EVENT_UPDATE_PROGRESS, 1572864, 3145728, "更新下載引擎 1.50 MB / 3.00 MB", 50},
-        {"ready", DL_EVENT_UPDATE_SUCCEEDED, 0, 0, "下載引擎已就緒。", 0},
-        {"ready", DL_EVENT_UPDATE_FAILED, 0, 0, "下載引擎更新失敗，以一般下載方式進行。", 0},
-        {"ready, no file reported yet", DL_EVENT_UPDATE_PROGRESS, -1, 0, "", -1},
-        {"downloading", DL_EVENT_UPDATE_PROGRESS, 1024, 4096, "更新下載引擎 1.00 KB / 4.00 KB", -1},
-        {"downloading", DL_EVENT_UPDATE_SUCCEEDED, 0, 0, "下載引擎已就緒。", -1},
-        {"completed", DL_EVENT_UPDATE_PROGRESS, 1024, 4096, "", -1},
-        {"completed", DL_EVENT_UPDATE_FAILED, 0, 0, "", -1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.stage) + " " + std::to_string(c.code));
-        service = FakeDlService();
-        view = FakeDownloaderView();
-        Make();
-        const std::string stage = c.stage;
-        if (stage.rfind("ready", 0) == 0) Ready({"a.bin"});
-        if (stage == "downloading") Downloading({"a.bin"});
-        if (stage == "completed") {
-            Downloading({"a.bin"});
-            Complete();
-        }
-        view.filePercent = -1;
-        view.jobPercent = -1;
-        const std::string before = view.shown.status;
-        service.engineUpdate = DlEngineUpdate{};
-        if (c.bytes >= 0) {
-            service.engineUpdate = DlEngineUpdate{1, 1, c.size, c.bytes, "ZDRDownloadV32.exe.zip"};
-        }
-        logic->OnDlEvent(c.code, 0);
-        EXPECT_EQ(view.shown.status, c.status.empty() ? before : c.status);
-        EXPECT_EQ(view.filePercent, c.filePercent);
-        EXPECT_EQ(view.jobPercent, c.filePercent < 0 ? -1 : 0);
-        EXPECT_TRUE(view.messages.empty());
-    }
 }
 
 // --- completion and install -----------------------------------------------

@@ -32,7 +32,6 @@ public:
     long long remaining = 0;
     int nextJob = 7;
     DlProgress progress{};
-    DlEngineUpdate engineUpdate{};
     std::deque<int> notices;
     std::deque<std::string> fileDone;
 
@@ -122,11 +121,6 @@ public:
     {
         *record = progress;
         return Call("GetJobProgress " + std::to_string(job), DL_OK);
-    }
-    int GetEngineUpdate(DlEngineUpdate* record) override
-    {
-        *record = engineUpdate;
-        return Call("GetEngineUpdate", DL_OK);
     }
 
     bool Called(const std::string& call) const
