@@ -515,14 +515,7 @@ FaultMatrixTable engineTransferTable("6. Engine transfer (the engine program, th
 
 std::string RowName(const testing::TestParamInfo<size_t>& info)
 {
-    std::string name;
-    for (char c : std::string(Rows()[info.param].fault)) {
-        if (isalnum(static_cast<unsigned char>(c))) name += c;
-        else if (!name.empty() && name.back() != '_') name += '_';
-        if (name.size() >= 60) break;
-    }
-    while (!name.empty() && name.back() == '_') name.pop_back();
-    return std::to_string(info.param) + "_" + name;
+    return FaultMatrixTestName(info.param, Rows()[info.param].fault);
 }
 
 } // namespace

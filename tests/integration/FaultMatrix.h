@@ -10,6 +10,7 @@
 // namespace scope in the path's test file); the tables are read only after
 // main has started.
 
+#include <cctype>
 #include <map>
 #include <string>
 #include <vector>
@@ -46,3 +47,17 @@ public:
         table.insert(table.end(), rows.begin(), rows.end());
     }
 };
+
+// A test name for a row: its index, then the fault's letters and digits
+// with '_' for each run of anything else, at most about 60 characters.
+inline std::string FaultMatrixTestName(size_t index, const std::string& fault)
+{
+    std::string name;
+    for (char c : fault) {
+        if (isalnum(static_cast<unsigned char>(c))) name += c;
+        else if (!name.empty() && name.back() != '_') name += '_';
+        if (name.size() >= 60) break;
+    }
+    while (!name.empty() && name.back() == '_') name.pop_back();
+    return std::to_string(index) + "_" + name;
+}
