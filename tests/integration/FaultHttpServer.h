@@ -101,13 +101,15 @@ public:
         return "";
     }
 
-private:
+    // Closes with a reset (RST) instead of an orderly close.
     static void Reset(int fd)
     {
         const linger hard{1, 0};
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         close(fd);
     }
+
+private:
     void Serve()
     {
         int accepted = 0;

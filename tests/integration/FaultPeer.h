@@ -6,6 +6,8 @@
 // gets a thread; a handler decides the answer from the request and its
 // number (0 for the first request). Requests are kept.
 
+#include "FaultHttpServer.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -66,28 +68,13 @@ public:
         return m_requests;
     }
     int Accepted() const { return m_accepted; }
-    // The value of a request header, or "" (name matched without case).
     static std::string Header(const std::string& request, const std::string& name)
     {
-        size_t at = 0;
-        while ((at = request.find("\r\n", at)) != std::string::npos) {
-            at += 2;
-            if (strncasecmp(request.c_str() + at, (name + ":").c_str(), name.size() + 1) == 0) {
-                size_t start = at + name.size() + 1;
-                while (start < request.size() && request[start] == ' ') ++start;
-                return request.substr(start, request.find("\r\n", start) - start);
-            }
-        }
-        return "";
+        return FaultHttpServer::Header(request, name);
     }
 
 private:
-    static void Reset(int fd)
-    {
-        const linger hard{1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        close(fd);
-    }
+    static void Reset(int fd) { FaultHttpServer::Reset(fd); }
     void Serve()
     {
         while (!m_stop) {
