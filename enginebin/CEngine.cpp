@@ -1174,15 +1174,6 @@ size_t CEngine::Body(Transfer* transfer, const char* data, size_t length)
         // The first block of a range ends at the next block boundary.
         const int64_t blockStart = transfer->pos - static_cast<int64_t>(transfer->fill);
         const size_t limit = blockSize - static_cast<size_t>(blockStart % static_cast<int64_t>(blockSize));
-        if (transfer->fill == 0 && take - copied >= limit) {
-            // Whole blocks go to the file straight from the receive buffer:
-            // copying them into ours first cost as much as a tenth of the
-            // engine's time on a fast link.
-            const size_t direct = limit + (take - copied - limit) / blockSize * blockSize;
-            if (!WriteAt(transfer, reinterpret_cast<const unsigned char*>(data) + copied, direct)) return 0;
-            copied += direct;
-            continue;
-        }
         const size_t n = std::min(take - copied, limit - transfer->fill);
         memcpy(transfer->block.get() + transfer->fill, data + copied, n);
         transfer->fill += n;
@@ -1202,20 +1193,13 @@ size_t CEngine::Body(Transfer* transfer, const char* data, size_t length)
 bool CEngine::WriteOut(Transfer* transfer)
 {
     if (transfer->fill == 0) return transfer->writeErrno == 0;
-    const size_t length = transfer->fill;
-    transfer->fill = 0;
-    transfer->pos -= static_cast<int64_t>(length);
-    return WriteAt(transfer, transfer->block.get(), length);
-}
-
-bool CEngine::WriteAt(Transfer* transfer, const unsigned char* bytes, size_t length)
-{
     FileTask* file = transfer->file;
     Span& span = file->spans[static_cast<size_t>(transfer->span)];
-    const int64_t at = transfer->pos;
+    const int64_t at = transfer->pos - static_cast<int64_t>(transfer->fill);
     size_t written = 0;
-    while (written < length) {
-        const ssize_t n = pwrite(file->fd, bytes + written, length - written, at + static_cast<int64_t>(written));
+    while (written < transfer->fill) {
+        const ssize_t n = pwrite(file->fd, transfer->block.get() + written, transfer->fill - written,
+                                 at + static_cast<int64_t>(written));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             transfer->writeErrno = n < 0 ? errno : EIO;
@@ -1226,6 +1210,7 @@ bool CEngine::WriteAt(Transfer* transfer, const unsigned char* bytes, size_t len
     // Only bytes on disk count as done: the control file never claims more.
     span.done += static_cast<int64_t>(written);
     transfer->pos = at + static_cast<int64_t>(written);
+    transfer->fill = 0;
     return transfer->writeErrno == 0;
 }
 

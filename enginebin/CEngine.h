@@ -92,11 +92,7 @@ private:
     static size_t OnHeader(char* data, size_t size, size_t count, void* user);
     static size_t OnBody(char* data, size_t size, size_t count, void* user);
     size_t Body(Transfer* transfer, const char* data, size_t length);
-    // Writes what the transfer holds in its block at its place in the file.
     bool WriteOut(Transfer* transfer);
-    // Writes length bytes at the transfer's position and moves it past what
-    // reached the file; false (writeErrno set) when not all of it did.
-    bool WriteAt(Transfer* transfer, const unsigned char* bytes, size_t length);
     bool CheckResponse(Transfer* transfer);
 
     int m_listenFd;
