@@ -1,10 +1,9 @@
 #include "enginebin/CEngine.h"
 
+#include "enginebin/CurlApi.h"
 #include "enginebin/PeerOwner.h"
 #include "netlib/runtime/nwCStreamDispatcher.h"
 #include "platform/Connectivity.h"
-
-#include <curl/curl.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -205,13 +204,13 @@ CEngine::CEngine(int listenFd, uint16_t port, int signalFd, int idleExitSeconds)
     : m_listenFd(listenFd), m_port(port), m_signalFd(signalFd), m_idleExitSeconds(idleExitSeconds)
 {
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
-    m_multi = curl_multi_init();
-    curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CEngine::OnSocket);
-    curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &CEngine::OnTimer);
-    curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+    m_multi = Curl().multi_init();
+    Curl().multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CEngine::OnSocket);
+    Curl().multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+    Curl().multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &CEngine::OnTimer);
+    Curl().multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
     // Size probes are not counted by Schedule; libcurl queues what is over.
-    curl_multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kMaxConnections));
+    Curl().multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kMaxConnections));
     m_online = Online();
     m_maker = std::make_unique<CFileMaker>();
     if (!m_maker->Ready()) m_maker.reset();
@@ -220,14 +219,14 @@ CEngine::CEngine(int listenFd, uint16_t port, int signalFd, int idleExitSeconds)
 CEngine::~CEngine()
 {
     for (auto& transfer : m_transfers) {
-        curl_multi_remove_handle(m_multi, transfer->easy);
-        curl_easy_cleanup(transfer->easy);
-        curl_slist_free_all(transfer->headers);
+        Curl().multi_remove_handle(m_multi, transfer->easy);
+        Curl().easy_cleanup(transfer->easy);
+        Curl().slist_free_all(transfer->headers);
     }
     m_transfers.clear();
     for (auto& client : m_clients)
         if (client->fd >= 0) close(client->fd);
-    curl_multi_cleanup(m_multi);
+    Curl().multi_cleanup(m_multi);
     if (m_epoll >= 0) close(m_epoll);
 }
 
@@ -302,7 +301,7 @@ int CEngine::Run()
             if (tag & kCurlSocket) {
                 const int mask = ((what & EPOLLIN) ? CURL_CSELECT_IN : 0) | ((what & EPOLLOUT) ? CURL_CSELECT_OUT : 0) |
                                  ((what & (EPOLLERR | EPOLLHUP)) ? CURL_CSELECT_ERR : 0);
-                curl_multi_socket_action(m_multi, fd, mask, &running);
+                Curl().multi_socket_action(m_multi, fd, mask, &running);
             } else if (fd == m_signalFd) {
                 signalfd_siginfo info;
                 while (read(m_signalFd, &info, sizeof info) == sizeof info) m_stop = true;
@@ -323,13 +322,13 @@ int CEngine::Run()
         if (m_curlDue >= 0 && Now() >= m_curlDue) {
             // libcurl may set the next time from inside the call.
             m_curlDue = -1;
-            curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
+            Curl().multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
         }
         int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+        while (CURLMsg* message = Curl().multi_info_read(m_multi, &queued)) {
             if (message->msg != CURLMSG_DONE) continue;
             Transfer* transfer = nullptr;
-            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&transfer));
+            Curl().easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&transfer));
             FinishTransfer(transfer, message->data.result);
         }
         const double now = Now();
@@ -344,9 +343,9 @@ int CEngine::Run()
                 ++it;
                 continue;
             }
-            curl_multi_remove_handle(m_multi, (*it)->easy);
-            curl_easy_cleanup((*it)->easy);
-            curl_slist_free_all((*it)->headers);
+            Curl().multi_remove_handle(m_multi, (*it)->easy);
+            Curl().easy_cleanup((*it)->easy);
+            Curl().slist_free_all((*it)->headers);
             it = m_transfers.erase(it);
         }
         m_jobs.remove_if([](const std::unique_ptr<Job>& job) { return job->state == Job::Ended; });
@@ -951,21 +950,21 @@ long StallSeconds()
 
 void CommonOptions(CURL* easy, const std::string& url)
 {
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 15L);
+    Curl().easy_setopt(easy, CURLOPT_URL, url.c_str());
+    Curl().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    Curl().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    Curl().easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    Curl().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    Curl().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    Curl().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 15L);
     // A connection that moves nothing for 30 s is dead; its range is retried.
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallSeconds());
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "ZDRDownloadV32/" ZDR_ENGINE_VERSION);
+    Curl().easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    Curl().easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallSeconds());
+    Curl().easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+    Curl().easy_setopt(easy, CURLOPT_USERAGENT, "ZDRDownloadV32/" ZDR_ENGINE_VERSION);
     // libcurl does not read these itself; OpenSSL's tools do, and so do we.
-    if (const char* file = getenv("SSL_CERT_FILE")) curl_easy_setopt(easy, CURLOPT_CAINFO, file);
-    if (const char* dir = getenv("SSL_CERT_DIR")) curl_easy_setopt(easy, CURLOPT_CAPATH, dir);
+    if (const char* file = getenv("SSL_CERT_FILE")) Curl().easy_setopt(easy, CURLOPT_CAINFO, file);
+    if (const char* dir = getenv("SSL_CERT_DIR")) Curl().easy_setopt(easy, CURLOPT_CAPATH, dir);
 }
 
 } // namespace
@@ -977,15 +976,15 @@ void CEngine::StartProbe(FileTask* file)
     transfer->engine = this;
     transfer->file = file;
     transfer->span = -1;
-    transfer->easy = curl_easy_init();
+    transfer->easy = Curl().easy_init();
     CommonOptions(transfer->easy, file->urls[file->urlIndex]);
-    curl_easy_setopt(transfer->easy, CURLOPT_RANGE, "0-0");
-    curl_easy_setopt(transfer->easy, CURLOPT_HEADERFUNCTION, &CEngine::OnHeader);
-    curl_easy_setopt(transfer->easy, CURLOPT_HEADERDATA, transfer.get());
-    curl_easy_setopt(transfer->easy, CURLOPT_WRITEFUNCTION, &CEngine::OnBody);
-    curl_easy_setopt(transfer->easy, CURLOPT_WRITEDATA, transfer.get());
-    curl_easy_setopt(transfer->easy, CURLOPT_PRIVATE, transfer.get());
-    curl_multi_add_handle(m_multi, transfer->easy);
+    Curl().easy_setopt(transfer->easy, CURLOPT_RANGE, "0-0");
+    Curl().easy_setopt(transfer->easy, CURLOPT_HEADERFUNCTION, &CEngine::OnHeader);
+    Curl().easy_setopt(transfer->easy, CURLOPT_HEADERDATA, transfer.get());
+    Curl().easy_setopt(transfer->easy, CURLOPT_WRITEFUNCTION, &CEngine::OnBody);
+    Curl().easy_setopt(transfer->easy, CURLOPT_WRITEDATA, transfer.get());
+    Curl().easy_setopt(transfer->easy, CURLOPT_PRIVATE, transfer.get());
+    Curl().multi_add_handle(m_multi, transfer->easy);
     m_transfers.push_back(std::move(transfer));
 }
 
@@ -997,10 +996,10 @@ void CEngine::StartTransfer(FileTask* file, int spanIndex, double)
     transfer->file = file;
     transfer->span = spanIndex;
     transfer->pos = span.start + span.done;
-    transfer->easy = curl_easy_init();
+    transfer->easy = Curl().easy_init();
     CommonOptions(transfer->easy, file->urls[file->urlIndex]);
     if (span.end - transfer->pos >= kBytesPerConnection)
-        curl_easy_setopt(transfer->easy, CURLOPT_BUFFERSIZE, kLongReceiveBuffer);
+        Curl().easy_setopt(transfer->easy, CURLOPT_BUFFERSIZE, kLongReceiveBuffer);
     const bool whole = transfer->pos == 0 && (span.end == kOpenEnd || span.end == file->size);
     transfer->ranged = !whole;
     if (transfer->ranged) {
@@ -1008,21 +1007,21 @@ void CEngine::StartTransfer(FileTask* file, int spanIndex, double)
         if (span.end == kOpenEnd) snprintf(range, sizeof range, "%lld-", static_cast<long long>(transfer->pos));
         else snprintf(range, sizeof range, "%lld-%lld", static_cast<long long>(transfer->pos),
                       static_cast<long long>(span.end - 1));
-        curl_easy_setopt(transfer->easy, CURLOPT_RANGE, range);
+        Curl().easy_setopt(transfer->easy, CURLOPT_RANGE, range);
         // Continue only the same file: a changed one answers 200 in full.
         const bool strong = !file->etag.empty() && file->etag.rfind("W/", 0) != 0;
         const std::string validator = strong ? file->etag : file->lastModified;
-        if (!validator.empty()) transfer->headers = curl_slist_append(nullptr, ("If-Range: " + validator).c_str());
-        if (transfer->headers) curl_easy_setopt(transfer->easy, CURLOPT_HTTPHEADER, transfer->headers);
+        if (!validator.empty()) transfer->headers = Curl().slist_append(nullptr, ("If-Range: " + validator).c_str());
+        if (transfer->headers) Curl().easy_setopt(transfer->easy, CURLOPT_HTTPHEADER, transfer->headers);
     }
-    curl_easy_setopt(transfer->easy, CURLOPT_HEADERFUNCTION, &CEngine::OnHeader);
-    curl_easy_setopt(transfer->easy, CURLOPT_HEADERDATA, transfer.get());
-    curl_easy_setopt(transfer->easy, CURLOPT_WRITEFUNCTION, &CEngine::OnBody);
-    curl_easy_setopt(transfer->easy, CURLOPT_WRITEDATA, transfer.get());
-    curl_easy_setopt(transfer->easy, CURLOPT_PRIVATE, transfer.get());
+    Curl().easy_setopt(transfer->easy, CURLOPT_HEADERFUNCTION, &CEngine::OnHeader);
+    Curl().easy_setopt(transfer->easy, CURLOPT_HEADERDATA, transfer.get());
+    Curl().easy_setopt(transfer->easy, CURLOPT_WRITEFUNCTION, &CEngine::OnBody);
+    Curl().easy_setopt(transfer->easy, CURLOPT_WRITEDATA, transfer.get());
+    Curl().easy_setopt(transfer->easy, CURLOPT_PRIVATE, transfer.get());
     span.active = transfer.get();
     ++file->active;
-    curl_multi_add_handle(m_multi, transfer->easy);
+    Curl().multi_add_handle(m_multi, transfer->easy);
     m_transfers.push_back(std::move(transfer));
 }
 
@@ -1216,7 +1215,7 @@ bool CEngine::WriteOut(Transfer* transfer)
 
 void CEngine::FinishTransfer(Transfer* transfer, int curlResult)
 {
-    curl_multi_remove_handle(m_multi, transfer->easy);
+    Curl().multi_remove_handle(m_multi, transfer->easy);
     // Cancelled earlier: its span and counters were released then.
     if (transfer->cancelled) return;
     transfer->cancelled = true; // swept after this round

@@ -9,8 +9,7 @@
 // and ZDR_ENGINE_STALL_SECONDS the 30 s a transfer may stall, for tests.
 
 #include "enginebin/CEngine.h"
-
-#include <curl/curl.h>
+#include "enginebin/CurlApi.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -110,17 +109,28 @@ int main(int argc, char** argv)
     sigprocmask(SIG_BLOCK, &stops, nullptr);
     signal(SIGPIPE, SIG_IGN);
     const int signals = signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK || signals < 0) {
-        fprintf(stderr, "ZDRDownloadV32: cannot start\n");
+    if (signals < 0) {
+        perror("ZDRDownloadV32: signalfd");
         return 1;
     }
+    // Clients may connect from here on; they are served once libcurl is in,
+    // and meanwhile the one that started us goes on with its own work.
     SignalReady(port);
+    std::string why;
+    if (!CurlApi::Load(&why)) {
+        fprintf(stderr, "ZDRDownloadV32: %s\n", why.c_str());
+        return 1;
+    }
+    if (Curl().global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        fprintf(stderr, "ZDRDownloadV32: cannot start libcurl\n");
+        return 1;
+    }
     int result = 0;
     {
         CEngine engine(listener, port, signals, IdleExitSeconds());
         result = engine.Run();
     }
-    curl_global_cleanup();
+    Curl().global_cleanup();
     close(signals);
     close(listener);
     close(lock);

@@ -593,6 +593,26 @@ TEST_F(EngineTest, ASecondStartOnTheSamePortExitsAtOnce)
     EXPECT_TRUE(client.Next(&message, 5000));
 }
 
+// libcurl is loaded only once the port is ours: a second start does without
+// it, and a first start that cannot load it says so and fails.
+TEST_F(EngineTest, LibcurlIsLoadedOnlyToServeAndItsAbsenceIsReported)
+{
+    const std::string libs = Home() + "/broken-libs";
+    std::filesystem::create_directories(libs);
+    WriteFile(libs + "/libcurl.so.4", "");
+    const std::string errors = Home() + "/engine-errors.txt";
+    const auto run = [&](uint16_t port) {
+        const std::string command = "ZDR_ENGINE_PORT=" + std::to_string(port) + " LD_LIBRARY_PATH='" + libs + "' '" +
+                                    ZDR_ENGINE_PATH + "' >/dev/null 2>'" + errors + "'";
+        const int status = system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(run(engine.Port()), 0);
+    EXPECT_EQ(ReadFile(errors), "");
+    EXPECT_EQ(run(EngineProcess::FreePort()), 1);
+    EXPECT_NE(ReadFile(errors).find("cannot load libcurl.so.4"), std::string::npos) << ReadFile(errors);
+}
+
 TEST_F(EngineTest, NetworkLossAndReturnAreReported)
 {
     engine.Stop();
