@@ -11,8 +11,10 @@
 
 #include "AgentServerProcess.h"
 #include "EngineProcess.h"
+#include "EngineSite.h"
 #include "FaultMatrix.h"
 #include "FaultPeer.h"
+#include "JobNotices.h"
 #include "NginxProcess.h"
 #include "engine/IGetPath.h"
 #include "platform/Connectivity.h"
@@ -203,39 +205,8 @@ public:
         ASSERT_EQ(RunProgram({"mount", "-t", "tmpfs", "-o", options, "tmpfs", where}), 0) << where;
         mounts.push_back(where);
     }
-    std::vector<int> Notices(int job)
-    {
-        std::vector<int> codes;
-        for (;;) {
-            int size = 0;
-            DlGetJobNoticeSize(job, &size);
-            std::vector<char> text(size > 0 ? size : 1, '\0');
-            DlNotice notice{0, text.data()};
-            DlPopJobNotice(job, &notice);
-            if (notice.code == DL_NOTICE_NONE) return codes;
-            codes.push_back(notice.code);
-        }
-    }
-    std::vector<pid_t> EnginePids() const
-    {
-        const std::string exe = GetPathProvider()->GetEngineExePath();
-        std::vector<pid_t> pids;
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator("/proc", error)) {
-            const std::string name = entry.path().filename().string();
-            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-            std::error_code ignored;
-            if (fs::read_symlink(entry.path() / "exe", ignored).string().rfind(exe, 0) == 0)
-                pids.push_back(static_cast<pid_t>(std::stol(name)));
-        }
-        return pids;
-    }
-    void StopEngines()
-    {
-        for (pid_t pid : EnginePids()) kill(pid, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!EnginePids().empty() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    std::vector<int> Notices(int job) { return PopNoticeCodes(job); }
+    void StopEngines() { EngineSite::StopEngines(GetPathProvider()->GetEngineExePath()); }
 
     std::string base;
     std::string root;   // nothing may appear outside target under it
