@@ -16,6 +16,7 @@
 #include "FaultPeer.h"
 #include "JobNotices.h"
 #include "NginxProcess.h"
+#include "RangeAnswer.h"
 #include "engine/IGetPath.h"
 #include "platform/Connectivity.h"
 #include "service/DlApi.h"
@@ -115,21 +116,7 @@ bool FromEngine(const std::string& request)
 // The file as a server that honours Range answers it.
 FaultPeer::Answer ServeContent(const std::string& request, const std::string& content, bool honourRange = true)
 {
-    const std::string range = FaultPeer::Header(request, "Range");
-    long long first = 0, last = static_cast<long long>(content.size()) - 1;
-    bool partial = false;
-    if (honourRange && !range.empty()) {
-        if (sscanf(range.c_str(), "bytes=%lld-%lld", &first, &last) < 1) first = 0;
-        last = std::min<long long>(last, static_cast<long long>(content.size()) - 1);
-        partial = true;
-    }
-    std::string head = partial ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n";
-    const std::string body = content.substr(static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
-    head += "Content-Length: " + std::to_string(body.size()) + "\r\nETag: \"m1\"\r\nConnection: close\r\n";
-    if (partial)
-        head += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
-                std::to_string(content.size()) + "\r\n";
-    return {head + "\r\n" + body};
+    return {RangeAnswer(request, content, "\"m1\"", honourRange, false)};
 }
 
 using Events = ServiceEvents;

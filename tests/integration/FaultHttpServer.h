@@ -104,9 +104,7 @@ private:
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 continue;
             }
-            pollfd p{m_listener, POLLIN, 0};
-            if (poll(&p, 1, 50) != 1) continue;
-            const int fd = accept(m_listener, nullptr, nullptr);
+            const int fd = AcceptWithin(m_listener, 50);
             if (fd < 0) continue;
             const int number = accepted++;
             if (m_listenFor >= 0 && accepted >= m_listenFor) {

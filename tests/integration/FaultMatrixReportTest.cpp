@@ -78,9 +78,7 @@ private:
     void Serve()
     {
         while (!m_stop) {
-            pollfd p{m_listener, POLLIN, 0};
-            if (poll(&p, 1, 50) != 1) continue;
-            const int fd = accept(m_listener, nullptr, nullptr);
+            const int fd = AcceptWithin(m_listener, 50);
             if (fd < 0) continue;
             size_t index = 0;
             {

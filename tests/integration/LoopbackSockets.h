@@ -30,6 +30,14 @@ inline int ListenOnLoopback(int backlog, uint16_t& port)
     return listener;
 }
 
+// The next connection on listener, or -1 when none came within ms.
+inline int AcceptWithin(int listener, int ms)
+{
+    pollfd p{listener, POLLIN, 0};
+    if (poll(&p, 1, ms) != 1) return -1;
+    return accept(listener, nullptr, nullptr);
+}
+
 // Reads up to the blank line that ends a request head; stops early when the
 // client closes or stop is set, with what came so far.
 inline std::string ReadRequestHead(int fd, const std::atomic<bool>& stop)
