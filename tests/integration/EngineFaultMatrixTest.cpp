@@ -161,20 +161,14 @@ public:
         nginx.AddServerConfig(extraConfig);
         ASSERT_TRUE(nginx.Start(base + "/nginx"));
         setenv("ZDR_UPDATE_HOST", ("127.0.0.1:" + std::to_string(nginx.Port())).c_str(), 1);
-        const std::string release = base + "/release/";
-        fs::create_directories(release);
-        fs::copy_file(ZDR_ENGINE_PATH, release + "ZDRDownloadV32.exe", fs::copy_options::overwrite_existing);
-        ASSERT_EQ(RunProgram({ZDR_UPDATE_SITE_PATH, "--key", ZDR_DEMO_SIGNING_KEY, "--engine", release, "--out",
-                              nginx.Root(), "--base-url", nginx.Url("")}),
-                  0);
+        ASSERT_TRUE(EngineSite::Build(nginx.Root(), nginx.Url(""), base + "/release"));
         Publish("/files/a.bin");
     }
     // The file at this path of nginx's root too.
     void Publish(const std::string& path)
     {
         WriteFile(nginx.Root() + path, content);
-        for (const auto& entry : fs::recursive_directory_iterator(base))
-            fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+        EngineSite::AllowNginx(base);
     }
     // A scripted peer: the fault for the engine, the file for the rest.
     std::string EngineOnly(const std::function<FaultPeer::Answer(const std::string& request, int engineIndex)>& fault)
