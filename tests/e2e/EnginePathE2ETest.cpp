@@ -6,6 +6,7 @@
 #include "EngineProcess.h"
 #include "EngineSite.h"
 #include "GuiSession.h"
+#include "MainWindow.h"
 #include "NginxProcess.h"
 #include "TestFiles.h"
 
@@ -20,15 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Places in the main window (client pixels).
-constexpr int kStartX = 384 + 55, kStartY = 391 + 12;
-constexpr int kCloseX = 620 + 55, kCloseY = 391 + 12;
-struct Area {
-    int x, y, w, h;
-};
-constexpr Area kTotalText{456, 90, 263, 14};
-constexpr Area kInstallButton{502, 391, 110, 24};
-constexpr Area kStartButton{384, 391, 110, 24};
+using namespace MainWindow;
+
 // The resume prompt is 154 x 80 dialog units; its confirm button sits at
 // 18, 53 and is 50 x 14 of them.
 constexpr double kConfirmX = (18 + 25) / 154.0, kConfirmY = (53 + 7) / 80.0;
@@ -94,34 +88,10 @@ protected:
                                 (m_artifacts / log).string());
     }
 
-    // The main window once it shows the size check's total.
-    std::string WaitUntilReady(pid_t program)
-    {
-        std::string window;
-        EXPECT_TRUE(GuiSession::WaitFor(
-            [&] {
-                const auto windows = m_session.Windows(program, "^VX2 Downloader$");
-                if (windows.empty()) return false;
-                window = windows.front();
-                const Shot shot = m_session.Screenshot(window);
-                return shot.Ok() && shot.Varied(kTotalText.x, kTotalText.y, kTotalText.w, kTotalText.h) > 20;
-            },
-            60))
-            << "the window did not show the total size";
-        return window;
-    }
-
+    std::string WaitUntilReady(pid_t program) { return MainWindow::WaitUntilReady(m_session, program); }
     std::string WaitForWindow(pid_t program, const std::string& titlePattern, int seconds)
     {
-        std::string found;
-        GuiSession::WaitFor(
-            [&] {
-                const auto windows = m_session.Windows(program, titlePattern);
-                if (!windows.empty()) found = windows.front();
-                return !found.empty();
-            },
-            seconds);
-        return found;
+        return m_session.WaitForWindow(program, titlePattern, seconds);
     }
 
     // The title of a window in UTF-8 (xdotool converts titles through the

@@ -186,6 +186,21 @@ public:
         return true;
     }
 
+    // The first visible window of program whose title matches; empty when
+    // none came within the time limit.
+    std::string WaitForWindow(pid_t program, const std::string& titlePattern, int seconds)
+    {
+        std::string found;
+        WaitFor(
+            [&] {
+                const auto windows = Windows(program, titlePattern);
+                if (!windows.empty()) found = windows.front();
+                return !found.empty();
+            },
+            seconds);
+        return found;
+    }
+
     // True, with the exit status, once pid has ended (within seconds).
     bool WaitForExit(pid_t pid, int seconds, int* status)
     {

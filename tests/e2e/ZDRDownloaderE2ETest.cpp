@@ -4,6 +4,7 @@
 
 #include "DemoPortal.h"
 #include "GuiSession.h"
+#include "MainWindow.h"
 
 #include "service/DlApi.h"
 
@@ -14,18 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Places in the window (client pixels).
-constexpr int kStartX = 384 + 55, kStartY = 391 + 12;
-constexpr int kInstallX = 502 + 55, kInstallY = 391 + 12;
-constexpr int kCloseX = 620 + 55, kCloseY = 391 + 12;
-struct Area {
-    int x, y, w, h;
-};
-constexpr Area kReceivedText{456, 59, 263, 14};
-constexpr Area kTotalText{456, 90, 263, 14};
-constexpr Area kJobBar{441 + 4, 312 + 2, 286 - 8, 18 - 4};
-constexpr Area kInstallButton{502, 391, 110, 24};
-constexpr Area kStartButton{384, 391, 110, 24};
+using namespace MainWindow;
 
 std::string ReadAll(const fs::path& path)
 {
@@ -79,36 +69,10 @@ protected:
                                 (m_artifacts / log).string());
     }
 
-    // The program's main window once it shows the size check's total.
-    std::string WaitUntilReady(pid_t program)
-    {
-        std::string window;
-        EXPECT_TRUE(GuiSession::WaitFor(
-            [&] {
-                const auto windows = m_session.Windows(program, "^VX2 Downloader$");
-                if (windows.empty()) return false;
-                window = windows.front();
-                const Shot shot = m_session.Screenshot(window);
-                return shot.Ok() && shot.Varied(kTotalText.x, kTotalText.y, kTotalText.w, kTotalText.h) > 20;
-            },
-            60))
-            << "the window did not show the total size";
-        return window;
-    }
-
-    // The first visible window of program whose title matches; empty when
-    // none came within the time limit.
+    std::string WaitUntilReady(pid_t program) { return MainWindow::WaitUntilReady(m_session, program); }
     std::string WaitForWindow(pid_t program, const std::string& titlePattern, int seconds)
     {
-        std::string found;
-        GuiSession::WaitFor(
-            [&] {
-                const auto windows = m_session.Windows(program, titlePattern);
-                if (!windows.empty()) found = windows.front();
-                return !found.empty();
-            },
-            seconds);
-        return found;
+        return m_session.WaitForWindow(program, titlePattern, seconds);
     }
 
     GuiSession m_session;

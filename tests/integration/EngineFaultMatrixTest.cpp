@@ -11,9 +11,12 @@
 
 #include "AgentServerProcess.h"
 #include "EngineProcess.h"
+#include "EngineSite.h"
 #include "FaultMatrix.h"
 #include "FaultPeer.h"
+#include "JobNotices.h"
 #include "NginxProcess.h"
+#include "RangeAnswer.h"
 #include "engine/IGetPath.h"
 #include "platform/Connectivity.h"
 #include "service/DlApi.h"
@@ -113,21 +116,7 @@ bool FromEngine(const std::string& request)
 // The file as a server that honours Range answers it.
 FaultPeer::Answer ServeContent(const std::string& request, const std::string& content, bool honourRange = true)
 {
-    const std::string range = FaultPeer::Header(request, "Range");
-    long long first = 0, last = static_cast<long long>(content.size()) - 1;
-    bool partial = false;
-    if (honourRange && !range.empty()) {
-        if (sscanf(range.c_str(), "bytes=%lld-%lld", &first, &last) < 1) first = 0;
-        last = std::min<long long>(last, static_cast<long long>(content.size()) - 1);
-        partial = true;
-    }
-    std::string head = partial ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n";
-    const std::string body = content.substr(static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
-    head += "Content-Length: " + std::to_string(body.size()) + "\r\nETag: \"m1\"\r\nConnection: close\r\n";
-    if (partial)
-        head += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
-                std::to_string(content.size()) + "\r\n";
-    return {head + "\r\n" + body};
+    return {RangeAnswer(request, content, "\"m1\"", honourRange, false)};
 }
 
 using Events = ServiceEvents;
@@ -172,20 +161,14 @@ public:
         nginx.AddServerConfig(extraConfig);
         ASSERT_TRUE(nginx.Start(base + "/nginx"));
         setenv("ZDR_UPDATE_HOST", ("127.0.0.1:" + std::to_string(nginx.Port())).c_str(), 1);
-        const std::string release = base + "/release/";
-        fs::create_directories(release);
-        fs::copy_file(ZDR_ENGINE_PATH, release + "ZDRDownloadV32.exe", fs::copy_options::overwrite_existing);
-        ASSERT_EQ(RunProgram({ZDR_UPDATE_SITE_PATH, "--key", ZDR_DEMO_SIGNING_KEY, "--engine", release, "--out",
-                              nginx.Root(), "--base-url", nginx.Url("")}),
-                  0);
+        ASSERT_TRUE(EngineSite::Build(nginx.Root(), nginx.Url(""), base + "/release"));
         Publish("/files/a.bin");
     }
     // The file at this path of nginx's root too.
     void Publish(const std::string& path)
     {
         WriteFile(nginx.Root() + path, content);
-        for (const auto& entry : fs::recursive_directory_iterator(base))
-            fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+        EngineSite::AllowNginx(base);
     }
     // A scripted peer: the fault for the engine, the file for the rest.
     std::string EngineOnly(const std::function<FaultPeer::Answer(const std::string& request, int engineIndex)>& fault)
@@ -203,39 +186,8 @@ public:
         ASSERT_EQ(RunProgram({"mount", "-t", "tmpfs", "-o", options, "tmpfs", where}), 0) << where;
         mounts.push_back(where);
     }
-    std::vector<int> Notices(int job)
-    {
-        std::vector<int> codes;
-        for (;;) {
-            int size = 0;
-            DlGetJobNoticeSize(job, &size);
-            std::vector<char> text(size > 0 ? size : 1, '\0');
-            DlNotice notice{0, text.data()};
-            DlPopJobNotice(job, &notice);
-            if (notice.code == DL_NOTICE_NONE) return codes;
-            codes.push_back(notice.code);
-        }
-    }
-    std::vector<pid_t> EnginePids() const
-    {
-        const std::string exe = GetPathProvider()->GetEngineExePath();
-        std::vector<pid_t> pids;
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator("/proc", error)) {
-            const std::string name = entry.path().filename().string();
-            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-            std::error_code ignored;
-            if (fs::read_symlink(entry.path() / "exe", ignored).string().rfind(exe, 0) == 0)
-                pids.push_back(static_cast<pid_t>(std::stol(name)));
-        }
-        return pids;
-    }
-    void StopEngines()
-    {
-        for (pid_t pid : EnginePids()) kill(pid, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!EnginePids().empty() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    std::vector<int> Notices(int job) { return PopNoticeCodes(job); }
+    void StopEngines() { EngineSite::StopEngines(GetPathProvider()->GetEngineExePath()); }
 
     std::string base;
     std::string root;   // nothing may appear outside target under it

@@ -8,6 +8,8 @@
 
 #include "AgentServerProcess.h"
 #include "EngineProcess.h"
+#include "EngineSite.h"
+#include "JobNotices.h"
 #include "NginxProcess.h"
 #include "engine/ActivityLog.h"
 #include "engine/IGetPath.h"
@@ -220,19 +222,10 @@ protected:
         ASSERT_TRUE(nginx.Start(base + "/nginx"));
         setenv("ZDR_UPDATE_HOST", ("127.0.0.1:" + std::to_string(nginx.Port())).c_str(), 1);
         if (!site) return;
-        const std::string release = base + "/release/";
-        fs::create_directories(release);
-        fs::copy_file(ZDR_ENGINE_PATH, release + "ZDRDownloadV32.exe", fs::copy_options::overwrite_existing);
-        ASSERT_EQ(RunProgram({ZDR_UPDATE_SITE_PATH, "--key", ZDR_DEMO_SIGNING_KEY, "--engine", release, "--out",
-                              nginx.Root(), "--base-url", nginx.Url("")}),
-                  0);
+        ASSERT_TRUE(EngineSite::Build(nginx.Root(), nginx.Url(""), base + "/release"));
         AllowNginx();
     }
-    void AllowNginx()
-    {
-        for (const auto& entry : fs::recursive_directory_iterator(base))
-            fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-    }
+    void AllowNginx() { EngineSite::AllowNginx(base); }
     std::string Serve(const std::string& name, size_t size)
     {
         const std::string bytes = RandomBytes(size, static_cast<unsigned>(size + name.size()));
@@ -255,68 +248,15 @@ protected:
                       DL_OK);
         return job;
     }
-    std::vector<int> Notices(int job)
-    {
-        std::vector<int> codes;
-        for (;;) {
-            int size = 0;
-            DlGetJobNoticeSize(job, &size);
-            std::vector<char> text(size > 0 ? size : 1, '\0');
-            DlNotice notice{0, text.data()};
-            DlPopJobNotice(job, &notice);
-            if (notice.code == DL_NOTICE_NONE) return codes;
-            codes.push_back(notice.code);
-        }
-    }
+    std::vector<int> Notices(int job) { return PopNoticeCodes(job); }
     // Requests for the path with the engine's user agent, and with any other.
-    std::pair<size_t, size_t> Fetches(const std::string& path)
-    {
-        size_t engine = 0;
-        size_t other = 0;
-        std::istringstream lines(nginx.AccessLog());
-        for (std::string line; std::getline(lines, line);) {
-            if (line.find("GET " + path + " ") == std::string::npos) continue;
-            (line.find("\"ZDRDownloadV32/") != std::string::npos ? engine : other) += 1;
-        }
-        return {engine, other};
-    }
+    std::pair<size_t, size_t> Fetches(const std::string& path) { return EngineSite::Fetches(nginx, path); }
     // Body bytes nginx sent for the path (the combined format's size field).
-    long long BytesSent(const std::string& path)
-    {
-        long long sent = 0;
-        std::istringstream lines(nginx.AccessLog());
-        for (std::string line; std::getline(lines, line);) {
-            const size_t request = line.find("GET " + path + " ");
-            if (request == std::string::npos) continue;
-            std::istringstream rest(line.substr(line.find('"', request) + 1));
-            int status = 0;
-            long long bytes = 0;
-            rest >> status >> bytes;
-            sent += bytes;
-        }
-        return sent;
-    }
+    long long BytesSent(const std::string& path) { return EngineSite::BytesSent(nginx, path); }
     std::string EngineExe() const { return GetPathProvider()->GetEngineExePath(); }
     // Processes running the installed engine.
-    std::vector<pid_t> EnginePids() const
-    {
-        std::vector<pid_t> pids;
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator("/proc", error)) {
-            const std::string name = entry.path().filename().string();
-            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-            std::error_code ignored;
-            const std::string exe = fs::read_symlink(entry.path() / "exe", ignored).string();
-            if (exe.rfind(EngineExe(), 0) == 0) pids.push_back(static_cast<pid_t>(std::stol(name)));
-        }
-        return pids;
-    }
-    void StopEngines()
-    {
-        for (pid_t pid : EnginePids()) kill(pid, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!EnginePids().empty() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    std::vector<pid_t> EnginePids() const { return EngineSite::EnginePids(EngineExe()); }
+    void StopEngines() { EngineSite::StopEngines(EngineExe()); }
     // Waits for the job's end (complete) while checking that never more
     // than one engine runs; answers every resume question with resume.
     bool RunToEnd(int job, int seconds = 90, size_t* maxEngines = nullptr)

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace EngineSite {
@@ -35,17 +36,25 @@ inline void AllowNginx(const std::string& folder)
         fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
 }
 
-// Writes the site into nginx's root; release is a scratch folder for the
-// files to publish. False when the site builder failed.
-inline bool Publish(const NginxProcess& nginx, const std::string& release)
+// Writes the site into the folder out, its URLs starting with baseUrl;
+// release is a scratch folder for the files to publish. False when the site
+// builder failed.
+inline bool Build(const std::string& out, const std::string& baseUrl, const std::string& release)
 {
     namespace fs = std::filesystem;
     fs::create_directories(release);
     fs::copy_file(ZDR_ENGINE_PATH, release + "/ZDRDownloadV32.exe", fs::copy_options::overwrite_existing);
-    const int status = RunProgram({ZDR_UPDATE_SITE_PATH, "--key", ZDR_DEMO_SIGNING_KEY, "--engine", release, "--out",
-                                   nginx.Root(), "--base-url", nginx.Url("")});
+    return RunProgram({ZDR_UPDATE_SITE_PATH, "--key", ZDR_DEMO_SIGNING_KEY, "--engine", release, "--out", out,
+                       "--base-url", baseUrl}) == 0;
+}
+
+// Writes the site into nginx's root, as Build. False when the site builder
+// failed.
+inline bool Publish(const NginxProcess& nginx, const std::string& release)
+{
+    const bool built = Build(nginx.Root(), nginx.Url(""), release);
     AllowNginx(nginx.Root());
-    return status == 0;
+    return built;
 }
 
 // Processes running the executable at exe.
@@ -91,15 +100,24 @@ inline long long BytesSent(const NginxProcess& nginx, const std::string& path)
     return sent;
 }
 
+// Requests for the path made by the engine (its user agent), and by anyone
+// else.
+inline std::pair<size_t, size_t> Fetches(const NginxProcess& nginx, const std::string& path)
+{
+    size_t engine = 0;
+    size_t other = 0;
+    std::istringstream lines(nginx.AccessLog());
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("GET " + path + " ") == std::string::npos) continue;
+        (line.find("\"ZDRDownloadV32/") != std::string::npos ? engine : other) += 1;
+    }
+    return {engine, other};
+}
+
 // Requests for the path made by the engine (its user agent).
 inline size_t EngineFetches(const NginxProcess& nginx, const std::string& path)
 {
-    size_t count = 0;
-    std::istringstream lines(nginx.AccessLog());
-    for (std::string line; std::getline(lines, line);)
-        if (line.find("GET " + path + " ") != std::string::npos && line.find("\"ZDRDownloadV32/") != std::string::npos)
-            ++count;
-    return count;
+    return Fetches(nginx, path).first;
 }
 
 } // namespace EngineSite

@@ -5,6 +5,7 @@
 #include "EngineProcess.h"
 #include "FaultHttpServer.h"
 #include "NginxProcess.h"
+#include "RangeAnswer.h"
 #include "tools/engine-client/EngineClient.h"
 
 #include <gtest/gtest.h>
@@ -155,23 +156,7 @@ Outcome Drive(EngineClient& client, int32_t job, int resumeAnswer = 1,
 FaultHttpServer::Answer ServeContent(const std::string& request, const std::string& content, const std::string& etag,
                                      bool honourRange = true)
 {
-    std::string range = FaultHttpServer::Header(request, "Range");
-    const std::string ifRange = FaultHttpServer::Header(request, "If-Range");
-    if (!ifRange.empty() && ifRange != etag) range.clear();
-    long long first = 0, last = static_cast<long long>(content.size()) - 1;
-    bool partial = false;
-    if (honourRange && !range.empty()) {
-        if (sscanf(range.c_str(), "bytes=%lld-%lld", &first, &last) < 1) first = 0;
-        last = std::min<long long>(last, static_cast<long long>(content.size()) - 1);
-        partial = true;
-    }
-    std::string head = partial ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n";
-    const std::string body = content.substr(static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
-    head += "Content-Length: " + std::to_string(body.size()) + "\r\nETag: " + etag + "\r\nConnection: close\r\n";
-    if (partial)
-        head += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
-                std::to_string(content.size()) + "\r\n";
-    return {head + "\r\n" + body};
+    return {RangeAnswer(request, content, etag, honourRange, true)};
 }
 
 class EngineTest : public testing::Test {

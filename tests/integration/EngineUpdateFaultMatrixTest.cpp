@@ -9,6 +9,7 @@
 // Never is an engine installed or started that was not verified.
 
 #include "AgentServerProcess.h"
+#include "EngineSite.h"
 #include "FaultMatrix.h"
 #include "FaultPeer.h"
 #include "NginxProcess.h"
@@ -129,11 +130,7 @@ public:
         nginx.Stop();
         agent.Stop();
     }
-    void AllowNginx()
-    {
-        for (const auto& entry : fs::recursive_directory_iterator(base))
-            fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-    }
+    void AllowNginx() { EngineSite::AllowNginx(base); }
     // The site's file for a request path, or "" when it has none.
     std::string SitePath(const std::string& request) const
     {
@@ -161,18 +158,13 @@ public:
                 return fine;
             },
             row.resetAtAccept);
-        const std::string release = base + "/release/";
-        fs::create_directories(release);
-        fs::copy_file(ZDR_ENGINE_PATH, release + "ZDRDownloadV32.exe", fs::copy_options::overwrite_existing);
         site = base + "/site";
         std::string baseUrl = peer->Url("");
         if (row.archiveOverBadTls) {
             ASSERT_TRUE(tls.Start(base + "/tls", {{"localhost", "DNS:localhost", "self-signed"}}));
             baseUrl = tls.Url("localhost", "");
         }
-        ASSERT_EQ(RunProgram({ZDR_UPDATE_SITE_PATH, "--key", ZDR_DEMO_SIGNING_KEY, "--engine", release, "--out", site,
-                              "--base-url", baseUrl}),
-                  0);
+        ASSERT_TRUE(EngineSite::Build(site, baseUrl, base + "/release"));
         if (row.archiveOverBadTls) {
             fs::copy(site, tls.Root("localhost"), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
             AllowNginx();
@@ -186,37 +178,11 @@ public:
         mounts.push_back(where);
     }
     std::string EngineExe() const { return GetPathProvider()->GetEngineExePath(); }
-    std::vector<pid_t> EnginePids() const
-    {
-        const std::string folder = GetPathProvider()->GetEngineFolder();
-        std::vector<pid_t> pids;
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator("/proc", error)) {
-            const std::string name = entry.path().filename().string();
-            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-            std::error_code ignored;
-            if (fs::read_symlink(entry.path() / "exe", ignored).string().rfind(folder, 0) == 0)
-                pids.push_back(static_cast<pid_t>(std::stol(name)));
-        }
-        return pids;
-    }
-    void StopEngines()
-    {
-        for (pid_t pid : EnginePids()) kill(pid, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!EnginePids().empty() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    // Processes running any executable in the engine's folder.
+    std::vector<pid_t> EnginePids() const { return EngineSite::EnginePids(GetPathProvider()->GetEngineFolder()); }
+    void StopEngines() { EngineSite::StopEngines(GetPathProvider()->GetEngineFolder()); }
     // Requests for the job's file with the engine's user agent, and with any other.
-    std::pair<size_t, size_t> Fetches()
-    {
-        size_t engine = 0, other = 0;
-        std::istringstream lines(nginx.AccessLog());
-        for (std::string line; std::getline(lines, line);) {
-            if (line.find("GET /files/a.bin ") == std::string::npos) continue;
-            (line.find("\"ZDRDownloadV32/") != std::string::npos ? engine : other) += 1;
-        }
-        return {engine, other};
-    }
+    std::pair<size_t, size_t> Fetches() { return EngineSite::Fetches(nginx, "/files/a.bin"); }
 
     std::string base;
     std::string target;

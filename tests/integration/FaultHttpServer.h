@@ -9,16 +9,15 @@
 // read, and the listener can stop after some connections (later connects
 // are refused). Requests are kept with the time they arrived.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "LoopbackSockets.h"
+
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
-#include <strings.h>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -47,15 +46,7 @@ public:
 
     explicit FaultHttpServer(Handler handler) : m_handler(std::move(handler))
     {
-        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(m_listener, 64);
-        socklen_t length = sizeof address;
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_listener = ListenOnLoopback(64, m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~FaultHttpServer()
@@ -102,12 +93,7 @@ public:
     }
 
     // Closes with a reset (RST) instead of an orderly close.
-    static void Reset(int fd)
-    {
-        const linger hard{1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        close(fd);
-    }
+    static void Reset(int fd) { ResetConnection(fd); }
 
 private:
     void Serve()
@@ -118,9 +104,7 @@ private:
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 continue;
             }
-            pollfd p{m_listener, POLLIN, 0};
-            if (poll(&p, 1, 50) != 1) continue;
-            const int fd = accept(m_listener, nullptr, nullptr);
+            const int fd = AcceptWithin(m_listener, 50);
             if (fd < 0) continue;
             const int number = accepted++;
             if (m_listenFor >= 0 && accepted >= m_listenFor) {
@@ -147,15 +131,7 @@ private:
     }
     void Answer1(int fd)
     {
-        std::string request;
-        char buffer[4096];
-        while (request.find("\r\n\r\n") == std::string::npos && !m_stop) {
-            pollfd r{fd, POLLIN, 0};
-            if (poll(&r, 1, 100) != 1) continue;
-            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0) break;
-            request.append(buffer, static_cast<size_t>(n));
-        }
+        const std::string request = ReadRequestHead(fd, m_stop);
         int index = 0;
         {
             std::lock_guard<std::mutex> guard(m_mutex);
@@ -163,15 +139,7 @@ private:
             m_requests.push_back({request, Now()});
         }
         const Answer answer = m_handler(request, index);
-        const size_t total = std::min(answer.cutAfter, answer.bytes.size());
-        size_t sent = 0;
-        while (sent < total && !m_stop) {
-            const size_t chunk = std::min<size_t>(total - sent, answer.trickleMs ? 65536 : total);
-            const ssize_t n = send(fd, answer.bytes.data() + sent, chunk, MSG_NOSIGNAL);
-            if (n <= 0) break;
-            sent += static_cast<size_t>(n);
-            if (answer.trickleMs) std::this_thread::sleep_for(std::chrono::milliseconds(answer.trickleMs));
-        }
+        SendAnswer(fd, answer.bytes, answer.cutAfter, answer.trickleMs, m_stop);
         if (answer.stall) Hold(fd);
         if (answer.reset) Reset(fd);
         else close(fd);

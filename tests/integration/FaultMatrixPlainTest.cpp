@@ -14,6 +14,7 @@
 #include "AgentServerProcess.h"
 #include "FaultMatrix.h"
 #include "FaultRig.h"
+#include "JobNotices.h"
 #include "NginxProcess.h"
 #include "ServiceEvents.h"
 #include "TestFiles.h"
@@ -45,16 +46,6 @@ using namespace fault;
 bool Connected()
 {
     return true;
-}
-
-std::string NginxEtag(const std::string& path)
-{
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) return std::string();
-    char etag[64];
-    snprintf(etag, sizeof etag, "\"%lx-%lx\"", static_cast<unsigned long>(st.st_mtime),
-             static_cast<unsigned long>(st.st_size));
-    return etag;
 }
 
 struct ServedFile {
@@ -320,7 +311,7 @@ const std::vector<Case> kTransfer = {
          if (!rig.StartNginx("    max_ranges 0;\n")) return false;
          const ServedFile& file = rig.OnNginx("x.bin", kSize, "/files/x.bin");
          WriteFile(rig.folder + "x.bin.part", file.bytes.substr(0, 1000));
-         return CPartFileRecord{file.url, static_cast<int64_t>(kSize), NginxEtag(rig.nginx.Root() + "/files/x.bin")}
+         return CPartFileRecord{file.url, static_cast<int64_t>(kSize), NginxProcess::Etag(rig.nginx.Root() + "/files/x.bin")}
              .Save(rig.folder + "x.bin.part");
      },
      {}, "[MeshpullLib] CPlatFormDownloader FileSizeCheck Completed",
@@ -346,7 +337,7 @@ const std::vector<Case> kTransfer = {
          if (!rig.StartNginx()) return false;
          const ServedFile& file = rig.OnNginx("x.bin", kSize, "/files/x.bin");
          WriteFile(rig.folder + "x.bin.part", file.bytes);
-         return CPartFileRecord{file.url, static_cast<int64_t>(kSize), NginxEtag(rig.nginx.Root() + "/files/x.bin")}
+         return CPartFileRecord{file.url, static_cast<int64_t>(kSize), NginxProcess::Etag(rig.nginx.Root() + "/files/x.bin")}
              .Save(rig.folder + "x.bin.part");
      },
      {}, "[MeshpullLib] CPlatFormDownloader FileSizeCheck Completed",
@@ -670,16 +661,11 @@ protected:
     std::vector<int> NoticeCodes(int job)
     {
         std::vector<int> codes;
-        for (;;) {
-            int size = 0;
-            DlGetJobNoticeSize(job, &size);
-            std::vector<char> text(size > 0 ? size : 1, '\0');
-            DlNotice notice{0, text.data()};
-            DlPopJobNotice(job, &notice);
-            if (notice.code == DL_NOTICE_NONE) return codes;
+        for (const JobNotice& notice : PopNotices(job)) {
             codes.push_back(notice.code);
-            EXPECT_NE(text.data()[0], '\0') << "a notice names its URL or path";
+            EXPECT_FALSE(notice.text.empty()) << "a notice names its URL or path";
         }
+        return codes;
     }
 
     Rig rig;

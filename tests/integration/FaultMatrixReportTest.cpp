@@ -8,14 +8,13 @@
 #include "AgentServerProcess.h"
 #include "FaultMatrix.h"
 #include "FaultRig.h"
+#include "LoopbackSockets.h"
 #include "NginxProcess.h"
 #include "ServiceEvents.h"
 #include "TestFiles.h"
 #include "platform/Connectivity.h"
 #include "service/DlApi.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -59,15 +58,7 @@ public:
 
     explicit AgentPeer(Mode mode) : m_mode(mode)
     {
-        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(m_listener, 8);
-        socklen_t length = sizeof address;
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_listener = ListenOnLoopback(8, m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~AgentPeer()
@@ -87,9 +78,7 @@ private:
     void Serve()
     {
         while (!m_stop) {
-            pollfd p{m_listener, POLLIN, 0};
-            if (poll(&p, 1, 50) != 1) continue;
-            const int fd = accept(m_listener, nullptr, nullptr);
+            const int fd = AcceptWithin(m_listener, 50);
             if (fd < 0) continue;
             size_t index = 0;
             {
@@ -98,9 +87,7 @@ private:
                 m_connections.push_back({FaultHttpServer::Now()});
             }
             if (m_mode == Mode::kResetAtAccept) {
-                const linger hard{1, 0};
-                setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-                close(fd);
+                ResetConnection(fd);
                 continue;
             }
             bool readSome = false;

@@ -7,11 +7,9 @@
 // number (0 for the first request). Requests are kept.
 
 #include "FaultHttpServer.h"
+#include "LoopbackSockets.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -42,15 +40,7 @@ public:
     explicit FaultPeer(Handler handler, bool resetAtAccept = false)
         : m_handler(std::move(handler)), m_resetAtAccept(resetAtAccept)
     {
-        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(m_listener, 64);
-        socklen_t length = sizeof address;
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_listener = ListenOnLoopback(64, m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~FaultPeer()
@@ -74,17 +64,14 @@ public:
     }
 
 private:
-    static void Reset(int fd) { FaultHttpServer::Reset(fd); }
     void Serve()
     {
         while (!m_stop) {
-            pollfd p{m_listener, POLLIN, 0};
-            if (poll(&p, 1, 50) != 1) continue;
-            const int fd = accept(m_listener, nullptr, nullptr);
+            const int fd = AcceptWithin(m_listener, 50);
             if (fd < 0) continue;
             ++m_accepted;
             if (m_resetAtAccept) {
-                Reset(fd);
+                ResetConnection(fd);
                 continue;
             }
             m_workers.emplace_back([this, fd] { Answer1(fd); });
@@ -92,15 +79,7 @@ private:
     }
     void Answer1(int fd)
     {
-        std::string request;
-        char buffer[4096];
-        while (request.find("\r\n\r\n") == std::string::npos && !m_stop) {
-            pollfd r{fd, POLLIN, 0};
-            if (poll(&r, 1, 100) != 1) continue;
-            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0) break;
-            request.append(buffer, static_cast<size_t>(n));
-        }
+        const std::string request = ReadRequestHead(fd, m_stop);
         int index = 0;
         {
             std::lock_guard<std::mutex> guard(m_mutex);
@@ -108,20 +87,15 @@ private:
             m_requests.push_back(request);
         }
         const Answer answer = m_handler(request, index);
-        const size_t total = std::min(answer.cutAfter, answer.bytes.size());
-        size_t sent = 0;
-        while (sent < total && !m_stop) {
-            const ssize_t n = send(fd, answer.bytes.data() + sent, total - sent, MSG_NOSIGNAL);
-            if (n <= 0) break;
-            sent += static_cast<size_t>(n);
-        }
+        SendAnswer(fd, answer.bytes, answer.cutAfter, 0, m_stop);
         // Silent, but still there: the client's idle limit has to end it.
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.stallMs);
+        char buffer[4096];
         while (!m_stop && std::chrono::steady_clock::now() < until) {
             pollfd r{fd, POLLIN, 0};
             if (poll(&r, 1, 50) == 1 && recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) == 0) break;
         }
-        if (answer.reset) Reset(fd);
+        if (answer.reset) ResetConnection(fd);
         else close(fd);
     }
 

@@ -15,6 +15,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -119,6 +120,17 @@ public:
         }
     }
 
+    // The ETag nginx gives a static file: its modification time and size in
+    // hex ("" when the file is not there).
+    static std::string Etag(const std::string& path)
+    {
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0) return std::string();
+        char etag[64];
+        snprintf(etag, sizeof etag, "\"%lx-%lx\"", static_cast<unsigned long>(st.st_mtime),
+                 static_cast<unsigned long>(st.st_size));
+        return etag;
+    }
     static uint16_t FreePort()
     {
         const int fd = socket(AF_INET, SOCK_STREAM, 0);

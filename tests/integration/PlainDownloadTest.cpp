@@ -3,6 +3,7 @@
 // server.
 
 #include "AgentServerProcess.h"
+#include "JobNotices.h"
 #include "NginxProcess.h"
 #include "platform/COutputFile.h"
 #include "platform/Connectivity.h"
@@ -37,23 +38,9 @@ bool Connected()
     return true;
 }
 
-// The ETag nginx gives a static file: its modification time and size in hex.
-std::string NginxEtag(const std::string& path)
-{
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) return std::string();
-    char etag[64];
-    snprintf(etag, sizeof etag, "\"%lx-%lx\"", static_cast<unsigned long>(st.st_mtime),
-             static_cast<unsigned long>(st.st_size));
-    return etag;
-}
-
 using Events = ServiceEvents;
 
-struct Notice {
-    int code;
-    std::string text;
-};
+using Notice = JobNotice;
 
 class PlainDownload : public testing::Test {
 protected:
@@ -95,19 +82,7 @@ protected:
         EXPECT_EQ(DlAddJobFile(job, url.c_str(), (folder.empty() ? target : folder).c_str(), name.c_str(), 0xFFFFFFFFu, -1, 1),
                   DL_OK);
     }
-    std::vector<Notice> Notices(int job)
-    {
-        std::vector<Notice> notices;
-        for (;;) {
-            int size = 0;
-            DlGetJobNoticeSize(job, &size);
-            std::vector<char> text(size > 0 ? size : 1, '\0');
-            DlNotice notice{0, text.data()};
-            DlPopJobNotice(job, &notice);
-            if (notice.code == DL_NOTICE_NONE) return notices;
-            notices.push_back({notice.code, text.data()});
-        }
-    }
+    std::vector<Notice> Notices(int job) { return PopNotices(job); }
     bool WaitForReports(size_t lines)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -222,7 +197,7 @@ TEST_F(PlainDownload, APartialFileIsResumedFromItsLength)
     // A part an earlier run left, with the record of nginx's ETag for the file.
     WriteFile(target + "big.bin.part", bytes.substr(0, present));
     ASSERT_TRUE((CPartFileRecord{nginx.Url("/files/big.bin"), static_cast<int64_t>(bytes.size()),
-                                 NginxEtag(nginx.Root() + "/files/big.bin")}
+                                 NginxProcess::Etag(nginx.Root() + "/files/big.bin")}
                      .Save(target + "big.bin.part")));
     const int job = NewJob();
     Add(job, nginx.Url("/files/big.bin"), "big.bin");

@@ -3,8 +3,8 @@
 // produce on demand: the n-th connection gets the n-th answer, written as
 // given, and is then closed (or kept open, for a stall). Requests are kept.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "LoopbackSockets.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,15 +24,7 @@ public:
 
     explicit ScriptedHttpServer(std::vector<Answer> answers) : m_answers(std::move(answers))
     {
-        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(m_listener, 16);
-        socklen_t length = sizeof address;
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_listener = ListenOnLoopback(16, m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~ScriptedHttpServer()
@@ -55,9 +47,7 @@ private:
     {
         size_t next = 0;
         while (!m_stop) {
-            pollfd p{m_listener, POLLIN, 0};
-            if (poll(&p, 1, 50) != 1) continue;
-            int fd = accept(m_listener, nullptr, nullptr);
+            const int fd = AcceptWithin(m_listener, 50);
             if (fd < 0) continue;
             std::string request;
             char buffer[4096];
