@@ -15,6 +15,7 @@
 #include "FaultMatrix.h"
 #include "FaultPeer.h"
 #include "JobNotices.h"
+#include "LoopbackSockets.h"
 #include "NginxProcess.h"
 #include "RangeAnswer.h"
 #include "engine/IGetPath.h"
@@ -214,7 +215,7 @@ std::vector<EngineRow>& Rows()
     static const std::string kGaveUpLog = "[MeshpullLib] CEngineDownloader Job Given Up (1): plain path";
     static std::vector<EngineRow> rows = {
         {"connection refused",
-         [](T&) { return "http://127.0.0.1:" + std::to_string(NginxProcess::FreePort()) + "/files/a.bin"; }, false,
+         [](T&) { return "http://127.0.0.1:" + std::to_string(RefusedPort()) + "/files/a.bin"; }, false,
          {DL_NOTICE_ENGINE_GAVE_UP, DL_NOTICE_DOWNLOAD_FAILED}, kGaveUpLog},
         {"reset at accept (every connection)",
          [](T& t) {

@@ -10,6 +10,7 @@
 #include "EngineProcess.h"
 #include "EngineSite.h"
 #include "JobNotices.h"
+#include "LoopbackSockets.h"
 #include "NginxProcess.h"
 #include "engine/ActivityLog.h"
 #include "engine/IGetPath.h"
@@ -403,7 +404,7 @@ TEST_F(EnginePathTest, AnUpdateServerThatIsDownOrUnknownMovesHeldJobsToThePlainP
         const char* what;
         std::string host; // empty: the build's default host
     } cases[] = {
-        {"refused", "127.0.0.1:" + std::to_string(NginxProcess::FreePort())},
+        {"refused", "127.0.0.1:" + std::to_string(RefusedPort())},
         {"the default host, which does not resolve", ""},
     };
     for (const Case& c : cases) {

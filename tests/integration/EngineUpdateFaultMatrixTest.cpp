@@ -12,6 +12,7 @@
 #include "EngineSite.h"
 #include "FaultMatrix.h"
 #include "FaultPeer.h"
+#include "LoopbackSockets.h"
 #include "NginxProcess.h"
 #include "engine/IGetPath.h"
 #include "platform/Connectivity.h"
@@ -350,7 +351,7 @@ TEST_P(EngineUpdateFaultMatrixTest, Row)
         ServeSite(row);
     } else {
         // Nobody at the update host.
-        setenv("ZDR_UPDATE_HOST", ("127.0.0.1:" + std::to_string(NginxProcess::FreePort())).c_str(), 1);
+        setenv("ZDR_UPDATE_HOST", ("127.0.0.1:" + std::to_string(RefusedPort())).c_str(), 1);
     }
     ASSERT_FALSE(HasFatalFailure());
     if (row.prepare) row.prepare(*this);

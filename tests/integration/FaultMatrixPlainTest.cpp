@@ -15,6 +15,7 @@
 #include "FaultMatrix.h"
 #include "FaultRig.h"
 #include "JobNotices.h"
+#include "LoopbackSockets.h"
 #include "NginxProcess.h"
 #include "ServiceEvents.h"
 #include "TestFiles.h"
@@ -169,7 +170,7 @@ const std::vector<Case> kTransfer = {
          rig.OnPeerTransfer(kSize, [](const std::string& request, int, const std::string& bytes) {
              return Raw(fault::Serve(request, bytes));
          });
-         rig.files.back().url = "http://127.0.0.1:" + std::to_string(NginxProcess::FreePort()) + "/x.bin|" +
+         rig.files.back().url = "http://127.0.0.1:" + std::to_string(RefusedPort()) + "/x.bin|" +
                                 rig.files.back().url;
          return true;
      },
@@ -474,7 +475,7 @@ const std::vector<Case> kTransfer = {
 const std::vector<Case> kSizeCheck = {
     {"Refused", "connection refused",
      [](Rig& rig) {
-         rig.files.push_back({"x.bin", "", "http://127.0.0.1:" + std::to_string(NginxProcess::FreePort()) + "/x.bin"});
+         rig.files.push_back({"x.bin", "", "http://127.0.0.1:" + std::to_string(RefusedPort()) + "/x.bin"});
          return true;
      },
      {DL_NOTICE_DOWNLOAD_FAILED}, "[MeshpullLib] FileSize Check Failed(517) reason:ConnectTimeout url:http://127.0.0.1:"},

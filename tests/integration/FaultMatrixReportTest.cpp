@@ -154,7 +154,7 @@ const std::vector<Case> kCases = {
     {"AgentAnswers", "the agent server takes the report (no fault)",
      [](Rig& rig) { return rig.agent.Start(rig.base + "/reports.jsonl") ? Here(rig.agent.Port()) : ""; }, true, ""},
     {"Refused", "connection refused",
-     [](Rig&) { return Here(NginxProcess::FreePort()); }, false, "[MeshpullLib] Report Lost : svc-fault http://"},
+     [](Rig&) { return Here(RefusedPort()); }, false, "[MeshpullLib] Report Lost : svc-fault http://"},
     {"ResetAtAccept", "reset at accept, every connection",
      [](Rig& rig) {
          rig.peer = std::make_unique<AgentPeer>(AgentPeer::Mode::kResetAtAccept);

@@ -7,6 +7,7 @@
 
 #include "FaultMatrix.h"
 #include "FaultRig.h"
+#include "LoopbackSockets.h"
 #include "NginxProcess.h"
 #include "ServiceEvents.h"
 #include "TestFiles.h"
@@ -117,7 +118,7 @@ struct Common {
 const std::vector<Common> kCommon = {
     {"Refused", "connection refused",
      [](Rig& rig) {
-         rig.url = "http://127.0.0.1:" + std::to_string(NginxProcess::FreePort()) + "/files/x.bin";
+         rig.url = "http://127.0.0.1:" + std::to_string(RefusedPort()) + "/files/x.bin";
          return true;
      }},
     {"ResetAtAcceptOnce", "reset at accept, once",

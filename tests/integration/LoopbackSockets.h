@@ -30,6 +30,25 @@ inline int ListenOnLoopback(int backlog, uint16_t& port)
     return listener;
 }
 
+// A port on 127.0.0.1 that refuses every connection for the rest of the
+// process: bound but never listening, so no other listener (of this test or
+// of one running beside it) can be given it, as could happen to a port that
+// was merely free a moment ago.
+inline uint16_t RefusedPort()
+{
+    static const uint16_t port = [] {
+        const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+        return ntohs(address.sin_port);
+    }();
+    return port;
+}
+
 // The next connection on listener, or -1 when none came within ms.
 inline int AcceptWithin(int listener, int ms)
 {
