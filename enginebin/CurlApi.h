@@ -7,6 +7,8 @@
 // Contract: Load once, from the engine's thread, before any other use; on
 // success every member is set and stays valid until the program ends
 // (libcurl is never unloaded). Curl() is only called after a successful Load.
+// Calls through these pointers miss curl.h's compile-time checks of option
+// values: numbers go as long, sizes as curl_off_t, as libcurl reads them.
 
 #include <curl/curl.h>
 

@@ -1,6 +1,7 @@
 // The in-memory fetch against a real nginx and against scripted peers.
 
 #include "DemoPortal.h"
+#include "LoopbackSockets.h"
 #include "ScriptedHttpServer.h"
 #include "netlib/core/cpCMutex.h"
 #include "netlib/core/vqClassIds.h"
@@ -164,17 +165,7 @@ TEST_F(FetchTest, RedirectLoopEndsAfterTheBound)
 
 TEST_F(FetchTest, NothingListeningFailsQuickly)
 {
-    ScriptedHttpServer* none = nullptr;
-    (void)none;
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    ASSERT_TRUE(Run("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/list.txt"));
+    ASSERT_TRUE(Run("http://127.0.0.1:" + std::to_string(RefusedPort()) + "/list.txt"));
     ASSERT_EQ(recorder.failures.size(), 1u);
     EXPECT_TRUE(recorder.failures[0] == DATA_FAILED_CONNECT_TIMEOUT || recorder.failures[0] == DATA_FAILED_CLOSED)
         << recorder.failures[0];

@@ -1,6 +1,7 @@
 // One transfer of the engine update into memory, against a real nginx and
 // against scripted peers for the faults nginx does not produce.
 
+#include "LoopbackSockets.h"
 #include "NginxProcess.h"
 #include "ScriptedHttpServer.h"
 #include "engine/CDownloadSession.h"
@@ -157,19 +158,6 @@ std::string Answer200(const std::string& body)
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-uint16_t ClosedPort()
-{
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    return ntohs(address.sin_port);
-}
-
 } // namespace
 
 TEST_F(DownloadSessionTest, DigestListThenDataFromNginx)
@@ -313,7 +301,7 @@ TEST_F(DownloadSessionTest, AStalledBodyIsAReceiveTimeout)
 
 TEST_F(DownloadSessionTest, ARefusedConnectIsAnUnreachableServer)
 {
-    FakeRecord record("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/update.xml");
+    FakeRecord record("http://127.0.0.1:" + std::to_string(RefusedPort()) + "/update.xml");
     ASSERT_TRUE(Run(&record));
     EXPECT_EQ(owner.events, std::vector<std::string>{"error 7"});
 }
