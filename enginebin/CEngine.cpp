@@ -31,6 +31,13 @@ namespace {
 // A file gets one connection per this many bytes, up to kMaxConnectionsPerFile.
 constexpr int64_t kBytesPerConnection = 16ll * 1024 * 1024;
 constexpr int kMaxConnectionsPerFile = 16;
+// A large file starts with this many connections; more are added (doubling,
+// once a second) only while each runs slower than kFastConnection. Where one
+// connection already fills the line, more of them only share it and cost
+// CPU (receive calls, wake-ups, smaller reads); where the line is long and
+// each connection slow, the file soon has its full share.
+constexpr int kFirstConnectionsPerFile = 4;
+constexpr double kFastConnection = 32.0 * 1024 * 1024; // bytes per second
 constexpr int kMaxConnections = 48;
 // Part files made ahead of the connections that will write them (each holds
 // a descriptor until its transfer starts).
@@ -147,6 +154,11 @@ struct CEngine::FileTask {
     double retryAt = 0;
     double runningSince = 0;
     int active = 0;
+    // Connections the file may use for now, and what it had at the last
+    // look at its speed (Widen).
+    int allowed = kFirstConnectionsPerFile;
+    double widenSince = -1;
+    int64_t widenPresent = 0;
     int64_t lastPresent = 0;
     int32_t rate = 0;
     std::unique_ptr<CControlFile> found; // a control file of an earlier run
@@ -902,7 +914,7 @@ void CEngine::Schedule(double now)
             }
             const int target = sequential || file->singleStream || file->size <= 0
                                    ? 1
-                                   : static_cast<int>(std::clamp<int64_t>(file->size / kBytesPerConnection, 1, kMaxConnectionsPerFile));
+                                   : static_cast<int>(std::clamp<int64_t>(file->size / kBytesPerConnection, 1, file->allowed));
             for (size_t i = 0; i < file->spans.size() && file->active < target && busy < kMaxConnections; ++i) {
                 Span& span = file->spans[i];
                 if (span.active || span.done >= span.end - span.start) continue;
@@ -1383,7 +1395,25 @@ void CEngine::Tick(double now)
         ReportProgress(job.get(), now);
         // A file done within its first second never needs a control file:
         // without one, a crash only means starting that file over.
-        for (auto& file : job->files)
-            if (file->state == FileTask::Running && now - file->runningSince >= 1.0) SaveControl(file.get());
+        for (auto& file : job->files) {
+            if (file->state != FileTask::Running) continue;
+            if (now - file->runningSince >= 1.0) SaveControl(file.get());
+            Widen(file.get(), now);
+        }
     }
+}
+
+void CEngine::Widen(FileTask* file, double now)
+{
+    const int64_t present = file->Present();
+    // Only a file that has used all its connections for the whole last
+    // interval shows what they can do.
+    if (file->widenSince >= 0 && file->active >= file->allowed && file->allowed < kMaxConnectionsPerFile &&
+        now > file->widenSince) {
+        const double perConnection =
+            static_cast<double>(present - file->widenPresent) / (now - file->widenSince) / file->active;
+        if (perConnection < kFastConnection) file->allowed = std::min(file->allowed * 2, kMaxConnectionsPerFile);
+    }
+    file->widenSince = file->active >= file->allowed ? now : -1;
+    file->widenPresent = present;
 }

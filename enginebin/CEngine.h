@@ -83,6 +83,7 @@ private:
     void SaveControl(FileTask* file);
     void CheckJobEnd(Job* job);
     void Tick(double now);
+    void Widen(FileTask* file, double now);
 
     // libcurl's sockets and timer, on our epoll set (curl_multi_socket_action).
     static int OnSocket(void* easy, int socket, int what, void* user, void* socketData);

@@ -524,6 +524,33 @@ TEST_F(EngineTest, StoppedMidwayBySigtermResumesWithFewerBytes)
     EXPECT_LT(sent, static_cast<long long>(content.size()));
 }
 
+TEST_F(EngineTest, ALargeFileWhoseConnectionsRunSlowGetsMoreOfThem)
+{
+    // 80 MiB: a share of five connections. It starts with four; at 4 MiB/s
+    // each they are slow, so a fifth joins while they still run, on a
+    // connection of its own. Without that, the fifth range would wait for
+    // one of the four to end and reuse its connection.
+    NginxProcess nginx;
+    nginx.AddServerConfig("    location /slow/ { alias " + Home() + "/nginx/www/; limit_rate 4m; }\n");
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    const std::string content = RandomBytes(80u << 20, 12);
+    WriteFile(nginx.Root() + "/wide.bin", content);
+    ASSERT_TRUE(client.SendJob(32, kLocalOptionsHighSpeed,
+                               {Of("wide.bin", nginx.Url("/slow/wide.bin"), static_cast<int64_t>(content.size()))}));
+    const Outcome outcome = Drive(client, 32, 1, nullptr, 60000);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_TRUE(ReadFile(folder + "wide.bin") == content);
+    std::istringstream lines(nginx.AccessLog());
+    std::set<std::string> connections;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find("connection=");
+        ASSERT_NE(at, std::string::npos) << line;
+        connections.insert(line.substr(at));
+    }
+    EXPECT_EQ(connections.size(), 5u) << nginx.AccessLog();
+}
+
 TEST_F(EngineTest, NotEnoughDiskSpaceIsReportedAndLeavesNoFile)
 {
     if (system("unshare -rm true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no private mount namespace here";
