@@ -25,6 +25,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -223,6 +224,11 @@ CEngine::CEngine(int listenFd, uint16_t port, int signalFd, int idleExitSeconds)
     Curl().multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
     // Size probes are not counted by Schedule; libcurl queues what is over.
     Curl().multi_setopt(m_multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kMaxConnections));
+    // Idle connections are kept for the next transfers. libcurl's own limit
+    // is four per handle still added, so as a job's last transfers (or its
+    // size probes) end one by one, it would close connections the next ones
+    // could have used.
+    Curl().multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, static_cast<long>(kMaxConnections));
     m_online = Online();
     m_maker = std::make_unique<CFileMaker>();
     if (!m_maker->Ready()) m_maker.reset();
@@ -568,6 +574,8 @@ void CEngine::SubmitJob(Client* client, nwLocalJob given)
     client->mode = kLocalOptionsPlain;
     job->started = Now();
     std::map<std::string, int> paths;
+    // A job's files mostly share a few folders: each is made and checked once.
+    std::set<std::string> folders;
     for (size_t i = 0; i < given.files.size(); ++i) {
         nwLocalJobFile& source = given.files[i];
         const std::string& name = source.fileName;
@@ -577,10 +585,13 @@ void CEngine::SubmitJob(Client* client, nwLocalJob given)
         if (folder.empty() || folder[0] != '/')
             return Reject(client, given.jobNumber, "folder is not an absolute path \"" + folder + "\"");
         if (folder.back() != '/') folder += '/';
-        std::error_code error;
-        std::filesystem::create_directories(folder, error);
-        if (!std::filesystem::is_directory(folder, error))
-            return Reject(client, given.jobNumber, "cannot make folder \"" + folder + "\"");
+        if (!folders.contains(folder)) {
+            std::error_code error;
+            std::filesystem::create_directories(folder, error);
+            if (!std::filesystem::is_directory(folder, error))
+                return Reject(client, given.jobNumber, "cannot make folder \"" + folder + "\"");
+            folders.insert(folder);
+        }
         auto file = std::make_unique<FileTask>();
         size_t start = 0;
         while (start <= source.url.size()) {
@@ -668,11 +679,16 @@ void CEngine::StartJob(Job* job)
 {
     // Room for every byte still to be reserved, per volume.
     std::map<dev_t, std::pair<int64_t, std::string>> needed;
+    std::map<std::string, dev_t> devices; // by folder, each looked up once
     for (auto& file : job->files) {
-        struct stat folder;
         const std::string dir = file->finalPath.substr(0, file->finalPath.rfind('/') + 1);
-        if (stat(dir.c_str(), &folder) != 0) continue;
-        auto& entry = needed[folder.st_dev];
+        auto device = devices.find(dir);
+        if (device == devices.end()) {
+            struct stat folder;
+            if (stat(dir.c_str(), &folder) != 0) continue;
+            device = devices.emplace(dir, folder.st_dev).first;
+        }
+        auto& entry = needed[device->second];
         entry.second = dir;
         if (!file->resumed) entry.first += std::max<int64_t>(file->size, 0);
     }
