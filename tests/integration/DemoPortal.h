@@ -2,6 +2,8 @@
 // The demo portal (a private nginx with the sample client) started for one
 // test on a free port, and stopped with it.
 
+#include "LoopbackSockets.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -71,15 +73,9 @@ public:
 private:
     static uint16_t FreePort()
     {
-        int probe = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-        close(probe);
-        return ntohs(address.sin_port);
+        uint16_t port = 0;
+        close(BindOnLoopback(port));
+        return port;
     }
 
     std::string m_folder;

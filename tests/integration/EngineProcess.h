@@ -4,6 +4,8 @@
 // through a wrapper command (e.g. a private mount namespace), and stopped
 // with SIGTERM.
 
+#include "LoopbackSockets.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -23,15 +25,9 @@ class EngineProcess {
 public:
     static uint16_t FreePort()
     {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        close(fd);
-        return ntohs(address.sin_port);
+        uint16_t port = 0;
+        close(BindOnLoopback(port));
+        return port;
     }
 
     explicit EngineProcess(uint16_t port = FreePort()) : m_port(port) {}

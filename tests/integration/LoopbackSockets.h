@@ -15,18 +15,25 @@
 #include <string>
 #include <thread>
 
-// A listening socket on 127.0.0.1 at a port the kernel picks; sets port.
-inline int ListenOnLoopback(int backlog, uint16_t& port)
+// A socket bound to 127.0.0.1 at a port the kernel picks; sets port.
+inline int BindOnLoopback(uint16_t& port)
 {
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int socketFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener, backlog);
+    bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
+    return socketFd;
+}
+
+// A listening socket on 127.0.0.1 at a port the kernel picks; sets port.
+inline int ListenOnLoopback(int backlog, uint16_t& port)
+{
+    const int listener = BindOnLoopback(port);
+    listen(listener, backlog);
     return listener;
 }
 
@@ -37,14 +44,9 @@ inline int ListenOnLoopback(int backlog, uint16_t& port)
 inline uint16_t RefusedPort()
 {
     static const uint16_t port = [] {
-        const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
-        return ntohs(address.sin_port);
+        uint16_t bound = 0;
+        BindOnLoopback(bound); // held, never listening, for the process's life
+        return bound;
     }();
     return port;
 }

@@ -10,6 +10,8 @@
 // to trust with SSL_CERT_FILE) signs them unless a server asks for an
 // expired or a self-signed one. Every block serves Root(name) the same way.
 
+#include "LoopbackSockets.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -133,15 +135,9 @@ public:
     }
     static uint16_t FreePort()
     {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        close(fd);
-        return ntohs(address.sin_port);
+        uint16_t port = 0;
+        close(BindOnLoopback(port));
+        return port;
     }
     bool Accepts() const
     {
