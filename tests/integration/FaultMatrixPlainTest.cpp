@@ -317,9 +317,8 @@ const std::vector<Case> kTransfer = {
      },
      {}, "[MeshpullLib] CPlatFormDownloader FileSizeCheck Completed",
      [](Rig& rig) {
-         EXPECT_NE(rig.nginx.AccessLog().find("\"GET /files/x.bin HTTP/1.1\" 200 " + std::to_string(kSize)),
-                   std::string::npos)
-             << rig.nginx.AccessLog();
+         const std::string line = "\"GET /files/x.bin HTTP/1.1\" 200 " + std::to_string(kSize);
+         EXPECT_NE(rig.nginx.AccessLogWith(line, 1).find(line), std::string::npos) << rig.nginx.AccessLog();
      }},
     {"WrongContentRange", "206 with a wrong Content-Range, every attempt",
      [](Rig& rig) {
@@ -343,8 +342,8 @@ const std::vector<Case> kTransfer = {
      },
      {}, "[MeshpullLib] CPlatFormDownloader FileSizeCheck Completed",
      [](Rig& rig) {
-         EXPECT_NE(rig.nginx.AccessLog().find("\"GET /files/x.bin HTTP/1.1\" 416 "), std::string::npos)
-             << rig.nginx.AccessLog();
+         const std::string line = "\"GET /files/x.bin HTTP/1.1\" 416 ";
+         EXPECT_NE(rig.nginx.AccessLogWith(line, 1).find(line), std::string::npos) << rig.nginx.AccessLog();
      }},
     {"RangeNotSatisfiableFromZero", "416 to a request from offset 0, then the file",
      [](Rig& rig) {
@@ -364,7 +363,8 @@ const std::vector<Case> kTransfer = {
      },
      {}, "[MeshpullLib] CPlatFormDownloader FileSizeCheck Completed",
      [](Rig& rig) {
-         EXPECT_NE(rig.nginx.AccessLog().find("\"GET /permanent/files/x.bin HTTP/1.1\" 308"), std::string::npos);
+         const std::string line = "\"GET /permanent/files/x.bin HTTP/1.1\" 308";
+         EXPECT_NE(rig.nginx.AccessLogWith(line, 1).find(line), std::string::npos) << rig.nginx.AccessLog();
      }},
     {"RedirectLoop", "redirect loop (nginx; the transfer's requests only)",
      [](Rig& rig) {
