@@ -222,6 +222,42 @@ TEST_P(ExtractArchiveTest, ACorruptEntryFailsAndChangesNothing)
     EXPECT_EQ(Tree(Destination()), before);
 }
 
+TEST_P(ExtractArchiveTest, AnEntryThatCannotTakeItsPlaceChangesNothing)
+{
+    // a.txt can replace its old self; "sub" cannot replace the folder that
+    // stands under its name. The archive lists a.txt first.
+    WriteFile(Source() + "a.txt", "new a");
+    WriteFile(Source() + "sub", "new sub");
+    const std::string command = GetParam().kind == kArchiveZip
+        ? "cd " + Quote(Source()) + " && zip -q " + Quote(Archive()) + " a.txt sub"
+        : "cd " + Quote(Source()) + " && 7z a -bd " + Quote(Archive()) + " a.txt sub >/dev/null";
+    ASSERT_TRUE(RunShell(command));
+    const std::vector<unsigned char> archive = ReadBytes(Archive());
+    WriteFile(Destination() + "a.txt", "old a");
+    WriteFile(Destination() + "sub/inside.txt", "inside");
+    WriteFile(Destination() + "kept/deeper/kept.txt", "kept");
+    const auto before = Tree(Destination());
+    const auto beside = Tree(m_scratch.Path());
+    auto action = ActionFor(GetParam());
+    EXPECT_EQ(Extract(*action, archive, Destination()), GetParam().failure);
+    EXPECT_EQ(Tree(Destination()), before);
+    // No staging folder is left beside the destination either.
+    EXPECT_EQ(Tree(m_scratch.Path()), beside);
+}
+
+TEST_P(ExtractArchiveTest, AFolderGivenThroughALinkIsUnpackedWhereItLeadsAndTheLinkStays)
+{
+    WriteFile(Source() + "engine", "new engine");
+    const std::vector<unsigned char> archive = ArchiveOf(Source());
+    const std::string real = m_scratch.Path() + "elsewhere/real/";
+    WriteFile(real + "kept.txt", "kept");
+    std::filesystem::create_directory_symlink(real, m_scratch.Path() + "linked");
+    auto action = ActionFor(GetParam());
+    EXPECT_EQ(Extract(*action, archive, m_scratch.Path() + "linked/"), IExtractAction::kDone);
+    EXPECT_TRUE(std::filesystem::is_symlink(m_scratch.Path() + "linked"));
+    EXPECT_EQ(Tree(real), (std::map<std::string, std::string>{{"engine", "new engine"}, {"kept.txt", "kept"}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Archivers, ExtractArchiveTest, testing::Values(kZip, k7z),
                          [](const testing::TestParamInfo<Archiver>& info) { return std::string(info.param.name == std::string("7z") ? "SevenZip" : "Zip"); });
 
