@@ -13,8 +13,9 @@
 // - A connect refused (answered well before the connect time-out) is
 //   SESSION_ERROR_UNREACHABLE like an unreachable host; only the expiry of
 //   the time-out is SESSION_ERROR_CONNECT_TIMEOUT.
-// - Only a 200 with a positive Content-Length of at most kMaxBodyBytes is
-//   taken; redirects are not followed. The body is allocated once from the
+// - Only a 200 with a positive Content-Length of at most kMaxBodyBytes
+//   (kMaxDescriptionBytes for the update description) is taken; redirects
+//   are not followed. The body is allocated once from the
 //   announced length, after that bound is checked.
 // - After the digest list of a record arrived the session goes on with the
 //   record's data by itself (one more Start); OnSessionDone comes once the
@@ -41,6 +42,8 @@ public:
     static constexpr int32_t kIdleSeconds = 4;
     // The largest body held in memory: well above any engine package.
     static constexpr int64_t kMaxBodyBytes = int64_t{256} << 20;
+    // The largest update description: a few hundred bytes per engine file.
+    static constexpr int64_t kMaxDescriptionBytes = int64_t{64} << 10;
 
     CDownloadSession(IDownloadSessionEventListener* listener, cpCMutex* networkLock);
     virtual ~CDownloadSession();

@@ -221,12 +221,14 @@ TEST_F(DownloadSessionTest, NotFoundOnNginxIsABadAnswer)
 TEST_F(DownloadSessionTest, ScriptedAnswers)
 {
     const std::string over = std::to_string(CDownloadSession::kMaxBodyBytes + 1);
+    const std::string description(CDownloadSession::kMaxDescriptionBytes, 'd');
     struct Case {
         const char* name;
         std::vector<ScriptedHttpServer::Answer> answers;
         std::vector<std::string> events;
         std::string body;
         size_t requests;
+        bool description = false;
     } cases[] = {
         {"200", {{Answer200("engine bytes")}}, {"connected", "begin 12", "done"}, "engine bytes", 1},
         {"excess bytes are not part of the body",
@@ -259,12 +261,20 @@ TEST_F(DownloadSessionTest, ScriptedAnswers)
          1},
         {"closed before any answer", {{""}}, {"connected", "error 6"}, "", 1},
         {"closed inside the header", {{"HTTP/1.1 200 OK\r\nContent-Len"}}, {"connected", "error 6"}, "", 1},
+        {"a description at its bound", {{Answer200(description)}}, {"connected", "done"}, description, 1, true},
+        {"a description above its bound (a file's bound is far larger)",
+         {{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(description.size() + 1) + "\r\n\r\n" + description + "d"}},
+         {"connected", "error 4"},
+         "",
+         1,
+         true},
     };
     for (const auto& c : cases) {
         owner = Owner();
         owner.owned = &session;
         ScriptedHttpServer server(c.answers);
         FakeRecord record(server.Url("/engine/ZDRDownloadV32.zip"));
+        record.description = c.description;
         ASSERT_TRUE(Run(&record)) << c.name;
         EXPECT_EQ(owner.events, c.events) << c.name;
         if (c.body.empty()) {
