@@ -229,6 +229,8 @@ TEST_F(DownloadSessionTest, ScriptedAnswers)
         std::string body;
         size_t requests;
         bool description = false;
+        // The record fetches a digest list first.
+        bool digestList = false;
     } cases[] = {
         {"200", {{Answer200("engine bytes")}}, {"connected", "begin 12", "done"}, "engine bytes", 1},
         {"excess bytes are not part of the body",
@@ -268,12 +270,21 @@ TEST_F(DownloadSessionTest, ScriptedAnswers)
          "",
          1,
          true},
+        {"a digest list above the largest body's (the description's signature comes as one)",
+         {{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(CDownloadSession::kMaxDigestListBytes + 1) + "\r\n\r\n" +
+           std::string(CDownloadSession::kMaxDigestListBytes + 1, 's')}},
+         {"connected", "error 4"},
+         "",
+         1,
+         false,
+         true},
     };
     for (const auto& c : cases) {
         owner = Owner();
         owner.owned = &session;
         ScriptedHttpServer server(c.answers);
-        FakeRecord record(server.Url("/engine/ZDRDownloadV32.zip"));
+        FakeRecord record(server.Url("/engine/ZDRDownloadV32.zip"),
+                          c.digestList ? server.Url("/engine/ZDRDownloadV32.zip.md4") : "");
         record.description = c.description;
         ASSERT_TRUE(Run(&record)) << c.name;
         EXPECT_EQ(owner.events, c.events) << c.name;
