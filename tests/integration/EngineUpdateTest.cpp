@@ -524,3 +524,26 @@ TEST_F(EngineUpdateTest, PackageThatCannotBeUnpackedGivesThePathUp)
     EXPECT_FALSE(fs::exists(EngineExe()));
     EXPECT_FALSE(EngineRan());
 }
+
+TEST_F(EngineUpdateTest, APackageThatFailsMidwayLeavesTheInstalledEngineWhole)
+{
+    NginxProcess nginx;
+    ASSERT_TRUE(StartNginx(nginx));
+    ASSERT_TRUE(BuildSite(nginx, MakeRelease(1)));
+    // An older engine whose folder holds a folder where the release has
+    // part0.dat: the package's executable (first in the archive) can take
+    // its place, part0.dat cannot.
+    fs::create_directories(EngineFolder() + "part0.dat");
+    WriteFile(EngineFolder() + "part0.dat/old.txt", "old");
+    const std::string older = "#!/bin/sh\nexit 0\n";
+    WriteFile(EngineExe(), older);
+    chmod(EngineExe().c_str(), 0755);
+    ASSERT_TRUE(RunUpdate(HostOf(nginx)));
+    EXPECT_EQ(m_recorder.events.back(), "path failed 1");
+    EXPECT_NE(ReadLog().find("[MeshpullLib] 엔진 다운로드 실패 result : 5\r\n"), std::string::npos);
+    // Nothing of the release arrived: the installed engine is as it was and
+    // still runs.
+    EXPECT_TRUE(ReadFile(EngineExe()) == older);
+    EXPECT_EQ(ReadFile(EngineFolder() + "part0.dat/old.txt"), "old");
+    EXPECT_EQ(RunProgram({EngineExe()}), 0);
+}
