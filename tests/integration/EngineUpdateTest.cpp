@@ -497,6 +497,15 @@ TEST_F(EngineUpdateTest, BuilderHelpAndRefusals)
                           m_base + "bare-site", "--base-url", "http://127.0.0.1:1"}),
               1);
     EXPECT_FALSE(fs::exists(m_base + "bare-site" + kUpdateDescriptionPath));
+    // A sequence is a decimal number the service can read back.
+    const std::string release = MakeRelease(0);
+    for (const char* sequence : {"", "12a", "-1", "99999999999999999999"}) {
+        SCOPED_TRACE(sequence);
+        EXPECT_EQ(RunProgram({ZDR_UPDATE_SITE_PATH, "--key", ZDR_DEMO_SIGNING_KEY, "--engine", release, "--out",
+                              m_base + "numbered-site", "--base-url", "http://127.0.0.1:1", "--sequence", sequence}),
+                  2);
+    }
+    EXPECT_FALSE(fs::exists(m_base + "numbered-site" + kUpdateDescriptionPath));
 }
 
 TEST_F(EngineUpdateTest, PackageThatCannotBeUnpackedGivesThePathUp)
