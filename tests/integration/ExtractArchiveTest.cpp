@@ -245,6 +245,33 @@ TEST_P(ExtractArchiveTest, AnEntryThatCannotTakeItsPlaceChangesNothing)
     EXPECT_EQ(Tree(m_scratch.Path()), beside);
 }
 
+TEST_P(ExtractArchiveTest, WhatTheArchiveDoesNotReplaceStaysAsItWas)
+{
+    WriteFile(Source() + "a/new.txt", "new");
+    WriteFile(Source() + "top.txt", "new top");
+    const std::vector<unsigned char> archive = ArchiveOf(Source());
+    WriteFile(Destination() + "a/old.txt", "old beside new");
+    WriteFile(Destination() + "top.txt", "old top");
+    WriteFile(Destination() + "config/deeper/service.log", "log lines");
+    std::filesystem::create_directory_symlink("config", Destination() + "link");
+    struct stat before {};
+    ASSERT_EQ(stat((Destination() + "config/deeper/service.log").c_str(), &before), 0);
+    auto action = ActionFor(GetParam());
+    ASSERT_EQ(Extract(*action, archive, Destination()), IExtractAction::kDone);
+    EXPECT_EQ(Tree(Destination()), (std::map<std::string, std::string>{{"a", "dir"},
+                                                                          {"a/new.txt", "new"},
+                                                                          {"a/old.txt", "old beside new"},
+                                                                          {"config", "dir"},
+                                                                          {"config/deeper", "dir"},
+                                                                          {"config/deeper/service.log", "log lines"},
+                                                                          {"link", "link:config"},
+                                                                          {"top.txt", "new top"}}));
+    // The same file, not a copy: a writer that holds it open writes on.
+    struct stat after {};
+    ASSERT_EQ(stat((Destination() + "config/deeper/service.log").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
 TEST_P(ExtractArchiveTest, AFolderGivenThroughALinkIsUnpackedWhereItLeadsAndTheLinkStays)
 {
     WriteFile(Source() + "engine", "new engine");
