@@ -5,6 +5,7 @@
 #include "engine/IExtractAction.h"
 #include "engine/ActivityLog.h"
 #include "engine/UpdateDescription.h"
+#include "engine/UpdateSequence.h"
 #include "engine/UpdateSignature.h"
 #include "netlib/xml/CXMLParserOstrel.h"
 #include "platform/FileSystem.h"
@@ -109,7 +110,7 @@ int CDownloadFileList::OnFileData(CDownloadFile* record, const std::vector<unsig
     return result;
 }
 
-int CDownloadFileList::OnDescription(CDownloadFile*, const void* data, uint32_t sizeLow, int32_t sizeHigh)
+int CDownloadFileList::OnDescription(CDownloadFile* record, const void* data, uint32_t sizeLow, int32_t sizeHigh)
 {
     const int64_t size = IExtractAction::JoinSize(sizeLow, sizeHigh);
     if (!data || size <= 0) return kDescriptionNoData;
@@ -121,8 +122,25 @@ int CDownloadFileList::OnDescription(CDownloadFile*, const void* data, uint32_t 
     }
     if (!CreateDirectoryChain(m_paths->GetEngineFolder())) return kDescriptionNoEngineFolder;
     if (!m_handler) return kDescriptionRejected;
+    const std::string url = record ? record->GetUrl() : std::string();
+    uint64_t sequence = 0;
+    if (!ReadDescriptionSequence(description, &sequence)) {
+        LogPrintf("[MeshpullLib] Update Rejected (URL: %s)(sequence not a number)", url.c_str());
+        return kDescriptionRejected;
+    }
+    const std::string sequenceFile = m_paths->GetBaseFolder() + kUpdateSequenceFileName;
+    const uint64_t accepted = LoadAcceptedSequence(sequenceFile);
+    if (sequence < accepted) {
+        LogPrintf("[MeshpullLib] Update Rejected (URL: %s)(sequence %llu older than %llu)", url.c_str(),
+                  static_cast<unsigned long long>(sequence), static_cast<unsigned long long>(accepted));
+        return kDescriptionRejected;
+    }
     std::string version = m_handler->ReadNewVersion(description);
     if (version.empty()) return kDescriptionRejected;
+    // Kept once the description is accepted, whether or not its files arrive:
+    // nothing older may follow it either way.
+    if (sequence > accepted && !StoreAcceptedSequence(sequenceFile, sequence))
+        LogPrintf("[MeshpullLib] Update Sequence Not Kept (%s)", sequenceFile.c_str());
     m_version = std::move(version);
     return AddDescribedFiles(description, m_handler->ChooseFiles(description, m_version));
 }

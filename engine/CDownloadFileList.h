@@ -10,6 +10,9 @@
 // fetch of the digest list is a failed attempt like any other, and the next
 // attempt fetches the list again.
 //
+// A description older than the newest one accepted (UpdateSequence.h) is
+// rejected before anything of it is read.
+//
 // The key of a record is its digest URL while that is set, else its URL;
 // keys compare exactly.
 //

@@ -86,7 +86,10 @@ void CDownloadSession::OnResponseHeader(int32_t)
     int64_t length = 0;
     layer->GetStatusCode(&status);
     layer->GetContentLength(&length);
-    if (status != kHttpOk || length <= 0 || length > kMaxBodyBytes) return Fail(SESSION_ERROR_BAD_ANSWER);
+    const int64_t bound = m_kind == IProgressFile::kTransferDescription ? kMaxDescriptionBytes
+                          : m_kind == IProgressFile::kTransferDigestList ? kMaxDigestListBytes
+                                                                          : kMaxBodyBytes;
+    if (status != kHttpOk || length <= 0 || length > bound) return Fail(SESSION_ERROR_BAD_ANSWER);
     m_body.reset(new (std::nothrow) unsigned char[static_cast<size_t>(length)]);
     if (!m_body) return Fail(SESSION_ERROR_BAD_ANSWER);
     m_contentLength = length;

@@ -13,8 +13,10 @@
 // - A connect refused (answered well before the connect time-out) is
 //   SESSION_ERROR_UNREACHABLE like an unreachable host; only the expiry of
 //   the time-out is SESSION_ERROR_CONNECT_TIMEOUT.
-// - Only a 200 with a positive Content-Length of at most kMaxBodyBytes is
-//   taken; redirects are not followed. The body is allocated once from the
+// - Only a 200 with a positive Content-Length of at most kMaxBodyBytes
+//   (kMaxDescriptionBytes for the update description, kMaxDigestListBytes
+//   for a digest list or the description's signature) is taken; redirects
+//   are not followed. The body is allocated once from the
 //   announced length, after that bound is checked.
 // - After the digest list of a record arrived the session goes on with the
 //   record's data by itself (one more Start); OnSessionDone comes once the
@@ -23,7 +25,9 @@
 //   completed stays busy. The owner attaches and detaches records; the
 //   session never owns one.
 
+#include "engine/DigestList.h"
 #include "engine/IDownloadSessionEventListener.h"
+#include "engine/ctCMD4.h"
 #include "netlib/core/cpClock.h"
 #include "netlib/core/vqSmartPtr.h"
 #include "netlib/layers/nwCHttpGetListener.h"
@@ -41,6 +45,12 @@ public:
     static constexpr int32_t kIdleSeconds = 4;
     // The largest body held in memory: well above any engine package.
     static constexpr int64_t kMaxBodyBytes = int64_t{256} << 20;
+    // The largest update description: a few hundred bytes per engine file.
+    static constexpr int64_t kMaxDescriptionBytes = int64_t{64} << 10;
+    // The digest list of the largest body (the description's signature, 64
+    // bytes, arrives in a digest list's place).
+    static constexpr int64_t kMaxDigestListBytes =
+        (kMaxBodyBytes / static_cast<int64_t>(kDigestPieceSize) + 1) * static_cast<int64_t>(ctCMD4::kDigestSize);
 
     CDownloadSession(IDownloadSessionEventListener* listener, cpCMutex* networkLock);
     virtual ~CDownloadSession();

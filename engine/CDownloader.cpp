@@ -107,6 +107,14 @@ void CDownloader::PauseForNetwork()
     m_listener->OnDownloaderOffline();
 }
 
+void CDownloader::GiveUpUnreachable(const std::string& url)
+{
+    LogPrintf("[MeshpullLib] Update Server Unreachable (URL: %s)(%d answers): the update is given up", url.c_str(),
+              m_unreachableAnswers);
+    m_result.Record(SESSION_ERROR_UNREACHABLE);
+    FinishUpdate();
+}
+
 void CDownloader::OnRetryTick(void* self)
 {
     auto* downloader = static_cast<CDownloader*>(self);
@@ -117,6 +125,7 @@ void CDownloader::OnSessionConnected(CDownloadSession*)
 {
     vqStopTimer(m_retryTimer);
     m_list.SetUnlimited(0);
+    m_unreachableAnswers = 0;
 }
 
 void CDownloader::OnSessionDone(CDownloadSession* session, const SessionResult& result)
@@ -159,8 +168,9 @@ void CDownloader::OnSessionError(CDownloadSession* session, int code)
     }
     m_list.Finish(url.c_str(), 0);
     LogPrintf("[MeshpullLib] Session Error (URL: %s)(Code: %d)", url.c_str(), code);
-    if (code == SESSION_ERROR_UNREACHABLE) return PauseForNetwork();
-    StartNextTransfer();
+    if (code != SESSION_ERROR_UNREACHABLE) return StartNextTransfer();
+    if (++m_unreachableAnswers >= kUnreachableAnswers) return GiveUpUnreachable(url);
+    PauseForNetwork();
 }
 
 void CDownloader::OnSessionBegin(CDownloadSession*, const char* url, int64_t size)

@@ -8,7 +8,11 @@
 // (one is created when none is idle); a session that failed is destroyed,
 // one that completed its record as well. An unreachable server pauses the
 // update: attempts stop counting and a 1000 ms timer retries until a
-// transfer connects.
+// transfer connects. A refusal or a name that does not resolve is answered
+// at once, so waiting long on it only keeps the jobs waiting: after
+// kUnreachableAnswers such answers in a row without a connection the update
+// is given up (not ok) and ends as usual, running the engine if one is
+// installed.
 //
 // The description is fetched with its signature (kSignatureFileSuffix
 // beside it) as the description record's first stage; a description whose
@@ -47,6 +51,8 @@ class cpCMutex;
 class CDownloader : public IDownloadSessionEventListener {
 public:
     static constexpr uint32_t kRetryPeriodMs = 1000;
+    // About five seconds of one-second retries.
+    static constexpr int kUnreachableAnswers = 6;
 
     // descriptionUrl: empty takes UpdateDescriptionUrl(). paths and runner:
     // null take the process-wide ones.
@@ -78,6 +84,8 @@ private:
     // Runs the engine and tells the listener; the downloader's last act.
     void FinishUpdate();
     void PauseForNetwork();
+    // Ends the update as not ok after the server stayed unreachable.
+    void GiveUpUnreachable(const std::string& url);
     static void OnRetryTick(void* self);
     CDownloadSession* IdleOrNewSession();
     void RemoveSession(CDownloadSession* session);
@@ -92,6 +100,8 @@ private:
     CUpdateResult m_result;
     std::vector<std::unique_ptr<CDownloadSession>> m_sessions;
     vqSmartPtr m_retryTimer;
+    // Unreachable answers since the last transfer connected.
+    int m_unreachableAnswers = 0;
     bool m_finished = false;
     // Lets a loop notice that a call inside it destroyed this object.
     vqCLifeToken m_life;

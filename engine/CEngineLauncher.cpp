@@ -30,9 +30,12 @@ void CEngineLauncher::OnDownloaderProgress(const char* url, uint32_t bytesLow, u
 
 void CEngineLauncher::OnDownloaderFinished(int engineStarted, int updateOk, const std::string& newVersion)
 {
-    LogWrite(updateOk && !newVersion.empty() ? "[MeshpullLib] Patch Success" : "[MeshpullLib] Patch Fail");
+    // Only an engine that runs is of use: an update that went well but whose
+    // engine ended before it was ready has nothing to offer the jobs.
+    const bool success = updateOk && !newVersion.empty() && engineStarted;
+    LogWrite(success ? "[MeshpullLib] Patch Success" : "[MeshpullLib] Patch Fail");
     if (!m_listener) return;
-    if (engineStarted || updateOk) {
+    if (engineStarted) {
         m_listener->OnEngineReady();
     } else {
         m_listener->OnEngineFailed();

@@ -25,11 +25,13 @@ public:
     virtual void OnUpdateBegin(const char* url, uint32_t sizeLow, uint32_t sizeHigh) = 0;
     // Bytes of that file held so far.
     virtual void OnUpdateProgress(const char* url, uint32_t bytesLow, uint32_t bytesHigh) = 0;
-    // The engine was started, or the update went well: connect to it.
+    // The engine runs and said it is ready (the update may have failed and
+    // left the installed engine as it was): connect to it.
     virtual void OnEngineReady() = 0;
-    // The engine did not start and the update failed.
+    // No engine runs: none is installed, or it ended before it was ready.
     virtual void OnEngineFailed() = 0;
-    // The update server cannot be reached; the update retries every second.
+    // The update server cannot be reached; the update retries every second,
+    // for a few seconds (CDownloader::kUnreachableAnswers) without an answer.
     virtual void OnOffline() = 0;
     // The engine's folder cannot be used (kind 1): the engine is given up.
     virtual void OnPathFailed(int kind) = 0;

@@ -4,8 +4,9 @@
 //   --version   print the version and exit
 //
 // Exit codes: 0 after SIGTERM/SIGINT, after 60 s idle, or when our engine
-// already serves this port; 1 when the port is held by another program or
-// the engine cannot start. ZDR_ENGINE_IDLE_SECONDS shortens the idle time,
+// already serves this port (after the readiness line: the engine the client
+// wants is there); 1 when the port is held by another program or the engine
+// cannot start. ZDR_ENGINE_IDLE_SECONDS shortens the idle time,
 // and ZDR_ENGINE_STALL_SECONDS the 30 s a transfer may stall, for tests.
 
 #include "enginebin/CEngine.h"
@@ -86,7 +87,11 @@ int main(int argc, char** argv)
     }
     const uint16_t port = EnginePort();
     const int lock = TakeInstanceLock(port);
-    if (lock == -1) return 0; // our engine already serves this port
+    if (lock == -1) {
+        // Our engine already serves this port: the client may use it.
+        SignalReady(port);
+        return 0;
+    }
     if (lock < 0) {
         perror("ZDRDownloadV32: instance lock");
         return 1;

@@ -4,6 +4,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,20 +67,32 @@ bool CUnpackFolder::Begin(const std::string& folder)
     if (folder.empty()) return false;
     const std::string path = folder.back() == '/' ? folder : folder + "/";
     if (!CreateDirectoryChain(path)) return Fail();
-    m_destination = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    char real[PATH_MAX];
+    if (!realpath(path.c_str(), real)) return Fail();
+    const std::string resolved = real;
+    const size_t slash = resolved.find_last_of('/');
+    // The root has no parent to switch it in.
+    if (slash == std::string::npos || slash + 1 >= resolved.size()) {
+        errno = EINVAL;
+        return Fail();
+    }
+    m_destinationName = resolved.substr(slash + 1);
+    m_parent = open(slash == 0 ? "/" : resolved.substr(0, slash).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_parent < 0) return Fail();
+    m_destination = OpenDirectoryNoFollow(m_parent, m_destinationName);
     if (m_destination < 0) return Fail();
     std::random_device seed;
     std::mt19937 random(seed());
     for (int i = 0; i < kStagingNameTries; ++i) {
         std::string name = kStagingPrefix + std::to_string(random() % 1000000000u);
-        if (mkdirat(m_destination, name.c_str(), 0700) == 0) {
+        if (mkdirat(m_parent, name.c_str(), 0700) == 0) {
             m_stagingName = name;
             break;
         }
         if (errno != EEXIST) return Fail();
     }
     if (m_stagingName.empty()) return Fail();
-    m_staging = OpenDirectoryNoFollow(m_destination, m_stagingName);
+    m_staging = OpenDirectoryNoFollow(m_parent, m_stagingName);
     return m_staging >= 0 || Fail();
 }
 
@@ -179,37 +194,66 @@ bool CUnpackFolder::EndFile(bool executable, time_t mtime)
     return ok;
 }
 
-bool CUnpackFolder::Commit()
+bool CUnpackFolder::CarryOver(int from, int to)
 {
-    if (m_staging < 0 || m_file >= 0) return false;
-    for (const Entry& entry : m_entries) {
-        if (!CommitEntry(entry)) return false;
+    const int listed = dup(from);
+    DIR* dir = listed >= 0 ? fdopendir(listed) : nullptr;
+    if (!dir) {
+        if (listed >= 0) close(listed);
+        return Fail();
     }
-    fsync(m_destination);
-    Abandon();
+    rewinddir(dir);
+    std::vector<std::string> names;
+    while (const dirent* item = readdir(dir)) {
+        const std::string name = item->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    for (const std::string& name : names) {
+        // What an interrupted unpack left behind is not carried on.
+        if (name.rfind(kStagingPrefix, 0) == 0) continue;
+        struct stat old;
+        if (fstatat(from, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
+        struct stat staged;
+        if (fstatat(to, name.c_str(), &staged, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) return Fail();
+            if (!S_ISDIR(old.st_mode)) {
+                if (linkat(from, name.c_str(), to, name.c_str(), 0) != 0) return Fail();
+                continue;
+            }
+            if (mkdirat(to, name.c_str(), old.st_mode & 0777) != 0) return Fail();
+        } else if (S_ISDIR(old.st_mode) != S_ISDIR(staged.st_mode)) {
+            // A folder and a file under one name: neither may silently win.
+            errno = S_ISDIR(old.st_mode) ? EISDIR : ENOTDIR;
+            return Fail();
+        }
+        if (!S_ISDIR(old.st_mode)) continue;
+        const int fromChild = OpenDirectoryNoFollow(from, name);
+        const int toChild = fromChild >= 0 ? OpenDirectoryNoFollow(to, name) : -1;
+        const bool carried = toChild >= 0 && CarryOver(fromChild, toChild);
+        if (toChild < 0) Fail();
+        if (fromChild >= 0) close(fromChild);
+        if (toChild >= 0) close(toChild);
+        if (!carried) return false;
+    }
     return true;
 }
 
-bool CUnpackFolder::CommitEntry(const Entry& entry)
+bool CUnpackFolder::Commit()
 {
-    const int target = OpenParent(m_destination, entry.path, true);
-    if (target < 0) return Fail();
-    const std::string& name = entry.path.back();
-    bool ok;
-    if (entry.kind == Kind::kDirectory) {
-        ok = mkdirat(target, name.c_str(), kDirectoryMode) == 0 || errno == EEXIST;
-        const int check = ok ? OpenDirectoryNoFollow(target, name) : -1;
-        ok = check >= 0;
-        if (ok) close(check);
-    } else {
-        const int source = OpenParent(m_staging, entry.path, false);
-        ok = source >= 0 && renameat(source, name.c_str(), target, name.c_str()) == 0;
-        if (!ok) Fail();
-        if (source >= 0) close(source);
-    }
-    if (!ok && !m_error) Fail();
-    close(target);
-    return ok;
+    if (m_staging < 0 || m_file >= 0) return false;
+    struct stat destination;
+    if (fstat(m_destination, &destination) != 0) return Fail();
+    if (!CarryOver(m_destination, m_staging)) return false;
+    if (fchmod(m_staging, destination.st_mode & 0777) != 0) return Fail();
+    if (fsync(m_staging) != 0) return Fail();
+    // The one step: the destination's name now holds the new folder, the
+    // staging name the old one.
+    if (renameat2(m_parent, m_stagingName.c_str(), m_parent, m_destinationName.c_str(), RENAME_EXCHANGE) != 0)
+        return Fail();
+    fsync(m_parent);
+    Abandon();
+    return true;
 }
 
 void CUnpackFolder::Abandon()
@@ -221,11 +265,11 @@ void CUnpackFolder::Abandon()
     if (m_staging >= 0) {
         close(m_staging);
         m_staging = -1;
-        RemoveTree(m_destination, m_stagingName);
+        RemoveTree(m_parent, m_stagingName);
     }
-    if (m_destination >= 0) {
-        close(m_destination);
-        m_destination = -1;
+    for (int* fd : {&m_destination, &m_parent}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
     }
     m_entries.clear();
     m_recorded.clear();

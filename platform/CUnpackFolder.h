@@ -1,13 +1,21 @@
 #pragma once
 // Writes the entries of one archive into a destination folder so that a
-// broken or hostile archive cannot do harm:
-// - Every entry is first written into a private staging folder inside the
-//   destination (same file system). Only Commit moves the entries into
-//   place, each file and link by one rename over its final name: a file is
-//   never half-written under its final name, and a running program can be
-//   replaced (its old file stays intact for the running process). Until
-//   Commit nothing in the destination changes; an abandoned unpack removes
-//   its staging folder.
+// broken or hostile archive cannot do harm, and so that the folder is either
+// all old or all new:
+// - Every entry is first written into a private staging folder beside the
+//   destination (in its parent, so on the same file system). Commit first
+//   fills the staging folder with what the destination holds and the archive
+//   does not replace (hard links: the same files, nothing copied), then
+//   exchanges the two folders in one rename (RENAME_EXCHANGE) and removes
+//   the old one. Until that rename the destination is untouched and whatever
+//   it held keeps running; a failure anywhere before it leaves it as it was.
+//   A running program can be replaced (its old file stays intact for the
+//   running process). An abandoned unpack removes its staging folder.
+// - An archive entry replaces a destination entry of the same kind; a file
+//   or link where the destination has a folder (or the reverse) fails the
+//   commit, as a rename over it would.
+// - A destination given through a symbolic link is unpacked where the link
+//   leads, and the link stays.
 // - Entries are named by path components relative to the folder, already
 //   checked by the caller (no "..", no empty or "." components). No component
 //   is ever followed through a symbolic link, neither in the staging folder
@@ -40,7 +48,7 @@ public:
     CUnpackFolder& operator=(const CUnpackFolder&) = delete;
 
     // Creates the folder (and every missing folder along it) and the staging
-    // folder inside it.
+    // folder beside it.
     bool Begin(const std::string& folder);
     bool AddDirectory(const Path& path);
     // A symbolic link; the caller has checked that the target stays inside.
@@ -50,9 +58,9 @@ public:
     bool BeginFile(const Path& path);
     bool WriteFile(const void* data, size_t length);
     bool EndFile(bool executable, time_t mtime);
-    // Moves every entry into the destination in archive order and removes
-    // the staging folder. False when an entry could not be moved (entries
-    // moved before it stay).
+    // Switches the destination to the unpacked entries (with everything
+    // else it held) in one step. False, with the destination as it was, when
+    // that cannot be done.
     bool Commit();
     // Removes the staging folder and what it holds; the destination keeps
     // what it had.
@@ -71,8 +79,12 @@ private:
     bool Fail();
     int OpenParent(int root, const Path& path, bool create);
     bool Record(const Path& path, Kind kind);
-    bool CommitEntry(const Entry& entry);
+    // Links what the folder `from` holds into `to`, except what `to` has
+    // already, descending into folders both have.
+    bool CarryOver(int from, int to);
 
+    int m_parent = -1;
+    std::string m_destinationName;
     int m_destination = -1;
     int m_staging = -1;
     std::string m_stagingName;

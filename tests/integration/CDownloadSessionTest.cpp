@@ -221,12 +221,16 @@ TEST_F(DownloadSessionTest, NotFoundOnNginxIsABadAnswer)
 TEST_F(DownloadSessionTest, ScriptedAnswers)
 {
     const std::string over = std::to_string(CDownloadSession::kMaxBodyBytes + 1);
+    const std::string description(CDownloadSession::kMaxDescriptionBytes, 'd');
     struct Case {
         const char* name;
         std::vector<ScriptedHttpServer::Answer> answers;
         std::vector<std::string> events;
         std::string body;
         size_t requests;
+        bool description = false;
+        // The record fetches a digest list first.
+        bool digestList = false;
     } cases[] = {
         {"200", {{Answer200("engine bytes")}}, {"connected", "begin 12", "done"}, "engine bytes", 1},
         {"excess bytes are not part of the body",
@@ -259,12 +263,29 @@ TEST_F(DownloadSessionTest, ScriptedAnswers)
          1},
         {"closed before any answer", {{""}}, {"connected", "error 6"}, "", 1},
         {"closed inside the header", {{"HTTP/1.1 200 OK\r\nContent-Len"}}, {"connected", "error 6"}, "", 1},
+        {"a description at its bound", {{Answer200(description)}}, {"connected", "done"}, description, 1, true},
+        {"a description above its bound (a file's bound is far larger)",
+         {{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(description.size() + 1) + "\r\n\r\n" + description + "d"}},
+         {"connected", "error 4"},
+         "",
+         1,
+         true},
+        {"a digest list above the largest body's (the description's signature comes as one)",
+         {{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(CDownloadSession::kMaxDigestListBytes + 1) + "\r\n\r\n" +
+           std::string(CDownloadSession::kMaxDigestListBytes + 1, 's')}},
+         {"connected", "error 4"},
+         "",
+         1,
+         false,
+         true},
     };
     for (const auto& c : cases) {
         owner = Owner();
         owner.owned = &session;
         ScriptedHttpServer server(c.answers);
-        FakeRecord record(server.Url("/engine/ZDRDownloadV32.zip"));
+        FakeRecord record(server.Url("/engine/ZDRDownloadV32.zip"),
+                          c.digestList ? server.Url("/engine/ZDRDownloadV32.zip.md4") : "");
+        record.description = c.description;
         ASSERT_TRUE(Run(&record)) << c.name;
         EXPECT_EQ(owner.events, c.events) << c.name;
         if (c.body.empty()) {

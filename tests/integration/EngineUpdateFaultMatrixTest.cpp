@@ -15,6 +15,7 @@
 #include "LoopbackSockets.h"
 #include "NginxProcess.h"
 #include "engine/IGetPath.h"
+#include "engine/UpdateSignature.h"
 #include "platform/Connectivity.h"
 #include "service/DlApi.h"
 #include "ServiceEvents.h"
@@ -56,9 +57,8 @@ struct UpdateRow {
     bool updates; // true: verified and installed; false: the update fails
     // In the activity log; "" none (the log lives in the engine folder).
     std::string log;
-    // The event that tells the update failed: 521 (update failed), 527
-    // (engine path failed), or 0 when the server never answered and the
-    // held job moves after the bound.
+    // The event that tells the update failed: 521 (update failed) or 527
+    // (engine path failed).
     int event = DL_EVENT_UPDATE_FAILED;
     // Run before the job, after the site is built (mounts).
     std::function<void(EngineUpdateFaultMatrixTest&)> prepare = nullptr;
@@ -74,9 +74,8 @@ FaultOutcome OutcomeOf(const UpdateRow& row)
     FaultOutcome outcome;
     // The job completes either way: on the engine, or on the plain path.
     outcome.completes = true;
-    const std::string told = row.event == DL_EVENT_UPDATE_FAILED       ? "event 521 (update failed)"
-                             : row.event == DL_EVENT_ENGINE_PATH_FAILED ? "event 527 (engine path failed)"
-                                                                        : "no answer: after the 30 s bound";
+    const std::string told =
+        row.event == DL_EVENT_UPDATE_FAILED ? "event 521 (update failed)" : "event 527 (engine path failed)";
     outcome.signal = row.updates ? "event 520 (update succeeded); the engine runs the job; event 516"
                                  : told + "; no engine installed or started; the job completes on the plain path; event 516";
     outcome.log = row.log;
@@ -216,12 +215,28 @@ A WithHead(const std::string& head, const A& fine)
     return {"HTTP/1.1 200 OK\r\n" + head + "Connection: close\r\n\r\n" + Body(fine)};
 }
 
+// The description padded past anything a description can be, and signed
+// as the maker would sign it; the other files as built.
+A PaddedDescription(const std::string& path, const A& fine)
+{
+    const std::string built = std::string(getenv("HOME")) + "/matrix/site" + kSite + "zdrdownload_updater.xml";
+    const std::string padded = ReadFile(built) + std::string(200 << 10, ' ') + "\r\n";
+    std::string body;
+    if (path == "zdrdownload_updater.xml") body = padded;
+    else if (path == std::string("zdrdownload_updater.xml") + kSignatureFileSuffix)
+        body = SignEd25519(ReadFile(ZDR_DEMO_SIGNING_KEY), padded.data(), padded.size());
+    else return fine;
+    return A{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body};
+}
+
 std::vector<UpdateRow>& Rows()
 {
     static const std::string kPackage = "files/ZDRDownloadV32.exe.zip";
     static const std::string kFail = "[MeshpullLib] Patch Fail";
     static std::vector<UpdateRow> rows = {
-        {"connection refused", "", nullptr, false, "[MeshpullLib] CEngineDownloader Engine Not Ready (", 0},
+        {"connection refused", "", nullptr, false, "[MeshpullLib] Update Server Unreachable (URL: http://127.0.0.1:"},
+        {"a name that does not resolve", "", nullptr, false, "[MeshpullLib] Update Server Unreachable (URL: http://nowhere.invalid/",
+         DL_EVENT_UPDATE_FAILED, [](EngineUpdateFaultMatrixTest&) { setenv("ZDR_UPDATE_HOST", "nowhere.invalid", 1); }},
         {"reset at accept (every connection)", "", [](const std::string&, const A& fine) { return fine; }, false,
          ")(no signature)", DL_EVENT_UPDATE_FAILED, nullptr, true},
         {"reset mid-header (the archive)", kPackage,
@@ -315,12 +330,16 @@ std::vector<UpdateRow>& Rows()
              return A{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body};
          },
          false, "[MeshpullLib] Digest Mismatch ("},
-        {"full disk while unpacking (the engine folder on a 1 MiB tmpfs)", "", [](const std::string&, const A& fine) { return fine; },
+        // The engine is unpacked beside its folder and switched in: the
+        // folder that holds both is the one that fills up or cannot change.
+        {"full disk while unpacking (the engine's folders on a 1 MiB tmpfs)", "", [](const std::string&, const A& fine) { return fine; },
          false, "[MeshpullLib] 엔진 다운로드 실패 result : 5", DL_EVENT_ENGINE_PATH_FAILED,
-         [](EngineUpdateFaultMatrixTest& t) { t.Mount(GetPathProvider()->GetEngineFolder(), "size=1m"); }},
-        {"the engine folder is read-only (read-only mount; no log can be written)", "",
+         [](EngineUpdateFaultMatrixTest& t) { t.Mount(GetPathProvider()->GetBaseFolder(), "size=1m"); }},
+        {"the engine's folders are read-only (read-only mount; no log can be written)", "",
          [](const std::string&, const A& fine) { return fine; }, false, "", DL_EVENT_ENGINE_PATH_FAILED,
-         [](EngineUpdateFaultMatrixTest& t) { t.Mount(GetPathProvider()->GetEngineFolder(), "ro,size=1m"); }},
+         [](EngineUpdateFaultMatrixTest& t) { t.Mount(GetPathProvider()->GetBaseFolder(), "ro,size=1m"); }},
+        {"a signed description of 200 KiB (the description and its signature)", "", &PaddedDescription, false,
+         "/zdrdownload_updater.xml)(Code: 4)"},
         {"HTTPS with a self-signed certificate (the archive)", "", [](const std::string&, const A& fine) { return fine; },
          false, "[MeshpullLib] Session Error (URL: https://localhost:", DL_EVENT_UPDATE_FAILED, nullptr, false, true},
         {"the engine folder is a file (no log can be written)", "", [](const std::string&, const A& fine) { return fine; },
@@ -378,13 +397,10 @@ TEST_P(EngineUpdateFaultMatrixTest, Row)
         EXPECT_GE(Fetches().first, 1u);
         EXPECT_EQ(Fetches().second, 0u);
     } else {
-        // The update's failure is told, unless it never got an answer and
-        // the bound moved the job.
-        if (row.event != 0) {
-            EXPECT_EQ(events.Count(row.event), 1) << log;
-        } else {
-            EXPECT_GE(seconds, 29);
-        }
+        // The update's failure is told; no job waited for the bound meant
+        // for an engine that never gets ready.
+        EXPECT_EQ(events.Count(row.event), 1) << log;
+        EXPECT_EQ(log.find("Engine Not Ready"), std::string::npos) << log;
         EXPECT_EQ(events.Count(DL_EVENT_UPDATE_SUCCEEDED), 0) << log;
         EXPECT_EQ(log.find("Patch Success"), std::string::npos) << log;
         EXPECT_EQ(Fetches().first, 0u);

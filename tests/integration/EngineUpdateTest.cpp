@@ -4,8 +4,10 @@
 // (the test child, installed as the engine executable). Faults are made by
 // changing the served site after it was built.
 
+#include "LoopbackSockets.h"
 #include "NginxProcess.h"
 #include "engine/ActivityLog.h"
+#include "engine/CDownloader.h"
 #include "engine/CEngineLauncher.h"
 #include "engine/DigestList.h"
 #include "engine/IGetPath.h"
@@ -130,12 +132,15 @@ protected:
         return folder;
     }
     // Builds the site into nginx's root; false when the builder failed.
+    // sequence: empty takes the builder's default.
     bool BuildSite(NginxProcess& nginx, const std::string& release, const std::string& key = ZDR_DEMO_SIGNING_KEY,
-                   const std::string& format = "zip")
+                   const std::string& format = "zip", const std::string& sequence = std::string())
     {
         // nginx serves <folder>/www once started on m_base + "site".
-        const int status = RunProgram({ZDR_UPDATE_SITE_PATH, "--key", key, "--engine", release, "--out",
-                                       m_base + "site/www", "--base-url", nginx.Url(""), "--format", format});
+        std::vector<std::string> command = {ZDR_UPDATE_SITE_PATH, "--key", key, "--engine", release, "--out",
+                                            m_base + "site/www", "--base-url", nginx.Url(""), "--format", format};
+        if (!sequence.empty()) command.insert(command.end(), {"--sequence", sequence});
+        const int status = RunProgram(command);
         if (status != 0) return false;
         for (const auto& entry : fs::recursive_directory_iterator(m_base + "site"))
             fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
@@ -339,10 +344,50 @@ TEST_F(EngineUpdateTest, UnreachableServerPausesUntilItComesUp)
     EXPECT_EQ(m_recorder.events.back(), "ready");
     EXPECT_TRUE(ReadFile(EngineExe()) == ReadFile(m_base + "release/ZDRDownloadV32.exe"));
     const std::string log = ReadLog();
-    // More failed connects than the three counted attempts: the pause does
-    // not count them.
+    // More failed connects than the three counted attempts (the pause does
+    // not count them), fewer than the answers that give the server up.
     EXPECT_GE(Count(log, "zdrdownload_updater.xml.sig)(Code: 7)"), 3u);
     EXPECT_NE(log.find("[MeshpullLib] Patch Success\r\n"), std::string::npos);
+}
+
+TEST_F(EngineUpdateTest, AnUpdateServerThatStaysUnreachableIsGivenUpAndTheInstalledEngineRuns)
+{
+    for (const bool installed : {true, false}) {
+        SCOPED_TRACE(installed ? "an engine installed" : "no engine");
+        if (installed) InstallEngine();
+        ASSERT_TRUE(RunUpdate("127.0.0.1:" + std::to_string(RefusedPort()))) << ReadLog();
+        EXPECT_EQ(m_recorder.offline, 1);
+        EXPECT_EQ(m_recorder.events.back(), installed ? "ready" : "failed");
+        EXPECT_EQ(EngineRan(), installed);
+        const std::string log = ReadLog();
+        EXPECT_EQ(Count(log, "zdrdownload_updater.xml.sig)(Code: 7)"), static_cast<size_t>(CDownloader::kUnreachableAnswers));
+        EXPECT_NE(log.find("[MeshpullLib] Update Server Unreachable (URL: http://127.0.0.1:"), std::string::npos) << log;
+        EXPECT_NE(log.find("[MeshpullLib] Patch Fail\r\n"), std::string::npos);
+        StopStartedEngines();
+        m_launcher.reset();
+        m_recorder = Recorder();
+        fs::remove_all(EngineFolder());
+        fs::remove(m_marker);
+        LogReset();
+    }
+}
+
+TEST_F(EngineUpdateTest, AnEngineThatEndsBeforeItIsReadyIsNoSuccess)
+{
+    NginxProcess nginx;
+    ASSERT_TRUE(StartNginx(nginx));
+    const std::string release = MakeRelease(1);
+    ASSERT_TRUE(BuildSite(nginx, release));
+    setenv("ZDR_TEST_CHILD_MODE", "exit", 1);
+    ASSERT_TRUE(RunUpdate(HostOf(nginx)));
+    // The update itself went well: the verified release is in place.
+    EXPECT_TRUE(ReadFile(EngineExe()) == ReadFile(release + "ZDRDownloadV32.exe"));
+    EXPECT_TRUE(EngineRan());
+    EXPECT_EQ(m_recorder.events.back(), "failed");
+    const std::string log = ReadLog();
+    EXPECT_NE(log.find("[MeshpullLib] Run Binary (ended before ready) "), std::string::npos) << log;
+    EXPECT_NE(log.find("[MeshpullLib] Patch Fail\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Patch Success"), std::string::npos) << log;
 }
 
 TEST_F(EngineUpdateTest, UnauthenticatedSitesAreNeverInstalled)
@@ -395,7 +440,8 @@ TEST_F(EngineUpdateTest, UnauthenticatedSitesAreNeverInstalled)
         EXPECT_NE(log.find("[MeshpullLib] Patch Fail\r\n"), std::string::npos);
         EXPECT_EQ(m_recorder.events.back(), "failed");
         if (label.rfind("sha256", 0) == 0 || label.rfind("MD4", 0) == 0) {
-            // Three verified attempts, then the record is dropped.
+            // Three verified attempts, then the record is dropped (nginx may
+            // log the last request after the client is done with it).
             EXPECT_EQ(Count(nginx.AccessLogWith("/files/all.zip ", 3), "/files/all.zip "), 3u);
         }
         m_launcher.reset();
@@ -406,6 +452,38 @@ TEST_F(EngineUpdateTest, UnauthenticatedSitesAreNeverInstalled)
         fs::remove_all(EngineFolder());
         LogReset();
     }
+}
+
+TEST_F(EngineUpdateTest, AnOlderSignedDescriptionIsNeverInstalledAgain)
+{
+    NginxProcess nginx;
+    ASSERT_TRUE(StartNginx(nginx));
+    const std::string release = MakeRelease(1);
+    ASSERT_TRUE(BuildSite(nginx, release, ZDR_DEMO_SIGNING_KEY, "zip", "1000"));
+    ASSERT_TRUE(RunUpdate(HostOf(nginx)));
+    EXPECT_EQ(m_recorder.events.back(), "ready");
+    StopStartedEngines();
+    m_launcher.reset();
+    m_recorder = Recorder();
+    // An older release, validly signed in its day, served again: a part
+    // that was dropped since would come back with it.
+    fs::remove_all(m_base + "site/www");
+    WriteFile(release + "old-part.dat", "from an older release");
+    ASSERT_TRUE(BuildSite(nginx, release, ZDR_DEMO_SIGNING_KEY, "zip", "999"));
+    std::string description = ReadFile(Served(nginx, "zdrdownload_updater.xml"));
+    fs::remove(EngineExe());
+    LogReset();
+    ASSERT_TRUE(RunUpdate(HostOf(nginx)));
+    const std::string log = ReadLog();
+    EXPECT_NE(log.find("zdrdownload_updater.xml)(sequence 999 older than 1000)"), std::string::npos) << log;
+    EXPECT_NE(log.find("[MeshpullLib] Patch Fail\r\n"), std::string::npos);
+    EXPECT_FALSE(fs::exists(EngineExe()));
+    EXPECT_FALSE(fs::exists(EngineFolder() + "old-part.dat"));
+    // Only the first run fetched a package.
+    EXPECT_EQ(Count(nginx.AccessLogWith("zdrdownload_updater.xml ", 2), "/files/all.zip "), 1u);
+    EXPECT_EQ(m_recorder.events.back(), "failed");
+    // The builder wrote the sequence into what it signed.
+    EXPECT_NE(description.find("<update sequence=\"999\">"), std::string::npos) << description;
 }
 
 TEST_F(EngineUpdateTest, BuilderHelpAndRefusals)
@@ -420,6 +498,15 @@ TEST_F(EngineUpdateTest, BuilderHelpAndRefusals)
                           m_base + "bare-site", "--base-url", "http://127.0.0.1:1"}),
               1);
     EXPECT_FALSE(fs::exists(m_base + "bare-site" + kUpdateDescriptionPath));
+    // A sequence is a decimal number the service can read back.
+    const std::string release = MakeRelease(0);
+    for (const char* sequence : {"", "12a", "-1", "99999999999999999999"}) {
+        SCOPED_TRACE(sequence);
+        EXPECT_EQ(RunProgram({ZDR_UPDATE_SITE_PATH, "--key", ZDR_DEMO_SIGNING_KEY, "--engine", release, "--out",
+                              m_base + "numbered-site", "--base-url", "http://127.0.0.1:1", "--sequence", sequence}),
+                  2);
+    }
+    EXPECT_FALSE(fs::exists(m_base + "numbered-site" + kUpdateDescriptionPath));
 }
 
 TEST_F(EngineUpdateTest, PackageThatCannotBeUnpackedGivesThePathUp)
@@ -446,4 +533,27 @@ TEST_F(EngineUpdateTest, PackageThatCannotBeUnpackedGivesThePathUp)
     EXPECT_NE(ReadLog().find("[MeshpullLib] 엔진 다운로드 실패 result : 5\r\n"), std::string::npos);
     EXPECT_FALSE(fs::exists(EngineExe()));
     EXPECT_FALSE(EngineRan());
+}
+
+TEST_F(EngineUpdateTest, APackageThatFailsMidwayLeavesTheInstalledEngineWhole)
+{
+    NginxProcess nginx;
+    ASSERT_TRUE(StartNginx(nginx));
+    ASSERT_TRUE(BuildSite(nginx, MakeRelease(1)));
+    // An older engine whose folder holds a folder where the release has
+    // part0.dat: the package's executable (first in the archive) can take
+    // its place, part0.dat cannot.
+    fs::create_directories(EngineFolder() + "part0.dat");
+    WriteFile(EngineFolder() + "part0.dat/old.txt", "old");
+    const std::string older = "#!/bin/sh\nexit 0\n";
+    WriteFile(EngineExe(), older);
+    chmod(EngineExe().c_str(), 0755);
+    ASSERT_TRUE(RunUpdate(HostOf(nginx)));
+    EXPECT_EQ(m_recorder.events.back(), "path failed 1");
+    EXPECT_NE(ReadLog().find("[MeshpullLib] 엔진 다운로드 실패 result : 5\r\n"), std::string::npos);
+    // Nothing of the release arrived: the installed engine is as it was and
+    // still runs.
+    EXPECT_TRUE(ReadFile(EngineExe()) == older);
+    EXPECT_EQ(ReadFile(EngineFolder() + "part0.dat/old.txt"), "old");
+    EXPECT_EQ(RunProgram({EngineExe()}), 0);
 }

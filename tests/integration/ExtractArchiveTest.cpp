@@ -222,6 +222,69 @@ TEST_P(ExtractArchiveTest, ACorruptEntryFailsAndChangesNothing)
     EXPECT_EQ(Tree(Destination()), before);
 }
 
+TEST_P(ExtractArchiveTest, AnEntryThatCannotTakeItsPlaceChangesNothing)
+{
+    // a.txt can replace its old self; "sub" cannot replace the folder that
+    // stands under its name. The archive lists a.txt first.
+    WriteFile(Source() + "a.txt", "new a");
+    WriteFile(Source() + "sub", "new sub");
+    const std::string command = GetParam().kind == kArchiveZip
+        ? "cd " + Quote(Source()) + " && zip -q " + Quote(Archive()) + " a.txt sub"
+        : "cd " + Quote(Source()) + " && 7z a -bd " + Quote(Archive()) + " a.txt sub >/dev/null";
+    ASSERT_TRUE(RunShell(command));
+    const std::vector<unsigned char> archive = ReadBytes(Archive());
+    WriteFile(Destination() + "a.txt", "old a");
+    WriteFile(Destination() + "sub/inside.txt", "inside");
+    WriteFile(Destination() + "kept/deeper/kept.txt", "kept");
+    const auto before = Tree(Destination());
+    const auto beside = Tree(m_scratch.Path());
+    auto action = ActionFor(GetParam());
+    EXPECT_EQ(Extract(*action, archive, Destination()), GetParam().failure);
+    EXPECT_EQ(Tree(Destination()), before);
+    // No staging folder is left beside the destination either.
+    EXPECT_EQ(Tree(m_scratch.Path()), beside);
+}
+
+TEST_P(ExtractArchiveTest, WhatTheArchiveDoesNotReplaceStaysAsItWas)
+{
+    WriteFile(Source() + "a/new.txt", "new");
+    WriteFile(Source() + "top.txt", "new top");
+    const std::vector<unsigned char> archive = ArchiveOf(Source());
+    WriteFile(Destination() + "a/old.txt", "old beside new");
+    WriteFile(Destination() + "top.txt", "old top");
+    WriteFile(Destination() + "config/deeper/service.log", "log lines");
+    std::filesystem::create_directory_symlink("config", Destination() + "link");
+    struct stat before {};
+    ASSERT_EQ(stat((Destination() + "config/deeper/service.log").c_str(), &before), 0);
+    auto action = ActionFor(GetParam());
+    ASSERT_EQ(Extract(*action, archive, Destination()), IExtractAction::kDone);
+    EXPECT_EQ(Tree(Destination()), (std::map<std::string, std::string>{{"a", "dir"},
+                                                                          {"a/new.txt", "new"},
+                                                                          {"a/old.txt", "old beside new"},
+                                                                          {"config", "dir"},
+                                                                          {"config/deeper", "dir"},
+                                                                          {"config/deeper/service.log", "log lines"},
+                                                                          {"link", "link:config"},
+                                                                          {"top.txt", "new top"}}));
+    // The same file, not a copy: a writer that holds it open writes on.
+    struct stat after {};
+    ASSERT_EQ(stat((Destination() + "config/deeper/service.log").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
+TEST_P(ExtractArchiveTest, AFolderGivenThroughALinkIsUnpackedWhereItLeadsAndTheLinkStays)
+{
+    WriteFile(Source() + "engine", "new engine");
+    const std::vector<unsigned char> archive = ArchiveOf(Source());
+    const std::string real = m_scratch.Path() + "elsewhere/real/";
+    WriteFile(real + "kept.txt", "kept");
+    std::filesystem::create_directory_symlink(real, m_scratch.Path() + "linked");
+    auto action = ActionFor(GetParam());
+    EXPECT_EQ(Extract(*action, archive, m_scratch.Path() + "linked/"), IExtractAction::kDone);
+    EXPECT_TRUE(std::filesystem::is_symlink(m_scratch.Path() + "linked"));
+    EXPECT_EQ(Tree(real), (std::map<std::string, std::string>{{"engine", "new engine"}, {"kept.txt", "kept"}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Archivers, ExtractArchiveTest, testing::Values(kZip, k7z),
                          [](const testing::TestParamInfo<Archiver>& info) { return std::string(info.param.name == std::string("7z") ? "SevenZip" : "Zip"); });
 

@@ -9,6 +9,7 @@
 #include "engine/ExtractArchive.h"
 #include "engine/IGetPath.h"
 #include "engine/IUpdateDescriptionHandler.h"
+#include "engine/UpdateSequence.h"
 #include "netlib/xml/CXMLParserOstrel.h"
 
 #include <gtest/gtest.h>
@@ -382,6 +383,56 @@ TEST_F(CDownloadFileListDescription, OneRecordPerChosenFile)
     EXPECT_EQ(part->GetFolder(), m_base + "x/");
     EXPECT_EQ(part->GetName(), "PART1.DLL");
     EXPECT_EQ(part->GetDigestList(), nullptr);
+}
+
+// The description with a sequence attribute on its document element.
+std::string Sequenced(const std::string& sequence)
+{
+    std::string text = Description(2);
+    text.replace(text.find("<update>"), 8, "<update sequence=\"" + sequence + "\">");
+    return text;
+}
+
+TEST_F(CDownloadFileListDescription, ADescriptionOlderThanTheNewestAcceptedIsRejected)
+{
+    StandInPaths paths(m_base);
+    const std::string kept = m_base + kUpdateSequenceFileName;
+    struct Case {
+        const char* label;
+        const char* before; // the kept sequence; null: none kept
+        std::string text;
+        int result;
+        uint64_t after; // the kept sequence afterwards
+    } cases[] = {
+        {"first numbered description", nullptr, Sequenced("5"), 0, 5},
+        {"newer", "5", Sequenced("6"), 0, 6},
+        {"the same again", "6", Sequenced("6"), 0, 6},
+        {"older: a replay", "6", Sequenced("5"), 3, 6},
+        {"without a sequence after a numbered one", "6", Description(2), 3, 6},
+        {"without a sequence, none kept", nullptr, Description(2), 0, 0},
+        {"largest number", "6", Sequenced("18446744073709551615"), 0, UINT64_MAX},
+        {"past 64 bits", "6", Sequenced("18446744073709551616"), 3, 6},
+        {"not a number", nullptr, Sequenced("7x"), 3, 0},
+        {"empty", nullptr, Sequenced(""), 3, 0},
+        {"a kept file that holds no number reads as none", "junk", Sequenced("1"), 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove(kept);
+        if (c.before) {
+            FILE* f = fopen(kept.c_str(), "w");
+            ASSERT_NE(f, nullptr);
+            fputs(c.before, f);
+            fclose(f);
+        }
+        StandInHandler handler;
+        handler.version = "1.0.0.10";
+        handler.files = {paths.GetEngineExePath(), ""};
+        CDownloadFileList list(&handler, &paths);
+        EXPECT_EQ(Deliver(list, c.text), c.result);
+        EXPECT_EQ(list.GetRecordCount(), c.result == 0 ? 2u : 1u);
+        EXPECT_EQ(LoadAcceptedSequence(kept), c.after);
+    }
 }
 
 TEST_F(CDownloadFileListDescription, Rejections)

@@ -3,6 +3,7 @@
 
 #include "engine/DigestList.h"
 #include "engine/UpdateDescription.h"
+#include "engine/UpdateSequence.h"
 #include "engine/UpdateSignature.h"
 #include "platform/VersionNote.h"
 
@@ -11,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
@@ -26,7 +28,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "Usage: zdr-update-site --key PRIVATE.pem --engine FOLDER --out FOLDER --base-url URL\n"
-    "                       [--exe NAME] [--format zip|7z]\n"
+    "                       [--exe NAME] [--format zip|7z] [--sequence N]\n"
     "\n"
     "Publishes an engine release as an update site. FOLDER (--engine) holds the\n"
     "built engine: the engine executable (--exe, default ZDRDownloadV32.exe, which\n"
@@ -42,6 +44,12 @@ constexpr const char* kUsage =
     "      file, all.zip (or all.7z) the package, each with its MD4 digest list\n"
     "      beside it (.md4)\n"
     "\n"
+    "The description's sequence (--sequence, default the current time in\n"
+    "seconds since 1970) must grow with every release: the service rejects a\n"
+    "description whose sequence is lower than one it already accepted, so an\n"
+    "older signed description cannot be served again to bring back an older\n"
+    "engine.\n"
+    "\n"
     "Serve --out at URL (--base-url, e.g. http://update.example or\n"
     "http://127.0.0.1:8080) and set the service's update host to that host. The\n"
     "service accepts the site only if --key is the private half of the public key\n"
@@ -56,6 +64,7 @@ struct Options {
     std::string baseUrl;
     std::string exe = "ZDRDownloadV32.exe";
     std::string format = "zip";
+    std::string sequence = std::to_string(static_cast<unsigned long long>(time(nullptr)));
 };
 
 bool ReadFile(const std::string& path, std::string* bytes)
@@ -213,7 +222,8 @@ int Build(Options options)
         return 1;
     }
 
-    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<update>\r\n <file>\r\n";
+    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<update " + std::string(kUpdateSequenceAttribute) +
+        "=\"" + options.sequence + "\">\r\n <file>\r\n";
     for (const std::string& name : names) {
         Published published;
         if (!Publish(options, siteFolder, siteUrl, name, {name}, &published)) return 1;
@@ -233,8 +243,8 @@ int Build(Options options)
         fprintf(stderr, "zdr-update-site: cannot write %s\n", xmlPath.c_str());
         return 1;
     }
-    printf("%s %s: %zu file(s) published at %s\n", options.exe.c_str(), version.c_str(), names.size(),
-           (options.baseUrl + descriptionPath).c_str());
+    printf("%s %s: %zu file(s) published at %s (sequence %s)\n", options.exe.c_str(), version.c_str(), names.size(),
+           (options.baseUrl + descriptionPath).c_str(), options.sequence.c_str());
     return 0;
 }
 
@@ -260,13 +270,15 @@ int main(int argc, char** argv)
         else if (arg == "--base-url") options.baseUrl = value;
         else if (arg == "--exe") options.exe = value;
         else if (arg == "--format") options.format = value;
+        else if (arg == "--sequence") options.sequence = value;
         else {
             fprintf(stderr, "zdr-update-site: unknown option %s\n%s", arg.c_str(), kUsage);
             return 2;
         }
     }
     if (options.key.empty() || options.engine.empty() || options.out.empty() || options.baseUrl.empty() ||
-        (options.format != "zip" && options.format != "7z")) {
+        (options.format != "zip" && options.format != "7z") || options.sequence.empty() ||
+        options.sequence.size() > 19 || options.sequence.find_first_not_of("0123456789") != std::string::npos) {
         fputs(kUsage, stderr);
         return 2;
     }
