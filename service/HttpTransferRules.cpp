@@ -89,12 +89,18 @@ bool FindFileNameClash(const std::vector<std::string>& names, FileNameClash* cla
         size_t file;
         bool temporary;
     };
+    // Compared as a job compares local paths: without regard to ASCII case.
+    auto key = [](std::string name) {
+        for (char& ch : name)
+            if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        return name;
+    };
     std::map<std::string, Taker> taken;
     for (size_t i = 0; i < names.size(); ++i) {
         if (names[i].empty()) continue;
         const std::vector<std::string> mine = NamesTakenBy(names[i]);
         for (size_t k = 0; k < mine.size(); ++k) {
-            const auto at = taken.find(mine[k]);
+            const auto at = taken.find(key(mine[k]));
             if (at == taken.end()) continue;
             const bool mineIsTemporary = k != 0;
             const Taker earlier = at->second;
@@ -104,7 +110,7 @@ bool FindFileNameClash(const std::vector<std::string>& names, FileNameClash* cla
             clash->other = clash->named == i ? earlier.file : i;
             return true;
         }
-        for (size_t k = 0; k < mine.size(); ++k) taken.emplace(mine[k], Taker{i, k != 0});
+        for (size_t k = 0; k < mine.size(); ++k) taken.emplace(key(mine[k]), Taker{i, k != 0});
     }
     return false;
 }

@@ -35,8 +35,9 @@ struct FileNameClash {
     std::string name;
 };
 
-// The first clash among the names of one folder's files, compared as given
-// (an empty name is no file's and clashes with none); false when there is none.
+// The first clash among the names of one folder's files, compared without
+// regard to ASCII case, as a job compares them (an empty name is no file's
+// and clashes with none); false when there is none.
 bool FindFileNameClash(const std::vector<std::string>& names, FileNameClash* clash);
 
 // The alternatives of a URL entry: its '|'-separated parts, each trimmed of

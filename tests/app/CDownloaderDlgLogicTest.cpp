@@ -154,6 +154,9 @@ TEST_F(DownloaderDlgLogicTest, ListsWhoseFilesWouldWriteOverEachOtherEndTheProgr
         kBase + "a.bin\r\n" + kBase + "mirror/a.bin\r\n",
         kBase + "a.bin\r\n" + kBase + "b.bin\r\n" + kBase + "a.bin.zdrctl\r\n",
         kBase + "a.bin.part\r\n" + kBase + "a.bin\r\n",
+        // The job would refuse the second file (it compares names without
+        // regard to case) and the download would lack it.
+        kBase + "A.bin\r\n" + kBase + "a.BIN.zdrpart\r\n",
     };
     for (const std::string& list : lists) {
         service = FakeDlService();
