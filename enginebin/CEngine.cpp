@@ -180,12 +180,6 @@ struct CEngine::FileTask {
     int32_t rate = 0;
     std::unique_ptr<CControlFile> found; // a control file of an earlier run
 
-    // Whether the file, finished or on its way, is kept under this path.
-    bool Occupies(const std::string& path) const
-    {
-        return path == finalPath || path == partPath || path == controlPath;
-    }
-
     int64_t Present() const
     {
         if (state == Done) return std::max<int64_t>(size, 0);
@@ -618,9 +612,14 @@ void CEngine::SubmitJob(Client* client, nwLocalJob given)
     if (given.files.empty()) return Reject(client, given.jobNumber, "no files");
     if (given.files.size() > static_cast<size_t>(kLocalMaxJobFiles))
         return Reject(client, given.jobNumber, "too many files (" + std::to_string(given.files.size()) + ")");
-    for (auto& job : m_jobs)
-        if (job->client == client && job->number == given.jobNumber && job->state != Job::Ended)
+    // Every name the running jobs' files take, finished or on their way.
+    std::set<std::string> busy;
+    for (auto& job : m_jobs) {
+        if (job->state == Job::Ended) continue;
+        if (job->client == client && job->number == given.jobNumber)
             return Reject(client, given.jobNumber, "job already running");
+        for (auto& file : job->files) busy.insert({file->finalPath, file->partPath, file->controlPath});
+    }
     auto job = std::make_unique<Job>();
     job->client = client;
     job->number = given.jobNumber;
@@ -672,12 +671,8 @@ void CEngine::SubmitJob(Client* client, nwLocalJob given)
                 return Reject(client, given.jobNumber, "file named like a temporary file \"" + *path + "\"");
         temporaries.insert(file->partPath);
         temporaries.insert(file->controlPath);
-        for (auto& other : m_jobs)
-            for (auto& busy : other->files)
-                if (other->state != Job::Ended &&
-                    (busy->Occupies(file->finalPath) || busy->Occupies(file->partPath) ||
-                     busy->Occupies(file->controlPath)))
-                    return Reject(client, given.jobNumber, "already downloading \"" + file->finalPath + "\"");
+        if (busy.contains(file->finalPath) || busy.contains(file->partPath) || busy.contains(file->controlPath))
+            return Reject(client, given.jobNumber, "already downloading \"" + file->finalPath + "\"");
         file->given = std::move(source);
         job->files.push_back(std::move(file));
     }

@@ -371,6 +371,22 @@ TEST_F(EngineTest, JobsThatCannotRunAreRejectedWithAReason)
     blocked.folder = Home() + "/plainfile/sub/";
     ASSERT_TRUE(client.SendJob(++job, kLocalOptionsHighSpeed, {blocked}));
     EXPECT_NE(Drive(client, job).rejected.find("cannot make folder"), std::string::npos);
+    // A running job's file, and the names of its part and control files, are
+    // not another job's to take.
+    const std::string slow = RandomBytes(2u << 20, 16);
+    FaultHttpServer server([&](const std::string& request, int) {
+        FaultHttpServer::Answer answer = ServeContent(request, slow, "\"r\"");
+        answer.trickleMs = 300;
+        return answer;
+    });
+    ASSERT_TRUE(client.SendJob(40, kLocalOptionsHighSpeed, {Of("r.bin", server.Url("/r.bin"), 2 << 20)}));
+    const Outcome running = Drive(client, 40, 1, [](const Outcome& o) { return o.accepted; });
+    ASSERT_TRUE(running.accepted);
+    for (const char* name : {"r.bin", "r.bin.zdrpart", "r.bin.zdrctl"}) {
+        ASSERT_TRUE(client.SendJob(++job, kLocalOptionsHighSpeed, {Of(name, "http://127.0.0.1:1/x", 1)}));
+        EXPECT_NE(Drive(client, job).rejected.find("already downloading"), std::string::npos) << name;
+    }
+    ASSERT_TRUE(client.SendStop(40, running.task));
     // The connection still serves: a status request is answered.
     ASSERT_TRUE(client.SendFrame(kLocalFrameType, kLocalStatus, {}));
     EngineClient::Message message;
