@@ -173,6 +173,15 @@ bool CDownloaderDlgLogic::ParseFileList(const char* body, long long length)
         Quit();
         return false;
     }
+    // Two entries for one file, or one named like another's temporary file,
+    // would write into the same place: no list of the portal does that.
+    FileNameClash clash;
+    if (PortalEntriesClash(entries, &clash)) {
+        Message(PortalListErrorText(PortalListResult::NameClash), kCaption);
+        StopDownload();
+        Quit();
+        return false;
+    }
     m_arrFileUrls = std::move(entries);
     if (m_arrFileUrls.empty()) {
         Message(PortalListErrorText(PortalListResult::Empty), kCaption);

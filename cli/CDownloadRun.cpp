@@ -16,7 +16,6 @@
 #include <strings.h>
 
 #include <filesystem>
-#include <map>
 #include <memory>
 
 namespace {
@@ -89,17 +88,18 @@ int CDownloadRun::FetchList(std::vector<std::string>* entries)
                                          " of the file list holds a NUL byte)");
     if (parsed == PortalListResult::Empty)
         return Fail(CLI_LIST_FAILED, std::string(PortalListErrorText(parsed)) + " (the file list names no file)");
-    // Two entries for one file would write it twice into the same place.
-    std::map<std::string, size_t> seen;
-    for (size_t i = 0; i < entries->size(); ++i) {
-        const std::string& entry = (*entries)[i];
-        const std::string name = entry.substr(entry.find_last_of('/') == std::string::npos ? 0 : entry.find_last_of('/') + 1);
-        const auto [at, added] = seen.emplace(name, i);
-        if (!added)
-            return Fail(CLI_LIST_FAILED, "輸入了錯誤的URL (entries " + std::to_string(at->second + 1) + " and " +
-                                             std::to_string(i + 1) + " of the file list both name " + TerminalSafe(name) + ")");
-    }
-    return CLI_OK;
+    // Two entries for one file, or one named like another's temporary file,
+    // would write into the same place.
+    FileNameClash clash;
+    if (!PortalEntriesClash(*entries, &clash)) return CLI_OK;
+    const std::string wrong = PortalListErrorText(PortalListResult::NameClash);
+    if (!clash.temporary)
+        return Fail(CLI_LIST_FAILED, wrong + " (entries " + std::to_string(clash.named + 1) + " and " +
+                                         std::to_string(clash.other + 1) + " of the file list both name " +
+                                         TerminalSafe(clash.name) + ")");
+    return Fail(CLI_LIST_FAILED, wrong + " (entry " + std::to_string(clash.named + 1) + " of the file list names " +
+                                     TerminalSafe(clash.name) + ", a temporary file of entry " +
+                                     std::to_string(clash.other + 1) + ")");
 }
 
 int CDownloadRun::CheckSizes(const std::vector<std::string>& entries, long long* total)

@@ -1,8 +1,9 @@
 #include "enginebin/CControlFile.h"
 
+#include "platform/FileSystem.h"
+
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 namespace {
@@ -19,20 +20,19 @@ int64_t CControlFile::DoneBytes() const
 bool CControlFile::Save(const std::string& path) const
 {
     const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << kMagic << "\nurl " << url << "\nsize " << size << "\netag " << etag << "\nlast-modified " << lastModified
-            << "\n";
-        for (const Piece& piece : pieces) out << "piece " << piece.start << ' ' << piece.end << ' ' << piece.done << "\n";
-        out << "end\n";
-        if (!out.flush()) return false;
-    }
-    return rename(temporary.c_str(), path.c_str()) == 0;
+    std::ostringstream out;
+    out << kMagic << "\nurl " << url << "\nsize " << size << "\netag " << etag << "\nlast-modified " << lastModified
+        << "\n";
+    for (const Piece& piece : pieces) out << "piece " << piece.start << ' ' << piece.end << ' ' << piece.done << "\n";
+    out << "end\n";
+    return WriteOwnFile(temporary, out.str()) && rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 bool CControlFile::Load(const std::string& path)
 {
-    std::ifstream in(path);
+    std::string text;
+    if (!ReadOwnFile(path, &text)) return false;
+    std::istringstream in(text);
     std::string line;
     if (!std::getline(in, line) || line != kMagic) return false;
     *this = CControlFile();

@@ -1,5 +1,6 @@
 #include "enginebin/CEngine.h"
 
+#include "enginebin/CCertificateNameCheck.h"
 #include "enginebin/CurlApi.h"
 #include "enginebin/PeerOwner.h"
 #include "netlib/runtime/nwCStreamDispatcher.h"
@@ -65,7 +66,18 @@ constexpr long kMaxRetryAfter = 120;
 constexpr long kMaxRedirects = 8;
 constexpr long kStallSeconds = 30;
 constexpr int64_t kOpenEnd = INT64_MAX;
-constexpr size_t kMaxClientBuffer = 4u * 1024 * 1024;
+// What clients may make the engine hold. A frame is at most a job of one
+// message (below kLocalSingleJobLimit) or one file of a job (a URL of up to
+// 64 KiB); the bytes held for all clients together (unread input, unsent
+// replies, the files of jobs still arriving) are bounded, and whoever pushes
+// them past the bound is cut off. A client that leaves kMaxPendingReply bytes
+// of replies unread is not read from until it takes them; one that has left
+// kMaxUnsentReply unread (the engine's own messages keep coming) is closed.
+constexpr uint32_t kMaxClientFrame = 128u * 1024;
+constexpr size_t kMaxClientBytes = 32u * 1024 * 1024;
+constexpr size_t kMaxPendingReply = 64u * 1024;
+constexpr size_t kMaxUnsentReply = 4u * 1024 * 1024;
+constexpr size_t kClientReadChunk = 64u * 1024;
 
 double Now()
 {
@@ -122,9 +134,13 @@ struct CEngine::Client {
     std::vector<std::unique_ptr<Route>> routes;
     uint8_t mode = kLocalOptionsPlain;
     std::unique_ptr<nwLocalJob> assembling;
+    size_t assemblingBytes = 0; // held for the files of the job still arriving
     bool closed = false;
     bool watched = false;     // registered with the event loop
+    bool watchingIn = false;  // for input, while its replies are taken
     bool watchingOut = false; // for writability too, while out holds bytes
+
+    size_t Held() const { return in.size() + out.size() + assemblingBytes; }
 };
 
 struct Span {
@@ -279,14 +295,23 @@ int CEngine::OnTimer(CURLM*, long timeoutMs, void* user)
 
 void CEngine::WatchClient(Client* client)
 {
+    const bool wantIn = client->out.size() < kMaxPendingReply;
     const bool wantOut = !client->out.empty();
-    if (client->watched && wantOut == client->watchingOut) return;
+    if (client->watched && wantIn == client->watchingIn && wantOut == client->watchingOut) return;
     epoll_event event{};
-    event.events = EPOLLIN | (wantOut ? EPOLLOUT : 0u);
+    event.events = (wantIn ? EPOLLIN : 0u) | (wantOut ? EPOLLOUT : 0u);
     event.data.u64 = static_cast<uint32_t>(client->fd);
     epoll_ctl(m_epoll, client->watched ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, client->fd, &event);
     client->watched = true;
+    client->watchingIn = wantIn;
     client->watchingOut = wantOut;
+}
+
+bool CEngine::WithinClientBudget() const
+{
+    size_t held = 0;
+    for (const auto& client : m_clients) held += client->closed ? 0 : client->Held();
+    return held <= kMaxClientBytes;
 }
 
 int CEngine::Run()
@@ -366,6 +391,9 @@ int CEngine::Run()
             Curl().slist_free_all((*it)->headers);
             it = m_transfers.erase(it);
         }
+        // Clients cut off where they could not be closed at once.
+        for (auto& client : m_clients)
+            if (client->closed) CloseClient(client.get());
         m_jobs.remove_if([](const std::unique_ptr<Job>& job) { return job->state == Job::Ended; });
         m_clients.remove_if([](const std::unique_ptr<Client>& client) { return client->closed; });
         if (!m_clients.empty() || !m_jobs.empty()) m_idleSince = now;
@@ -391,6 +419,7 @@ void CEngine::Accept()
         }
         auto client = std::make_unique<Client>();
         client->fd = fd;
+        client->dispatcher.SetMaxPayload(kMaxClientFrame);
         const uint16_t codes[] = {kLocalJobOptions, kLocalJobTag,     kLocalStopJob,      kLocalServiceId,
                                   kLocalMessage13,  kLocalEngineFlag, kLocalResumeAnswer, kLocalJobHeader,
                                   kLocalJobFile,    kLocalJobEnd,     kLocalStatus};
@@ -408,17 +437,18 @@ void CEngine::Accept()
 
 void CEngine::ReadClient(Client* client)
 {
-    unsigned char buffer[65536];
-    for (;;) {
-        const ssize_t n = recv(client->fd, buffer, sizeof buffer, 0);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return CloseClient(client);
-        if (n < 0) break;
-        client->in.insert(client->in.end(), buffer, buffer + n);
-        if (client->in.size() > kMaxClientBuffer) return CloseClient(client);
-    }
+    // One read per readiness: the frames it completes are handled before the
+    // next, so input never piles up behind them and replies are looked at.
+    unsigned char buffer[kClientReadChunk];
+    const ssize_t n = recv(client->fd, buffer, sizeof buffer, 0);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return CloseClient(client);
+    if (n < 0) return;
+    client->in.insert(client->in.end(), buffer, buffer + n);
+    if (!WithinClientBudget()) return CloseClient(client);
     const int32_t consumed = client->dispatcher.Feed(client->in.data(), static_cast<uint32_t>(client->in.size()));
-    if (consumed < 0 || client->closed) return CloseClient(client);
+    if (consumed < 0 || client->closed || !WithinClientBudget()) return CloseClient(client);
     client->in.erase(client->in.begin(), client->in.begin() + consumed);
+    WatchClient(client);
 }
 
 void CEngine::FlushClient(Client* client)
@@ -452,6 +482,12 @@ void CEngine::Send(Client* client, uint16_t code, const nwCDNLocalCodec::Bytes& 
 {
     if (!client || client->closed) return;
     const nwCDNLocalCodec::Bytes frame = nwCDNLocalCodec::Frame(kLocalFrameType, code, payload);
+    // Nobody takes what it is sent: it holds the engine's memory and no more.
+    if (client->out.size() + frame.size() > kMaxUnsentReply) {
+        client->closed = true;
+        client->dispatcher.Stop();
+        return;
+    }
     client->out.insert(client->out.end(), frame.begin(), frame.end());
     FlushClient(client);
 }
@@ -481,7 +517,14 @@ void CEngine::HandleFrame(Client* client, uint16_t, uint16_t code, const unsigne
     case kLocalJobHeader: {
         auto job = std::make_unique<nwLocalJob>();
         ok = nwCDNLocalCodec::DecodeJobHeader(payload, length, job.get());
-        if (ok) client->assembling = std::move(job);
+        if (!ok) break;
+        client->assembling.reset();
+        client->assemblingBytes = 0;
+        if (job->fileCount > kLocalMaxJobFiles) {
+            Reject(client, job->jobNumber, "too many files (" + std::to_string(job->fileCount) + ")");
+            break;
+        }
+        client->assembling = std::move(job);
         break;
     }
     case kLocalJobFile: {
@@ -493,10 +536,12 @@ void CEngine::HandleFrame(Client* client, uint16_t, uint16_t code, const unsigne
         if (!job || job->jobNumber != number || index != static_cast<int32_t>(job->files.size()) ||
             index >= job->fileCount) {
             client->assembling.reset();
+            client->assemblingBytes = 0;
             Reject(client, number, "job file out of order");
             break;
         }
         job->files.push_back(std::move(file));
+        client->assemblingBytes += sizeof(nwLocalJobFile) + length;
         break;
     }
     case kLocalJobEnd: {
@@ -504,6 +549,7 @@ void CEngine::HandleFrame(Client* client, uint16_t, uint16_t code, const unsigne
         ok = nwCDNLocalCodec::DecodeJobNumber(payload, length, &number);
         if (!ok) break;
         std::unique_ptr<nwLocalJob> job = std::move(client->assembling);
+        client->assemblingBytes = 0;
         if (!job || job->jobNumber != number || static_cast<int32_t>(job->files.size()) != job->fileCount)
             Reject(client, number, "job incomplete");
         else
@@ -564,9 +610,16 @@ void CEngine::Reject(Client* client, int32_t jobNumber, const std::string& reaso
 void CEngine::SubmitJob(Client* client, nwLocalJob given)
 {
     if (given.files.empty()) return Reject(client, given.jobNumber, "no files");
-    for (auto& job : m_jobs)
-        if (job->client == client && job->number == given.jobNumber && job->state != Job::Ended)
+    if (given.files.size() > static_cast<size_t>(kLocalMaxJobFiles))
+        return Reject(client, given.jobNumber, "too many files (" + std::to_string(given.files.size()) + ")");
+    // Every name the running jobs' files take, finished or on their way.
+    std::set<std::string> busy;
+    for (auto& job : m_jobs) {
+        if (job->state == Job::Ended) continue;
+        if (job->client == client && job->number == given.jobNumber)
             return Reject(client, given.jobNumber, "job already running");
+        for (auto& file : job->files) busy.insert({file->finalPath, file->partPath, file->controlPath});
+    }
     auto job = std::make_unique<Job>();
     job->client = client;
     job->number = given.jobNumber;
@@ -574,6 +627,7 @@ void CEngine::SubmitJob(Client* client, nwLocalJob given)
     client->mode = kLocalOptionsPlain;
     job->started = Now();
     std::map<std::string, int> paths;
+    std::set<std::string> temporaries;
     // A job's files mostly share a few folders: each is made and checked once.
     std::set<std::string> folders;
     for (size_t i = 0; i < given.files.size(); ++i) {
@@ -610,10 +664,15 @@ void CEngine::SubmitJob(Client* client, nwLocalJob given)
         file->size = source.size > 0 ? source.size : -1;
         if (paths[file->finalPath]++ > 0)
             return Reject(client, given.jobNumber, "file named twice \"" + file->finalPath + "\"");
-        for (auto& other : m_jobs)
-            for (auto& busy : other->files)
-                if (other->state != Job::Ended && busy->finalPath == file->finalPath)
-                    return Reject(client, given.jobNumber, "already downloading \"" + file->finalPath + "\"");
+        // A file named like another's part or control file would be written
+        // over by it, or write over it.
+        for (const std::string* path : {&file->finalPath, &file->partPath, &file->controlPath})
+            if (temporaries.contains(*path) || (path != &file->finalPath && paths.contains(*path)))
+                return Reject(client, given.jobNumber, "file named like a temporary file \"" + *path + "\"");
+        temporaries.insert(file->partPath);
+        temporaries.insert(file->controlPath);
+        if (busy.contains(file->finalPath) || busy.contains(file->partPath) || busy.contains(file->controlPath))
+            return Reject(client, given.jobNumber, "already downloading \"" + file->finalPath + "\"");
         file->given = std::move(source);
         job->files.push_back(std::move(file));
     }
@@ -993,6 +1052,7 @@ void CommonOptions(CURL* easy, const std::string& url)
     // libcurl does not read these itself; OpenSSL's tools do, and so do we.
     if (const char* file = getenv("SSL_CERT_FILE")) Curl().easy_setopt(easy, CURLOPT_CAINFO, file);
     if (const char* dir = getenv("SSL_CERT_DIR")) Curl().easy_setopt(easy, CURLOPT_CAPATH, dir);
+    CCertificateNameCheck::Apply(easy);
 }
 
 } // namespace

@@ -89,6 +89,8 @@ private:
     static int OnSocket(void* easy, int socket, int what, void* user, void* socketData);
     static int OnTimer(CURLM* multi, long timeoutMs, void* user);
     void WatchClient(Client* client);
+    // Whether what is held for all clients together stays within its bound.
+    bool WithinClientBudget() const;
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* user);
     static size_t OnBody(char* data, size_t size, size_t count, void* user);

@@ -57,7 +57,9 @@ std::vector<CFileMaker::Result> CFileMaker::Take()
 
 int CFileMaker::MakePartFile(const std::string& path, int64_t size, bool fresh, int* error)
 {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (fresh ? O_TRUNC : 0), 0644);
+    // A link at the part's name is not followed: it could lead the download
+    // into any file of ours.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (fresh ? O_TRUNC : 0), 0644);
     if (fd < 0) {
         *error = errno;
         return -1;

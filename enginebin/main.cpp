@@ -9,8 +9,10 @@
 // cannot start. ZDR_ENGINE_IDLE_SECONDS shortens the idle time,
 // and ZDR_ENGINE_STALL_SECONDS the 30 s a transfer may stall, for tests.
 
+#include "enginebin/CCertificateNameCheck.h"
 #include "enginebin/CEngine.h"
 #include "enginebin/CurlApi.h"
+#include "platform/UserFolders.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -48,15 +50,23 @@ int IdleExitSeconds()
                                                                              : CEngine::kIdleExitSeconds;
 }
 
-// One engine per user and port: the lock is held for the engine's life.
+// One engine per user and port: the lock is held for the engine's life. It
+// lives where nobody else can make, hold or replace it.
 int TakeInstanceLock(uint16_t port)
 {
-    const char* runtime = getenv("XDG_RUNTIME_DIR");
-    const std::string dir = runtime && *runtime ? runtime : "/tmp";
+    std::string why;
+    const std::string folder = PrivateRuntimeFolder(&why);
+    if (folder.empty()) {
+        fprintf(stderr, "ZDRDownloadV32: no private folder for the instance lock: %s\n", why.c_str());
+        return -2;
+    }
     const std::string path =
-        dir + "/ZDRDownloadV32-" + std::to_string(geteuid()) + "-" + std::to_string(port) + ".lock";
+        folder + "ZDRDownloadV32-" + std::to_string(geteuid()) + "-" + std::to_string(port) + ".lock";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return -2;
+    if (fd < 0) {
+        fprintf(stderr, "ZDRDownloadV32: instance lock %s: %s\n", path.c_str(), strerror(errno));
+        return -2;
+    }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         return -1;
@@ -92,10 +102,7 @@ int main(int argc, char** argv)
         SignalReady(port);
         return 0;
     }
-    if (lock < 0) {
-        perror("ZDRDownloadV32: instance lock");
-        return 1;
-    }
+    if (lock < 0) return 1; // the reason is already on standard error
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const int yes = 1;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -122,7 +129,7 @@ int main(int argc, char** argv)
     // and meanwhile the one that started us goes on with its own work.
     SignalReady(port);
     std::string why;
-    if (!CurlApi::Load(&why)) {
+    if (!CurlApi::Load(&why) || !CCertificateNameCheck::Load(&why)) {
         fprintf(stderr, "ZDRDownloadV32: %s\n", why.c_str());
         return 1;
     }

@@ -9,7 +9,6 @@
 #include "service/HttpTransferRules.h"
 #include "service/PortalFileList.h"
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -29,7 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<std::string> entries;
     long long faultLine = 0;
     const PortalListResult result = ParsePortalFileList(body, static_cast<long long>(size), &entries, &faultLine);
-    const long long lines = 1 + std::count(body, body + size, '\n');
+    // Line ends: LF, CR LF, or a CR alone.
+    long long lines = 1;
+    for (size_t i = 0; i < size; ++i)
+        if (body[i] == '\n' || (body[i] == '\r' && (i + 1 == size || body[i + 1] != '\n'))) ++lines;
     FUZZ_CHECK(entries.size() <= static_cast<size_t>(lines));
     if (result == PortalListResult::LineTooLong || result == PortalListResult::NulByte)
         FUZZ_CHECK(faultLine >= 1 && faultLine <= lines);
@@ -39,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK((result == PortalListResult::Ok) == (*PortalListErrorText(result) == '\0'));
     for (const std::string& entry : entries) {
         FUZZ_CHECK(entry.size() < 1024);
-        FUZZ_CHECK(entry.find('\0') == std::string::npos && entry.find('\n') == std::string::npos);
+        FUZZ_CHECK(entry.find('\0') == std::string::npos && entry.find('\n') == std::string::npos &&
+                   entry.find('\r') == std::string::npos);
         if (entry.empty()) continue;
         FUZZ_CHECK(!IsBlank(entry.front()) && !IsBlank(entry.back()));
         FUZZ_CHECK(entry.front() != '|' && entry.back() != '|' && entry.find("||") == std::string::npos);

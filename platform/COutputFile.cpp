@@ -18,7 +18,9 @@ bool COutputFile::Open(const std::string& path)
 {
     Discard();
     m_error = 0;
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // A link at the name is not followed: in a folder others can write, it
+    // could lead the download into any file of ours.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         m_error = errno;
         return false;

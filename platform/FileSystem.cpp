@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -66,4 +67,31 @@ bool MakeExecutable(const std::string& path)
     if (st.st_mode & S_IXUSR) return true;
     const mode_t readBits = st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
     return chmod(path.c_str(), (st.st_mode & 07777) | S_IXUSR | (readBits >> 2)) == 0;
+}
+
+bool ReadOwnFile(const std::string& path, std::string* bytes)
+{
+    bytes->clear();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) bytes->append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return n == 0;
+}
+
+bool WriteOwnFile(const std::string& path, const std::string& bytes)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return false;
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        written += static_cast<size_t>(n);
+    }
+    return close(fd) == 0 && written == bytes.size();
 }

@@ -21,3 +21,8 @@ bool IsExecutableFile(const std::string& path);
 // Adds the execute bits wherever the file has read bits (as chmod +x would
 // for a downloaded program); true when the file is executable afterwards.
 bool MakeExecutable(const std::string& path);
+// A small file of our own (a record kept beside a download), read or
+// replaced whole. A symbolic link at its name is not followed: in a folder
+// others can write, it could lead our writes to any file of ours.
+bool ReadOwnFile(const std::string& path, std::string* bytes);
+bool WriteOwnFile(const std::string& path, const std::string& bytes);

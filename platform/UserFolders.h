@@ -11,3 +11,9 @@ std::string UserDataFolder();
 std::string UserConfigFolder();
 // $XDG_RUNTIME_DIR, default /tmp.
 std::string UserRuntimeFolder();
+// A folder for locks that only this user reaches: $XDG_RUNTIME_DIR when it
+// is a folder of ours closed to others, else "zdr-<uid>/" under $TMPDIR (or
+// /tmp), made 0700 when missing. A name under a shared folder may have been
+// taken by someone else first: when it is a link, another user's, or open to
+// others, the answer is empty and *error says why.
+std::string PrivateRuntimeFolder(std::string* error);

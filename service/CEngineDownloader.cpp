@@ -242,6 +242,11 @@ void CEngineDownloader::SendJobFiles(CJob* job)
 
 bool CEngineDownloader::FitsEngine(const CJob* job)
 {
+    if (job->Files().size() > static_cast<size_t>(kLocalMaxJobFiles)) {
+        LogPrintf("[MeshpullLib] CEngineDownloader Job Does Not Fit The Engine (%zu files): plain path",
+                  job->Files().size());
+        return false;
+    }
     // A path cut short would make the engine write elsewhere; a URL longer
     // than the file message's length field could not be sent at all.
     for (const auto& file : job->Files()) {

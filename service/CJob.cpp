@@ -68,12 +68,16 @@ int CJob::AddFile(const char* url, const char* folder, const char* name, long lo
     if (name && name[0]) {
         file->name = name;
     } else {
-        size_t slash = file->url.find_last_of('/');
-        file->name = slash == std::string::npos ? std::string() : file->url.substr(slash + 1);
+        file->name = EntryFileName(file->url);
     }
     file->folder = NormalizeFolder(folder);
     std::string key = KeyOf(file->LocalPath());
     if (m_fileIndex.count(key)) return DL_ERR_GENERAL;
+    std::vector<std::string> taken;
+    for (const std::string& name : NamesTakenBy(file->name)) {
+        taken.push_back(KeyOf(file->folder + name));
+        if (m_takenPaths.count(taken.back())) return DL_ERR_GENERAL;
+    }
 
     file->index = static_cast<int>(m_files.size());
     memcpy(file->serviceId, m_serviceId, sizeof file->serviceId);
@@ -81,6 +85,7 @@ int CJob::AddFile(const char* url, const char* folder, const char* name, long lo
     file->flagA = flagA;
     file->flagB = flagB;
     m_fileIndex[key] = file.get();
+    m_takenPaths.insert(taken.begin(), taken.end());
     m_files.push_back(std::move(file));
     return DL_OK;
 }

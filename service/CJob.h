@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 enum class JobState { Idle = 0, Running = 1, Completed = 2 };
@@ -99,6 +100,9 @@ private:
 
     std::vector<std::unique_ptr<CJobFile>> m_files;
     std::unordered_map<std::string, CJobFile*> m_fileIndex;
+    // Every name the files take in their folders, temporaries included (keys
+    // as in m_fileIndex): no file may be written over another's.
+    std::unordered_set<std::string> m_takenPaths;
     JobState m_state = JobState::Idle;
     int m_mode = 1;
     DlProgress m_progress{};

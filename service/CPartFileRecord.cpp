@@ -3,7 +3,7 @@
 #include "platform/FileSystem.h"
 
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -23,7 +23,9 @@ bool IsStorable(const std::string& value)
 bool CPartFileRecord::Load(const std::string& partPath)
 {
     *this = CPartFileRecord();
-    std::ifstream in(RecordPath(partPath), std::ios::binary);
+    std::string text;
+    if (!ReadOwnFile(RecordPath(partPath), &text)) return false;
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         const size_t equals = line.find('=');
@@ -46,10 +48,8 @@ bool CPartFileRecord::Load(const std::string& partPath)
 bool CPartFileRecord::Save(const std::string& partPath) const
 {
     if (!IsUsable() || !IsStorable(url) || !IsStorable(validator)) return false;
-    std::ofstream out(RecordPath(partPath), std::ios::binary | std::ios::trunc);
-    out << "url=" << url << "\ntotal=" << total << "\nvalidator=" << validator << "\n";
-    out.close();
-    return static_cast<bool>(out);
+    return WriteOwnFile(RecordPath(partPath),
+                        "url=" + url + "\ntotal=" + std::to_string(total) + "\nvalidator=" + validator + "\n");
 }
 
 void CPartFileRecord::Remove(const std::string& partPath)

@@ -141,7 +141,8 @@ int DlSetJobEngineFlag(int job);
 // with the file to the engine (the application passes 1 and 0; the
 // seven-argument form passes 0 for flagB). DL_OK, DL_ERR_URL (empty URL),
 // DL_ERR_FOLDER (the folder cannot be made; DL_EVENT_DOWNLOAD_PATH_FAILED
-// follows), DL_ERR_GENERAL (job not idle, or the same file already in it).
+// follows), DL_ERR_GENERAL (job not idle, the same file already in it, or a
+// file of it named like the other's temporary files).
 int DlAddJobFile(int job, const char* url, const char* folder, const char* name,
                  unsigned int sizeLow, int sizeHigh, int flagA);
 int DlAddJobFile(int job, const char* url, const char* folder, const char* name,

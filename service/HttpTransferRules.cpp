@@ -1,8 +1,11 @@
 #include "service/HttpTransferRules.h"
 
 #include "netlib/core/vqCStringTokenizer.h"
+#include "service/CPartFileRecord.h"
 
 #include <strings.h>
+
+#include <map>
 
 namespace {
 
@@ -26,6 +29,10 @@ std::string Trim(const std::string& text)
     const size_t end = text.find_last_not_of(" \t");
     return text.substr(begin, end - begin + 1);
 }
+
+// The engine program's part and control files, beside the final name.
+constexpr const char* kEnginePartSuffix = ".zdrpart";
+constexpr const char* kEngineControlSuffix = ".zdrctl";
 
 } // namespace
 
@@ -62,6 +69,50 @@ bool IsSafeFileName(const std::string& name)
     for (unsigned char ch : name)
         if (ch == '/' || ch < 0x20 || ch == 0x7F) return false;
     return true;
+}
+
+std::string EntryFileName(const std::string& entry)
+{
+    const size_t slash = entry.find_last_of('/');
+    return slash == std::string::npos ? std::string() : entry.substr(slash + 1);
+}
+
+std::vector<std::string> NamesTakenBy(const std::string& name)
+{
+    return {name, name + CPartFileRecord::kPartSuffix, name + CPartFileRecord::kRecordSuffix,
+            name + kEnginePartSuffix, name + kEngineControlSuffix};
+}
+
+bool FindFileNameClash(const std::vector<std::string>& names, FileNameClash* clash)
+{
+    struct Taker {
+        size_t file;
+        bool temporary;
+    };
+    // Compared as a job compares local paths: without regard to ASCII case.
+    auto key = [](std::string name) {
+        for (char& ch : name)
+            if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        return name;
+    };
+    std::map<std::string, Taker> taken;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i].empty()) continue;
+        const std::vector<std::string> mine = NamesTakenBy(names[i]);
+        for (size_t k = 0; k < mine.size(); ++k) {
+            const auto at = taken.find(key(mine[k]));
+            if (at == taken.end()) continue;
+            const bool mineIsTemporary = k != 0;
+            const Taker earlier = at->second;
+            clash->name = mine[k];
+            clash->temporary = earlier.temporary || mineIsTemporary;
+            clash->named = !mineIsTemporary && earlier.temporary ? i : earlier.file;
+            clash->other = clash->named == i ? earlier.file : i;
+            return true;
+        }
+        for (size_t k = 0; k < mine.size(); ++k) taken.emplace(key(mine[k]), Taker{i, k != 0});
+    }
+    return false;
 }
 
 std::vector<std::string> SplitAlternatives(const std::string& entry)

@@ -48,7 +48,7 @@ PortalListResult ParsePortalFileList(const char* body, long long length, std::ve
     for (long long i = 0; i < length; ++i) {
         long long breakLength = 0;
         if (body[i] == '\n') breakLength = 1;
-        else if (body[i] == '\r' && i + 1 < length && body[i + 1] == '\n') breakLength = 2;
+        else if (body[i] == '\r') breakLength = i + 1 < length && body[i + 1] == '\n' ? 2 : 1;
         if (breakLength == 0) continue;
         long long lineLength = i - lineStart;
         if (lineLength >= kLineLimit) return fault(PortalListResult::LineTooLong);
@@ -65,11 +65,19 @@ PortalListResult ParsePortalFileList(const char* body, long long length, std::ve
     return entries->empty() ? PortalListResult::Empty : PortalListResult::Ok;
 }
 
+bool PortalEntriesClash(const std::vector<std::string>& entries, FileNameClash* clash)
+{
+    std::vector<std::string> names;
+    for (const std::string& entry : entries) names.push_back(EntryFileName(entry));
+    return FindFileNameClash(names, clash);
+}
+
 const char* PortalListErrorText(PortalListResult result)
 {
     switch (result) {
     case PortalListResult::LineTooLong:
     case PortalListResult::NulByte:
+    case PortalListResult::NameClash:
         return "輸入了錯誤的URL";
     case PortalListResult::Empty:
         return "下載檔案目錄失敗";

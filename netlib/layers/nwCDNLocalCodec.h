@@ -58,6 +58,9 @@ constexpr uint32_t kLocalJobHeaderSize = 41;
 constexpr uint32_t kLocalJobFileOverhead = 531;
 // The single-message job is used only while its payload stays below this.
 constexpr uint32_t kLocalSingleJobLimit = 130048;
+// The most files a job may have: the engine refuses a larger one (it would
+// hold them all), and the client keeps such a job on the plain path.
+constexpr int32_t kLocalMaxJobFiles = 16384;
 constexpr uint32_t kLocalProgressHeaderSize = 64;
 constexpr uint32_t kLocalFileRecordSize = 65;
 constexpr uint8_t kLocalOptionsPlain = 1;

@@ -65,7 +65,7 @@ int32_t nwCStreamDispatcher::Step(const unsigned char* bytes, uint32_t length)
         subtype = static_cast<uint32_t>(m_header[2] | m_header[3] << 8);
         payload = uint32_t(m_header[10]) | uint32_t(m_header[11]) << 8 | uint32_t(m_header[12]) << 16 |
                   uint32_t(m_header[13]) << 24;
-        if (payload > kMaxPayload) return -1;
+        if (payload > m_maxPayload) return -1;
         if (length - kHeaderSize < payload) return 0;
     }
     for (int32_t i = 0; i < m_handlers.GetCount(); ++i) {

@@ -26,6 +26,10 @@ public:
     virtual vqRESULT RegisterHandler(uint16_t type, uint32_t subtype, nwFrameCallback callback, void* userData);
     virtual vqRESULT Dispatch(const unsigned char* bytes, uint32_t length, int32_t* consumed);
 
+    // A peer's frames may be held to a tighter bound than kMaxPayload; a
+    // longer length fails the feed as soon as its header is in.
+    void SetMaxPayload(uint32_t maxPayload) { m_maxPayload = maxPayload < kMaxPayload ? maxPayload : kMaxPayload; }
+
     // From now on every byte goes to this handler and no header is parsed.
     void AddRawHandler(nwRawCallback callback, void* userData);
     // Bytes consumed from the front (0: a frame is incomplete), or negative:
@@ -43,4 +47,5 @@ private:
     vqCPtrList m_handlers;
     bool m_rawMode = false;
     bool m_stopped = false;
+    uint32_t m_maxPayload = kMaxPayload;
 };

@@ -148,6 +148,27 @@ TEST_F(DownloaderDlgLogicTest, ListLineOf1023BytesIsTakenAnd1024EndTheProgram)
     EXPECT_TRUE(service.sizeCheckUrls.empty());
 }
 
+TEST_F(DownloaderDlgLogicTest, ListsWhoseFilesWouldWriteOverEachOtherEndTheProgram)
+{
+    const std::string lists[] = {
+        kBase + "a.bin\r\n" + kBase + "mirror/a.bin\r\n",
+        kBase + "a.bin\r\n" + kBase + "b.bin\r\n" + kBase + "a.bin.zdrctl\r\n",
+        kBase + "a.bin.part\r\n" + kBase + "a.bin\r\n",
+        // The job would refuse the second file (it compares names without
+        // regard to case) and the download would lack it.
+        kBase + "A.bin\r\n" + kBase + "a.BIN.zdrpart\r\n",
+    };
+    for (const std::string& list : lists) {
+        service = FakeDlService();
+        view = FakeDownloaderView();
+        Make();
+        FetchList(list);
+        EXPECT_EQ(view.messages, (std::vector<Box>{{"輸入了錯誤的URL", "VX2"}})) << list;
+        EXPECT_EQ(view.quitPosted, 1) << list;
+        EXPECT_TRUE(service.sizeCheckUrls.empty()) << list;
+    }
+}
+
 TEST_F(DownloaderDlgLogicTest, ListsThatNameNoFileEndTheProgram)
 {
     struct Case {

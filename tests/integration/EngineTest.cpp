@@ -10,10 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstring>
 #include <functional>
 #include <cstdlib>
 #include <filesystem>
@@ -350,6 +356,8 @@ TEST_F(EngineTest, JobsThatCannotRunAreRejectedWithAReason)
         {{Of("x/y", "http://127.0.0.1:1/a")}, "bad file name"},
         {{Of("a", "ftp://127.0.0.1/a|file:///etc/passwd")}, "cannot fetch"},
         {{Of("a", "http://127.0.0.1:1/a"), Of("a", "http://127.0.0.1:1/b")}, "file named twice"},
+        {{Of("a", "http://127.0.0.1:1/a"), Of("a.zdrpart", "http://127.0.0.1:1/b")}, "named like a temporary file"},
+        {{Of("a.zdrctl", "http://127.0.0.1:1/a"), Of("a", "http://127.0.0.1:1/b")}, "named like a temporary file"},
     };
     int32_t job = 10;
     for (const auto& c : cases) {
@@ -363,6 +371,22 @@ TEST_F(EngineTest, JobsThatCannotRunAreRejectedWithAReason)
     blocked.folder = Home() + "/plainfile/sub/";
     ASSERT_TRUE(client.SendJob(++job, kLocalOptionsHighSpeed, {blocked}));
     EXPECT_NE(Drive(client, job).rejected.find("cannot make folder"), std::string::npos);
+    // A running job's file, and the names of its part and control files, are
+    // not another job's to take.
+    const std::string slow = RandomBytes(2u << 20, 16);
+    FaultHttpServer server([&](const std::string& request, int) {
+        FaultHttpServer::Answer answer = ServeContent(request, slow, "\"r\"");
+        answer.trickleMs = 300;
+        return answer;
+    });
+    ASSERT_TRUE(client.SendJob(40, kLocalOptionsHighSpeed, {Of("r.bin", server.Url("/r.bin"), 2 << 20)}));
+    const Outcome running = Drive(client, 40, 1, [](const Outcome& o) { return o.accepted; });
+    ASSERT_TRUE(running.accepted);
+    for (const char* name : {"r.bin", "r.bin.zdrpart", "r.bin.zdrctl"}) {
+        ASSERT_TRUE(client.SendJob(++job, kLocalOptionsHighSpeed, {Of(name, "http://127.0.0.1:1/x", 1)}));
+        EXPECT_NE(Drive(client, job).rejected.find("already downloading"), std::string::npos) << name;
+    }
+    ASSERT_TRUE(client.SendStop(40, running.task));
     // The connection still serves: a status request is answered.
     ASSERT_TRUE(client.SendFrame(kLocalFrameType, kLocalStatus, {}));
     EngineClient::Message message;
@@ -377,6 +401,118 @@ TEST_F(EngineTest, AMalformedJobClosesTheConnection)
     EXPECT_FALSE(client.Next(&message, 5000));
     EngineClient again;
     EXPECT_TRUE(again.Connect(engine.Port()));
+}
+
+// Whether the engine closes the connection within timeoutMs; what it sends
+// before is read and dropped.
+bool ClosedByEngine(EngineClient& client, int timeoutMs = 5000)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{client.Fd(), POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) != 1) return false;
+        unsigned char buffer[65536];
+        if (recv(client.Fd(), buffer, sizeof buffer, 0) <= 0) return true;
+    }
+}
+
+TEST_F(EngineTest, ClientsThatWouldHoldTheEnginesMemoryAreCutOff)
+{
+    // A frame announced far longer than any the protocol sends: the engine
+    // does not wait for it.
+    {
+        EngineClient huge;
+        ASSERT_TRUE(huge.Connect(engine.Port()));
+        EngineClient::Bytes frame = nwCDNLocalCodec::Frame(kLocalFrameType, kLocalJobFile, EngineClient::Bytes(200u << 10, 'x'));
+        const uint32_t announced = 4u << 20;
+        memcpy(&frame[10], &announced, 4);
+        ASSERT_TRUE(huge.SendRaw(frame));
+        EXPECT_TRUE(ClosedByEngine(huge));
+    }
+    // A job announcing more files than any job has is refused before a file arrives.
+    {
+        EngineClient many;
+        ASSERT_TRUE(many.Connect(engine.Port()));
+        vqLOCALJOBHEADER header{70, INT32_MAX, {}};
+        ASSERT_TRUE(many.SendFrame(kLocalFrameType, kLocalJobHeader, nwCDNLocalCodec::EncodeJobHeader(header)));
+        EXPECT_NE(Drive(many, 70, 1, nullptr, 5000).rejected.find("too many files"), std::string::npos);
+    }
+    // The files of a job still arriving count against what all clients may
+    // hold: long URLs by the hundred do not pile up.
+    {
+        EngineClient bulky;
+        ASSERT_TRUE(bulky.Connect(engine.Port()));
+        vqLOCALJOBHEADER header{71, kLocalMaxJobFiles, {}};
+        ASSERT_TRUE(bulky.SendFrame(kLocalFrameType, kLocalJobHeader, nwCDNLocalCodec::EncodeJobHeader(header)));
+        const std::string url = "http://127.0.0.1:1/" + std::string(60000, 'u');
+        vqLOCALJOBFILE record{};
+        strcpy(record.folder, folder.c_str());
+        record.url = url.c_str();
+        constexpr int kFiles = 1100; // some 64 MiB in all
+        int sent = 0;
+        for (; sent < kFiles; ++sent) {
+            snprintf(record.fileName, sizeof record.fileName, "f%d.bin", sent);
+            EngineClient::Bytes payload;
+            ASSERT_TRUE(nwCDNLocalCodec::EncodeJobFile(71, sent, record, &payload));
+            if (!bulky.SendFrame(kLocalFrameType, kLocalJobFile, payload)) break;
+        }
+        EXPECT_TRUE(ClosedByEngine(bulky));
+        EXPECT_LT(sent, kFiles);
+    }
+    // A client that asks and never reads the answers is no longer read from
+    // once its answers wait; when it takes them, every one is there and it
+    // is served again.
+    {
+        EngineClient deaf;
+        ASSERT_TRUE(deaf.Connect(engine.Port()));
+        const EngineClient::Bytes request = nwCDNLocalCodec::Frame(kLocalFrameType, kLocalStatus, {});
+        const size_t replySize = nwCDNLocalCodec::Frame(kLocalFrameType, kLocalStatus, nwCDNLocalCodec::EncodeStatus(0)).size();
+        EngineClient::Bytes batch;
+        for (int i = 0; i < 4096; ++i) batch.insert(batch.end(), request.begin(), request.end());
+        const int fd = deaf.Fd();
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        size_t sentBytes = 0;
+        bool stalled = false;
+        while (!stalled && sentBytes < (64u << 20)) {
+            const size_t offset = sentBytes % request.size();
+            const ssize_t n = send(fd, batch.data() + offset, batch.size() - offset, MSG_NOSIGNAL);
+            if (n > 0) {
+                sentBytes += static_cast<size_t>(n);
+                continue;
+            }
+            ASSERT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK) << strerror(errno);
+            pollfd p{fd, POLLOUT, 0};
+            stalled = poll(&p, 1, 2000) == 0;
+        }
+        EXPECT_TRUE(stalled) << sentBytes << " bytes of requests all taken";
+        size_t received = 0;
+        bool open = true;
+        auto take = [&] {
+            unsigned char buffer[65536];
+            ssize_t n;
+            while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) received += static_cast<size_t>(n);
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) open = false;
+        };
+        // The request cut in two goes whole, the answers being taken meanwhile.
+        while (open && sentBytes % request.size() != 0) {
+            take();
+            const size_t offset = sentBytes % request.size();
+            const ssize_t n = send(fd, request.data() + offset, request.size() - offset, MSG_NOSIGNAL);
+            if (n > 0) sentBytes += static_cast<size_t>(n);
+            pollfd p{fd, POLLIN | POLLOUT, 0};
+            if (n <= 0 && poll(&p, 1, 5000) != 1) break;
+        }
+        const size_t expected = sentBytes / request.size() * replySize;
+        while (open && received < expected) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 5000) != 1) break;
+            take();
+        }
+        EXPECT_TRUE(open);
+        EXPECT_EQ(received, expected);
+    }
 }
 
 TEST_F(EngineTest, ARangeDroppedInTheMiddleIsFetchedAgainFromWhereItStopped)
@@ -528,6 +664,91 @@ TEST_F(EngineTest, StoppedMidwayBySigtermResumesWithFewerBytes)
     }
     EXPECT_GT(sent, 0);
     EXPECT_LT(sent, static_cast<long long>(content.size()));
+}
+
+TEST_F(EngineTest, LinksAtTheNamesOfItsTemporariesAreNotFollowed)
+{
+    // Someone who can write into the download folder puts links where a part
+    // file and a control file go: neither leads the engine's writes elsewhere.
+    const std::string victim = Home() + "/victim";
+    WriteFile(victim, "precious");
+    std::filesystem::create_directories(folder);
+    const std::string content = RandomBytes(2u << 20, 15);
+    FaultHttpServer server([&](const std::string& request, int) {
+        FaultHttpServer::Answer answer = ServeContent(request, content, "\"l\"");
+        answer.trickleMs = 100;
+        return answer;
+    });
+    ASSERT_EQ(symlink(victim.c_str(), (folder + "l.bin.zdrpart").c_str()), 0);
+    ASSERT_TRUE(client.SendJob(80, kLocalOptionsHighSpeed, {Of("l.bin", server.Url("/l.bin"), 2 << 20)}));
+    const Outcome linked = Drive(client, 80);
+    ASSERT_TRUE(linked.finished);
+    EXPECT_NE(linked.valueB, 0);
+    EXPECT_TRUE(ReadFile(victim) == "precious");
+    EXPECT_FALSE(Exists(folder + "l.bin"));
+
+    // Stopped midway, the engine keeps its control file; a link at the name
+    // it is written under first is not followed either.
+    ASSERT_EQ(symlink(victim.c_str(), (folder + "k.bin.zdrctl.tmp").c_str()), 0);
+    ASSERT_TRUE(client.SendJob(81, kLocalOptionsHighSpeed, {Of("k.bin", server.Url("/k.bin"), 2 << 20)}));
+    Drive(client, 81, 1, [](const Outcome& o) { return o.progress >= 1; });
+    EXPECT_EQ(engine.Stop(), 0);
+    EXPECT_TRUE(ReadFile(victim) == "precious");
+    EXPECT_FALSE(Exists(folder + "k.bin"));
+}
+
+TEST_F(EngineTest, TheInstanceLockIsKeptInAFolderOnlyItsUserReaches)
+{
+    engine.Stop();
+    client.Close();
+    const std::string uid = std::to_string(geteuid());
+    const std::string lockName = "/ZDRDownloadV32-" + uid + "-" + std::to_string(engine.Port()) + ".lock";
+    // Without a runtime folder of the user's own, the lock goes into a folder
+    // made for it under TMPDIR, closed to others.
+    const std::string open = Home() + "/open-runtime";
+    std::filesystem::create_directories(open);
+    chmod(open.c_str(), 0777);
+    for (const std::string& runtime : {std::string(), open}) {
+        SCOPED_TRACE(runtime);
+        const std::string temporary = Home() + "/tmp" + std::to_string(runtime.size());
+        std::filesystem::create_directories(temporary);
+        EngineProcess alone(engine.Port());
+        ASSERT_TRUE(alone.Start({ZDR_ENGINE_PATH}, {"XDG_RUNTIME_DIR=" + runtime, "TMPDIR=" + temporary}));
+        struct stat info{};
+        ASSERT_EQ(lstat((temporary + "/zdr-" + uid).c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
+        EXPECT_TRUE(Exists(temporary + "/zdr-" + uid + lockName));
+        EXPECT_FALSE(Exists(open + lockName));
+        EXPECT_EQ(alone.Stop(), 0);
+    }
+    // A folder under that name that someone else could have put there is
+    // not used: the engine does not start.
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> make;
+    } taken[] = {
+        {"a link to a folder", [](const std::string& at) {
+             std::filesystem::create_directories(at + ".real");
+             chmod((at + ".real").c_str(), 0700);
+             ASSERT_EQ(symlink((at + ".real").c_str(), at.c_str()), 0);
+         }},
+        {"a folder open to others", [](const std::string& at) {
+             std::filesystem::create_directories(at);
+             chmod(at.c_str(), 0755);
+         }},
+        {"a file", [](const std::string& at) { WriteFile(at, ""); }},
+    };
+    int n = 0;
+    for (const auto& c : taken) {
+        SCOPED_TRACE(c.name);
+        const std::string temporary = Home() + "/taken" + std::to_string(++n);
+        std::filesystem::create_directories(temporary);
+        c.make(temporary + "/zdr-" + uid);
+        EngineProcess refused(engine.Port());
+        EXPECT_FALSE(refused.Start({ZDR_ENGINE_PATH}, {"XDG_RUNTIME_DIR=", "TMPDIR=" + temporary}));
+        EXPECT_EQ(refused.WaitFor(10000), 1);
+    }
 }
 
 TEST_F(EngineTest, ALargeFileWhoseConnectionsRunSlowGetsMoreOfThem)
@@ -697,6 +918,28 @@ TEST_F(EngineTest, HttpsIsVerifiedAgainstTheCertificatesItIsGiven)
     ASSERT_TRUE(outcome.finished);
     EXPECT_EQ(outcome.valueB, 0);
     EXPECT_TRUE(ReadFile(folder + "s.bin") == content);
+
+    // The same authority's certificate with the host only in its common name
+    // (no subjectAltName) is refused, as the plain path refuses it: no
+    // request reaches the server and no byte is taken.
+    const std::string makeCnOnly =
+        "cd '" + pki + "' && openssl req -newkey rsa:2048 -nodes -keyout cn.key -out cn.csr -subj /CN=127.0.0.1"
+        " && printf 'basicConstraints=CA:FALSE\\n' > cn.cnf"
+        " && openssl x509 -req -in cn.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out cn.pem -days 2 -extfile cn.cnf";
+    ASSERT_EQ(system(("(" + makeCnOnly + ") >/dev/null 2>&1").c_str()), 0);
+    const uint16_t cnPort = EngineProcess::FreePort();
+    NginxProcess cnOnly;
+    cnOnly.AddServerConfig("    listen 127.0.0.1:" + std::to_string(cnPort) + " ssl;\n    ssl_certificate " + pki +
+                           "/cn.pem;\n    ssl_certificate_key " + pki + "/cn.key;\n");
+    ASSERT_TRUE(cnOnly.Start(Home() + "/nginx-cn"));
+    WriteFile(cnOnly.Root() + "/c.bin", content);
+    ASSERT_TRUE(tls.SendJob(62, kLocalOptionsHighSpeed,
+                            {Of("c.bin", "https://127.0.0.1:" + std::to_string(cnPort) + "/c.bin", 3 << 20)}));
+    Outcome impostor = Drive(tls, 62, 0);
+    ASSERT_TRUE(impostor.finished);
+    EXPECT_NE(impostor.valueB, 0);
+    EXPECT_FALSE(Exists(folder + "c.bin"));
+    EXPECT_EQ(cnOnly.AccessLog(), "");
 }
 
 TEST_F(EngineTest, AnIdleEngineExitsOnlyWithNoClientAndNoJob)

@@ -214,6 +214,10 @@ TEST_F(ZdrdlTest, ListsThatWouldMisleadAreRefusedNamingTheirLine)
          "entries 1 and 2 of the file list both name a.bin"},
         {"control bytes in a name", "http://127.0.0.1:1/\x1b[2Ja.bin\nhttp://127.0.0.1:1/z/\x1b[2Ja.bin\n",
          "both name \\x1B[2Ja.bin"},
+        {"a name of a temporary file", "http://127.0.0.1:1/a.bin\nhttp://127.0.0.1:1/b.bin\nhttp://127.0.0.1:1/a.bin.zdrpart\n",
+         "entry 3 of the file list names a.bin.zdrpart, a temporary file of entry 1"},
+        {"a name whose temporary is listed first", "http://127.0.0.1:1/a.bin.part.state\nhttp://127.0.0.1:1/a.bin\n",
+         "entry 1 of the file list names a.bin.part.state, a temporary file of entry 2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

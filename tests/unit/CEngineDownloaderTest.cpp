@@ -727,3 +727,22 @@ TEST_F(EngineDownloaderTest, AFileTheEnginesFieldsCannotHoldMovesTheJobToThePlai
         EXPECT_TRUE(connection.wire.empty());
     }
 }
+
+TEST_F(EngineDownloaderTest, AJobOfMoreFilesThanTheEngineTakesMovesToThePlainPath)
+{
+    ScriptedConnection& connection = Connect();
+    CEventTarget target;
+    jobs.push_back(std::make_unique<CJob>(0x400, 0x400, "", "", target));
+    CJob* job = jobs.back().get();
+    for (int i = 0; i <= kLocalMaxJobFiles; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        ASSERT_EQ(job->AddFile(("http://files.test/" + name).c_str(), folder.c_str(), name.c_str(), 1, 1, 0), DL_OK);
+    }
+    connection.wire.clear();
+    ASSERT_EQ(downloader->StartJob(job), DL_OK);
+    EXPECT_FALSE(downloader->Holds(job, false));
+    EXPECT_EQ(manager.calls.back(), "fallback " + std::to_string(0x400));
+    EXPECT_TRUE(connection.wire.empty());
+    EXPECT_NE(ReadLog().find("[MeshpullLib] CEngineDownloader Job Does Not Fit The Engine (16385 files): plain path"),
+              std::string::npos);
+}

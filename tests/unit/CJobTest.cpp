@@ -74,6 +74,28 @@ TEST_F(CJobTest, DuplicateLocalPathInAnyCaseOrSeparatorIsRefused)
     EXPECT_EQ(job.AddFile("http://mirror/x", "/games/tollan/sub", "b.zip", 1, 1, 0), 512);
 }
 
+TEST_F(CJobTest, AFileNamedLikeAnotherFilesTemporaryIsRefused)
+{
+    // Either order: the temporary's name first, or the file whose temporary it is.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"x.bin", "x.bin.part"},    {"x.bin", "X.BIN.PART.STATE"}, {"x.bin", "x.bin.zdrpart"},
+        {"x.bin", "x.bin.zdrctl"},  {"x.bin.part", "x.bin"},       {"x.bin.zdrctl", "x.bin"},
+        {"x.bin.part", "x.bin.part.part"},
+    };
+    for (const auto& [first, second] : cases) {
+        CJob job(1, 0, nullptr, nullptr, target);
+        ASSERT_EQ(job.AddFile(("http://h/" + first).c_str(), "/g", nullptr, 1, 1, 0), DL_OK) << first;
+        EXPECT_EQ(job.AddFile(("http://h/" + second).c_str(), "/g", nullptr, 1, 1, 0), DL_ERR_GENERAL) << second;
+        EXPECT_EQ(job.Files().size(), 1u) << second;
+    }
+    // Elsewhere, or merely alike, it is another file.
+    CJob job(1, 0, nullptr, nullptr, target);
+    ASSERT_EQ(job.AddFile("http://h/x.bin", "/g", nullptr, 1, 1, 0), DL_OK);
+    EXPECT_EQ(job.AddFile("http://h/x.bin.part", "/g/sub", nullptr, 1, 1, 0), DL_OK);
+    EXPECT_EQ(job.AddFile("http://h/x.bin.partial", "/g", nullptr, 1, 1, 0), DL_OK);
+    EXPECT_EQ(job.AddFile("http://h/x.bin.state", "/g", nullptr, 1, 1, 0), DL_OK);
+}
+
 TEST_F(CJobTest, AddFileArgumentAndStateErrors)
 {
     CJob job(1, 0, nullptr, nullptr, target);

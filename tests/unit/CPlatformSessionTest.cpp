@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -623,6 +624,32 @@ TEST_F(PlatformSession, AFileAnotherDownloadHoldsIsRefusedAndLeftAlone)
     EXPECT_EQ(Last().RequestHeader("Range"), "bytes=0-"); // no record: the part starts over
     Last().Answer(Ok(kBody));
     EXPECT_EQ(ReadFile(path), kBody);
+}
+
+TEST_F(PlatformSession, LinksAtTheNamesOfOurTemporariesAreNotFollowed)
+{
+    // Someone who can write into the download folder puts links where the
+    // part file and its record go: neither leads our writes elsewhere.
+    const std::string path = folder + "a.bin";
+    const std::string victim = folder + "../victim";
+    WriteFile(victim, "precious");
+    ASSERT_EQ(symlink(victim.c_str(), (path + ".part").c_str()), 0);
+    StartOne();
+    EXPECT_EQ(ScriptedConnection::Count(), 0u);
+    ASSERT_EQ(listener.events.size(), 1u);
+    EXPECT_EQ(listener.events[0].rfind("failed:" + path + ".part", 0), 0u) << listener.events[0];
+    EXPECT_EQ(ReadFile(victim), "precious");
+    EXPECT_FALSE(PathExists(path));
+
+    std::filesystem::remove(path + ".part");
+    ASSERT_EQ(symlink(victim.c_str(), (path + ".part.state").c_str()), 0);
+    ScriptedConnection::Install();
+    listener = Listener();
+    StartOne();
+    Last().Answer(HttpAnswer("200 OK", {"Content-Length: 10", "ETag: \"v1\""}, "0123"));
+    session.reset();
+    EXPECT_EQ(ReadFile(victim), "precious");
+    EXPECT_FALSE(PathExists(path));
 }
 
 TEST_F(PlatformSession, ResumedBytesArePresentFromTheStartAndAreNotReceived)

@@ -25,7 +25,10 @@ TEST(PortalFileList, Table)
         {"lf only", "http://h/1\nhttp://h/2\n", PortalListResult::Ok, {"http://h/1", "http://h/2"}},
         {"final two bytes ignored", "first\nab", PortalListResult::Ok, {"first"}},
         {"final three bytes taken", "first\nabc", PortalListResult::Ok, {"first", "abc"}},
-        {"lone cr is ordinary", "a\rb\n", PortalListResult::Ok, {"a\rb"}},
+        {"lone cr ends a line", "a\rb\n", PortalListResult::Ok, {"a", "b"}},
+        {"cr line ends only", "http://h/a.bin\rhttp://h/b.bin\r", PortalListResult::Ok, {"http://h/a.bin", "http://h/b.bin"}},
+        {"cr, lf and cr lf mixed", "a1\rb1\nc1\r\n\r\rdd1", PortalListResult::Ok, {"a1", "b1", "c1", "dd1"}},
+        {"lf cr is two line ends", "a1\n\rb1\n", PortalListResult::Ok, {"a1", "b1"}},
         {"trailing cr trimmed", "abc\r", PortalListResult::Ok, {"abc"}},
         {"entries trimmed", "  http://h/a|http://m/a \t\r\n", PortalListResult::Ok, {"http://h/a|http://m/a"}},
         {"white space line is an empty entry", "a\n   \nb\n", PortalListResult::Ok, {"a", "", "b"}},
@@ -39,7 +42,7 @@ TEST(PortalFileList, Table)
         {"empty alternatives dropped", "http://h/a.bin|\n | http://h/b.bin ||http://m/b.bin\n", PortalListResult::Ok,
          {"http://h/a.bin", "http://h/b.bin|http://m/b.bin"}},
         // Found by fuzzing: an alternative of only a CR, VT or FF survived as a URL.
-        {"alternatives trimmed of all white space", "a|\r|\vb\f|\f\n \r| c\n", PortalListResult::Ok, {"a|b", "c"}},
+        {"alternatives trimmed of all white space", "a|\v|\vb\f|\f\n \t| c\n", PortalListResult::Ok, {"a|b", "c"}},
         {"paths kept as given", "http://h//a%2Fb/../c.bin\n", PortalListResult::Ok, {"http://h//a%2Fb/../c.bin"}},
         {"a NUL stops the list", "http://h/a\n" + std::string("http://h/b\0.exe\n", 17) + "c\n", PortalListResult::NulByte,
          {"http://h/a"}},
@@ -72,6 +75,7 @@ TEST(PortalFileList, AFaultNamesItsLine)
     const std::pair<std::string, long long> cases[] = {
         {std::string("a\r\n\r\nb\0c\nd\n", 10), 3},
         {"ok\n" + std::string(1024, 'u') + "\n", 2},
+        {"a\rb\r\nc\r" + std::string(1024, 'u'), 4},
         {std::string("ok\nlast\0", 8), 2},
     };
     for (const auto& [body, line] : cases) {
