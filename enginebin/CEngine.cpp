@@ -1,7 +1,7 @@
 #include "enginebin/CEngine.h"
 
 #include "enginebin/CurlApi.h"
-#include "enginebin/PeerOwner.h"
+#include "platform/PeerOwner.h"
 #include "netlib/runtime/nwCStreamDispatcher.h"
 #include "platform/Connectivity.h"
 
