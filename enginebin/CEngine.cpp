@@ -2,7 +2,7 @@
 
 #include "enginebin/CCertificateNameCheck.h"
 #include "enginebin/CurlApi.h"
-#include "enginebin/PeerOwner.h"
+#include "platform/PeerOwner.h"
 #include "netlib/runtime/nwCStreamDispatcher.h"
 #include "platform/Connectivity.h"
 

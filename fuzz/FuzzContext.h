@@ -87,6 +87,7 @@ public:
     vqRESULT SetHostName(const char*) override { return VQ_OK_PLATFORM; }
     vqRESULT MarkAddressGood() override { return VQ_OK_PLATFORM; }
     vqRESULT MarkAddressFailed() override { return VQ_OK_PLATFORM; }
+    vqRESULT GetLocalAddress(cpADDRESS*) override { return VQ_E_PLATFORM; }
 
 private:
     nwIQoSNetStack* m_stack = nullptr;

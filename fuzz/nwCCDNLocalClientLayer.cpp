@@ -83,6 +83,7 @@ public:
         closed = true;
     }
     void OnLocalConnectTimeout(int32_t) override { Add("connecttimeout"); }
+    void OnLocalProtocolError(int32_t) override { Add("protocolerror"); }
     void OnLocalAskResume(int32_t jobNumber) override { Add("askresume " + std::to_string(jobNumber)); }
     void OnLocalStatus(int32_t value, int32_t) override { Add("status " + std::to_string(value)); }
 

@@ -54,6 +54,13 @@ int64_t FreeDiskSpace(const std::string& folder)
     }
 }
 
+int64_t RegularFileSize(const std::string& path)
+{
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
 bool IsExecutableFile(const std::string& path)
 {
     struct stat st;

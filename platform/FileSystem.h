@@ -16,6 +16,8 @@ bool DeleteOneFile(const std::string& path);
 // Free bytes of the volume that holds folder (or its nearest existing
 // ancestor); -1 when nothing along the path can be queried.
 int64_t FreeDiskSpace(const std::string& folder);
+// The size of a regular file (links followed); -1 for anything else.
+int64_t RegularFileSize(const std::string& path);
 // A regular file with an execute bit for its owner.
 bool IsExecutableFile(const std::string& path);
 // Adds the execute bits wherever the file has read bits (as chmod +x would

@@ -1,5 +1,6 @@
 #include "service/CDataDownloadSession.h"
 
+#include "netlib/core/cpClock.h"
 #include "netlib/core/vqCGarbageCollector.h"
 #include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/HttpConnection.h"
@@ -8,6 +9,7 @@
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/vqIQoSContext.h"
 #include "engine/ActivityLog.h"
+#include "service/TransferFloor.h"
 
 #include <cstring>
 #include <new>
@@ -15,6 +17,13 @@
 namespace {
 constexpr uint32_t kTickPeriodMs = 1000;
 constexpr uintptr_t kTickTimerTag = 0x1000011;
+
+uint64_t NowMs()
+{
+    cpTIMEOFDAY now{};
+    cpGetTimeOfDay(&now);
+    return static_cast<uint64_t>(now.seconds) * 1000 + now.milliseconds;
+}
 } // namespace
 
 CDataDownloadSession::CDataDownloadSession(IDataDownloadSessionEventListener* listener) : m_listener(listener) {}
@@ -42,6 +51,8 @@ bool CDataDownloadSession::Connect(const std::string& url)
     options.idleSeconds = kIdleSeconds;
     options.listener = this;
     if (!OpenHttpConnection(options, url.c_str(), m_connection)) return false;
+    m_windowStartMs = NowMs();
+    m_windowBytes = 0;
     Layer()->SendGetRequest();
     return true;
 }
@@ -77,7 +88,22 @@ void CDataDownloadSession::Fail(int reason, bool markAddressFailed)
 void CDataDownloadSession::OnTick(void* self)
 {
     auto* session = static_cast<CDataDownloadSession*>(self);
+    if (!session->AboveFloor()) return;
     if (session->m_listener) session->m_listener->OnDataTick();
+}
+
+bool CDataDownloadSession::AboveFloor()
+{
+    if (!m_connection.Get()) return true;
+    const uint64_t now = NowMs();
+    if (now - m_windowStartMs < static_cast<uint64_t>(kTransferFloorWindowMs)) return true;
+    if (m_windowBytes < kTransferFloorBytes) {
+        Fail(DATA_FAILED_TOO_SLOW, false);
+        return false;
+    }
+    m_windowStartMs = now;
+    m_windowBytes = 0;
+    return true;
 }
 
 void CDataDownloadSession::OnConnected(int32_t)
@@ -117,6 +143,7 @@ int32_t CDataDownloadSession::OnReceiveData(int32_t, const unsigned char* data, 
     const long long room = m_contentLength - static_cast<long long>(m_incoming.size());
     const long long stored = length < room ? length : room;
     if (stored > 0) m_incoming.insert(m_incoming.end(), data, data + stored);
+    m_windowBytes += length;
     return length;
 }
 

@@ -3,7 +3,9 @@
 // following 301, 302, 303, 307 and 308 redirects (at most kMaxRedirects), and
 // keeps it for the application to copy. The body is stored as it arrives, up
 // to kMaxBodyBytes: an announced length is not trusted with memory, and a
-// longer answer fails as unusable (reason 4).
+// longer answer fails as unusable (reason 4). A connection that brings fewer
+// body bytes than the service's transfer floor (TransferFloor.h) in a
+// window fails as too slow (reason 8): a trickle never trips the idle limit.
 //
 // Contract: Fetch runs under the network lock; the HTTP events and the
 // one-second tick run on the service thread. The listener (the job manager)
@@ -31,6 +33,7 @@ enum DataFailure {
     DATA_FAILED_RECEIVE_TIMEOUT = 5,
     DATA_FAILED_CLOSED = 6,
     DATA_FAILED_UNREACHABLE = 7,
+    DATA_FAILED_TOO_SLOW = 8,
 };
 
 class CDataDownloadSession : public nwCHttpGetListener {
@@ -74,6 +77,8 @@ private:
     vqIQoSContext* Context() const;
     vqIHttpClientExLayer* Layer() const;
     static void OnTick(void* self);
+    // False (and the fetch failed) when a whole window passed below the floor.
+    bool AboveFloor();
 
     IDataDownloadSessionEventListener* m_listener;
     // The last complete body, and the one arriving.
@@ -89,4 +94,8 @@ private:
     std::string m_url;
     std::string m_redirectUrl;
     int m_redirects = 0;
+    // The floor's window: when it began (the connection's start, or the end
+    // of the last window) and the body bytes it has seen.
+    uint64_t m_windowStartMs = 0;
+    int64_t m_windowBytes = 0;
 };

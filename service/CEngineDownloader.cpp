@@ -12,11 +12,15 @@
 #include "netlib/runtime/cpResolver.h"
 #include "netlib/runtime/vqIQoSContext.h"
 #include "platform/Connectivity.h"
+#include "platform/FileSystem.h"
+#include "platform/PeerOwner.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -68,8 +72,9 @@ bool CopyField(char* field, size_t capacity, const std::string& text)
 } // namespace
 
 CEngineDownloader::CEngineDownloader(IJobDownloadEventListener* manager, cpCMutex* networkLock, Clock clock,
-                                     LauncherMaker makeLauncher)
-    : CJobDownloader(manager), m_clock(clock ? clock : &SystemSeconds), m_makeLauncher(makeLauncher ? makeLauncher : &MakeLauncher)
+                                     LauncherMaker makeLauncher, OwnerLookup ownerOf)
+    : CJobDownloader(manager), m_clock(clock ? clock : &SystemSeconds),
+      m_makeLauncher(makeLauncher ? makeLauncher : &MakeLauncher), m_ownerOf(ownerOf ? ownerOf : &PeerOwner)
 {
     m_networkLock.Assign(networkLock);
     m_jobRate.Reset();
@@ -92,6 +97,15 @@ uint16_t CEngineDownloader::EnginePort()
     char* end = nullptr;
     const long port = strtol(text, &end, 10);
     return *end == 0 && port > 0 && port < 65536 ? static_cast<uint16_t>(port) : kLocalEnginePort;
+}
+
+int64_t CEngineDownloader::SilenceSeconds()
+{
+    const char* text = getenv("ZDR_ENGINE_SILENCE_SECONDS");
+    if (!text || !*text) return kSilenceSeconds;
+    char* end = nullptr;
+    const long seconds = strtol(text, &end, 10);
+    return *end == 0 && seconds >= 1 && seconds <= kSilenceSeconds ? seconds : kSilenceSeconds;
 }
 
 int64_t CEngineDownloader::Now() const
@@ -146,9 +160,10 @@ void CEngineDownloader::ConnectEngine()
         return;
     }
     m_connection = connection;
-    auto* layer = Layer();
-    layer->SetEventListener(this, 0);
-    layer->SendServiceId(m_serviceId.c_str());
+    m_statusAsked = 0;
+    // Nothing is queued before the connection is up: the listener on the
+    // port has yet to prove it is our engine.
+    Layer()->SetEventListener(this, 0);
     connection.As<vqIQoSContext>()->Connect(address);
 }
 
@@ -197,6 +212,8 @@ int CEngineDownloader::BeginJob(CJob* job)
         if (DropJob(job)) Manager()->OnJobFallback(job->Handle());
         return DL_OK;
     }
+    // The engine owes nothing before its first job: its silence counts from here.
+    if (m_requests.empty()) m_lastHeard = Now();
     m_requests.push_back(EngineRequest{-1, job->Number(), job});
     vqICDNLocalClientLayer* layer = Layer();
     if (job->Tag()[0]) {
@@ -287,7 +304,26 @@ void CEngineDownloader::TickJob(CJob* job)
         SetNetworkDown(false);
         PutNotice(job, DL_NOTICE_NETWORK_RESTORED, nullptr);
     }
-    GiveUpIfNeverReady();
+    if (GiveUpIfNeverReady()) return;
+    GiveUpIfSilent();
+}
+
+bool CEngineDownloader::GiveUpIfSilent()
+{
+    if (!Connected() || m_requests.empty()) return false;
+    const int64_t bound = SilenceSeconds();
+    const int64_t silent = Now() - m_lastHeard;
+    if (silent >= bound) {
+        LogPrintf("[MeshpullLib] CEngineDownloader Engine Silent (%lld s): jobs move to the plain path",
+                  static_cast<long long>(silent));
+        Manager()->OnEngineUnavailable();
+        return true;
+    }
+    if (silent >= std::max<int64_t>(1, bound / 3) && m_statusAsked == 0) {
+        ++m_statusAsked;
+        Layer()->SendMessage22();
+    }
+    return false;
 }
 
 bool CEngineDownloader::GiveUpIfNeverReady()
@@ -357,10 +393,42 @@ void CEngineDownloader::OnPathFailed(int kind)
 
 // ---- engine events ----
 
+CEngineDownloader::PortHolder CEngineDownloader::CheckPortHolder()
+{
+    const uint16_t port = EnginePort();
+    auto* context = m_connection.As<vqIQoSContext>();
+    cpADDRESS local{};
+    const long owner = context && VQ_SUCCEEDED(context->GetLocalAddress(&local)) ? m_ownerOf(port, local.port) : -1;
+    if (owner >= 0 && owner == static_cast<long>(geteuid())) return PortHolder::Ours;
+    ReleaseConnection();
+    if (owner < 0) {
+        LogPrintf("[MeshpullLib] CEngineDownloader Engine Port %u Holder Unknown: connection closed", port);
+        return PortHolder::Unknown;
+    }
+    LogPrintf("[MeshpullLib] CEngineDownloader Engine Port %u Held By Another User (uid %ld): jobs move to the plain path",
+              port, owner);
+    return PortHolder::AnotherUser;
+}
+
 void CEngineDownloader::OnLocalConnected(int32_t)
 {
+    // The folder, the URLs and the service identifier go to our own user's
+    // engine only; another user's listener could also claim files done.
+    switch (CheckPortHolder()) {
+    case PortHolder::Ours:
+        break;
+    case PortHolder::Unknown:
+        // Gone before it could be looked up: as any other close.
+        OnLocalClosed(0);
+        return;
+    case PortHolder::AnotherUser:
+        Manager()->OnEngineUnavailable();
+        return;
+    }
     m_lastConnectTime = Now();
+    m_lastHeard = m_lastConnectTime;
     m_waitingSince = -1;
+    Layer()->SendServiceId(m_serviceId.c_str());
     const std::vector<CJob*> held = HeldJobs();
     for (CJob* job : held)
         if (Holds(job, false)) BeginJob(job);
@@ -368,6 +436,7 @@ void CEngineDownloader::OnLocalConnected(int32_t)
 
 void CEngineDownloader::OnLocalJobAccepted(const vqLOCALJOBACCEPTED* record, int32_t)
 {
+    Heard();
     EngineRequest* request = FindRequest(record->jobNumber);
     if (!request) return;
     request->taskNumber = record->taskNumber;
@@ -378,6 +447,7 @@ void CEngineDownloader::OnLocalJobAccepted(const vqLOCALJOBACCEPTED* record, int
 
 void CEngineDownloader::OnLocalJobRejected(const vqLOCALJOBREJECTED* record, int32_t)
 {
+    Heard();
     EngineRequest* request = FindRequest(record->jobNumber);
     if (!request) return;
     CJob* job = request->job;
@@ -387,6 +457,7 @@ void CEngineDownloader::OnLocalJobRejected(const vqLOCALJOBREJECTED* record, int
 
 void CEngineDownloader::OnLocalJobProgress(const vqLOCALPROGRESS* record, int32_t)
 {
+    Heard();
     EngineRequest* request = FindRequest(record->jobNumber, record->taskNumber);
     if (!request) return;
     CJob* job = request->job;
@@ -419,25 +490,70 @@ void CEngineDownloader::OnLocalJobProgress(const vqLOCALPROGRESS* record, int32_
 
 void CEngineDownloader::OnLocalFileDone(const vqLOCALFILEDONE* record, int32_t)
 {
-    EngineRequest* request = FindRequest(record->jobNumber, record->taskNumber);
-    if (!request) return;
-    m_fileRate.Reset();
-    PutFileDone(request->job, record->localPath, nullptr, record->source);
+    FileDone(record->localPath, nullptr, record->source, record->jobNumber, record->taskNumber);
 }
 
 void CEngineDownloader::OnLocalFileDoneEx(const vqLOCALFILEDONEEX* record, int32_t)
 {
-    EngineRequest* request = FindRequest(record->jobNumber, record->taskNumber);
+    FileDone(record->localPath, record->secondText, record->source, record->jobNumber, record->taskNumber);
+}
+
+void CEngineDownloader::FileDone(const char* path, const char* secondText, const char* source, int32_t jobNumber,
+                                 int32_t taskNumber)
+{
+    Heard();
+    EngineRequest* request = FindRequest(jobNumber, taskNumber);
     if (!request) return;
     m_fileRate.Reset();
-    PutFileDone(request->job, record->localPath, record->secondText, record->source);
+    if (!OnDisk(request->job, path)) {
+        LogPrintf("[MeshpullLib] CEngineDownloader File Done Not On Disk (%s): plain path", path);
+        MoveToPlainPath(request);
+        return;
+    }
+    PutFileDone(request->job, path, secondText, source);
+}
+
+bool CEngineDownloader::OnDisk(const CJob* job, const char* path)
+{
+    for (const auto& file : job->Files()) {
+        if (file->LocalPath() != path) continue;
+        const int64_t size = RegularFileSize(path);
+        return size >= 0 && (file->size < 0 || size == file->size);
+    }
+    return false;
+}
+
+void CEngineDownloader::MoveToPlainPath(EngineRequest* request)
+{
+    CJob* job = request->job;
+    const int32_t jobNumber = request->jobNumber;
+    const int32_t taskNumber = request->taskNumber;
+    RemoveRequest(request);
+    if (Connected()) Layer()->SendStopJob(jobNumber, taskNumber);
+    PutNoticeAndDrop(job, DL_NOTICE_ENGINE_GAVE_UP, nullptr);
+    Manager()->OnJobFallback(job->Handle());
+}
+
+void CEngineDownloader::Heard()
+{
+    m_lastHeard = Now();
 }
 
 void CEngineDownloader::OnLocalJobFinished(const vqLOCALJOBFINISHED* record, int32_t)
 {
+    Heard();
     EngineRequest* request = FindRequest(record->jobNumber, record->taskNumber);
     if (!request) return;
     CJob* job = request->job;
+    if (record->valueB == 0) {
+        for (const auto& file : job->Files()) {
+            if (OnDisk(job, file->LocalPath().c_str())) continue;
+            LogPrintf("[MeshpullLib] CEngineDownloader Job Finished Without Its Files (%s): plain path",
+                      file->LocalPath().c_str());
+            MoveToPlainPath(request);
+            return;
+        }
+    }
     RemoveRequest(request);
     if (record->valueB != 0) {
         LogPrintf("[MeshpullLib] CEngineDownloader Job Given Up (%d): plain path", record->valueB);
@@ -450,6 +566,7 @@ void CEngineDownloader::OnLocalJobFinished(const vqLOCALJOBFINISHED* record, int
 
 void CEngineDownloader::OnLocalJobError(const vqLOCALJOBERROR* record, int32_t)
 {
+    Heard();
     EngineRequest* request = FindRequest(record->jobNumber, record->taskNumber);
     if (!request || record->kind != kLocalErrorDiskSpace) return;
     PutNotice(request->job, DL_NOTICE_DISK_FULL, nullptr);
@@ -457,11 +574,13 @@ void CEngineDownloader::OnLocalJobError(const vqLOCALJOBERROR* record, int32_t)
 
 void CEngineDownloader::OnLocalNetworkLost(const vqLOCALNETWORKNOTICE*, int32_t)
 {
+    Heard();
     if (!m_requests.empty()) PutNotice(m_requests.front().job, DL_NOTICE_NETWORK_LOST, nullptr);
 }
 
 void CEngineDownloader::OnLocalNetworkRestored(const vqLOCALNETWORKNOTICE*, int32_t)
 {
+    Heard();
     if (!m_requests.empty()) PutNotice(m_requests.front().job, DL_NOTICE_NETWORK_RESTORED, nullptr);
 }
 
@@ -487,11 +606,26 @@ void CEngineDownloader::OnLocalConnectTimeout(int32_t) {}
 
 void CEngineDownloader::OnLocalAskResume(int32_t jobNumber)
 {
+    Heard();
     EngineRequest* request = FindRequest(jobNumber);
     if (request) request->job->AskResume();
 }
 
 void CEngineDownloader::OnLocalStatus(int32_t value, int32_t)
 {
+    Heard();
+    // The answer to our own status request is no news for the application.
+    if (m_statusAsked > 0) {
+        --m_statusAsked;
+        return;
+    }
     Manager()->OnEngineStatus(value);
+}
+
+void CEngineDownloader::OnLocalProtocolError(int32_t)
+{
+    ReleaseConnection();
+    LogPrintf("[MeshpullLib] CEngineDownloader Engine Port %u Speaks No Engine Protocol: jobs move to the plain path",
+              EnginePort());
+    Manager()->OnEngineUnavailable();
 }

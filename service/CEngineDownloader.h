@@ -22,7 +22,16 @@
 //   row without lasting 30 s gives the engine path up; so do held jobs that
 //   have waited kReadyBoundSeconds (on the injected clock, counted by the
 //   once-a-second tick) for an engine that never became ready, e.g. while
-//   the update server stays unreachable.
+//   the update server stays unreachable, and an engine silent for
+//   SilenceSeconds() while it holds jobs (asked for its status after a
+//   third of that).
+// - Only our own engine takes part: nothing is sent before the listener on
+//   the engine's port proves to be a process of this user (the kernel's
+//   socket table); a listener of another user, or a peer that speaks no
+//   engine protocol, gives the engine path up at once. A file the engine
+//   calls done, and every file of a job it calls finished, must be on disk
+//   (a regular file of the job's size, when known), or the job moves to the
+//   plain path.
 // - Owns its launcher and its connection; jobs and the manager are not
 //   owned.
 
@@ -48,18 +57,26 @@ public:
     // Makes the launcher of one connection attempt (it starts the update at
     // once); may answer null (tests play the launcher's events themselves).
     typedef std::unique_ptr<CEngineLauncher> (*LauncherMaker)(cpCMutex* networkLock);
+    // The uid owning the peer socket bound to 127.0.0.1:peerPort and
+    // connected to our localPort; -1 when none is found.
+    typedef long (*OwnerLookup)(uint16_t peerPort, uint16_t localPort);
 
     static constexpr int kMaxCloses = 6;
     static constexpr int64_t kAttemptResetSeconds = 30;
     static constexpr int64_t kReadyBoundSeconds = 30;
     static constexpr int32_t kConnectTimeoutSeconds = 1;
+    // An engine reports every running job once a second and answers a
+    // status request at once: this much silence while it holds jobs is a
+    // peer that is no engine, or an engine that is stuck.
+    static constexpr int64_t kSilenceSeconds = 15;
     // The answer of BeginJob while the network is down: the job stays held
     // and goes to the engine with the next connection.
     static constexpr int kHeldForNetwork = 519;
 
-    // clock and makeLauncher: null take the system clock and a real launcher.
+    // clock, makeLauncher and ownerOf: null take the system clock, a real
+    // launcher and the kernel's socket tables.
     CEngineDownloader(IJobDownloadEventListener* manager, cpCMutex* networkLock, Clock clock = nullptr,
-                      LauncherMaker makeLauncher = nullptr);
+                      LauncherMaker makeLauncher = nullptr, OwnerLookup ownerOf = nullptr);
     ~CEngineDownloader() override;
     CEngineDownloader(const CEngineDownloader&) = delete;
     CEngineDownloader& operator=(const CEngineDownloader&) = delete;
@@ -70,6 +87,9 @@ public:
 
     // The engine's port: ZDR_ENGINE_PORT when it names one, else 38006.
     static uint16_t EnginePort();
+    // The silence bound: ZDR_ENGINE_SILENCE_SECONDS (1 to kSilenceSeconds,
+    // for tests) when it names one, else kSilenceSeconds.
+    static int64_t SilenceSeconds();
 
     // For tests and diagnostics.
     int LaunchAttempts() const { return m_launchAttempts; }
@@ -99,6 +119,7 @@ public:
     void OnLocalConnectTimeout(int32_t cookie) override;
     void OnLocalAskResume(int32_t jobNumber) override;
     void OnLocalStatus(int32_t value, int32_t cookie) override;
+    void OnLocalProtocolError(int32_t cookie) override;
 
     // Only a job this downloader holds gets the answer (DL_ERR_NOT_HELD otherwise).
     int HandleResumeAnswer(CJob* job, unsigned char resume, unsigned char applyToAll) override
@@ -130,6 +151,23 @@ private:
     // Gives the engine path up when held jobs have waited too long for an
     // engine that never became ready; true when it did (this is destroyed).
     bool GiveUpIfNeverReady();
+    // Asks a silent engine for its status, and gives the engine path up when
+    // it stays silent; true when it did (this is destroyed).
+    bool GiveUpIfSilent();
+    // Who holds the engine's port. Unless it is ours, the connection is
+    // released before anything is sent and the cause logged.
+    enum class PortHolder { Ours, Unknown, AnotherUser };
+    PortHolder CheckPortHolder();
+    // Every message from the engine.
+    void Heard();
+    // A file the engine calls done is on disk: a regular file of the job,
+    // of the job's size when that is known.
+    static bool OnDisk(const CJob* job, const char* path);
+    // The engine's word on a job cannot be trusted: it leaves the engine
+    // (stopped there) for the plain path.
+    void MoveToPlainPath(EngineRequest* request);
+    void FileDone(const char* path, const char* secondText, const char* source, int32_t jobNumber,
+                  int32_t taskNumber);
     void SendJobFiles(CJob* job);
     // Whether every file's folder, name and URL fit the engine's messages.
     static bool FitsEngine(const CJob* job);
@@ -142,6 +180,7 @@ private:
     vqSmartPtr m_networkLock;
     Clock m_clock;
     LauncherMaker m_makeLauncher;
+    OwnerLookup m_ownerOf;
     std::unique_ptr<CEngineLauncher> m_launcher;
     vqSmartPtr m_connection;
     int m_launchAttempts = 0;
@@ -154,4 +193,8 @@ private:
     // held jobs have waited without a connection to it (-1: not waiting).
     bool m_engineReady = false;
     int64_t m_waitingSince = -1;
+    // When the engine last said anything (the connection's start counts), and
+    // how many of our status requests it has yet to answer.
+    int64_t m_lastHeard = 0;
+    int m_statusAsked = 0;
 };

@@ -46,6 +46,7 @@
 // file after writing what is buffered; a part that can be resumed stays with
 // its record, any other is deleted.
 
+#include "service/TransferFloor.h"
 #include "netlib/core/vqCLifeToken.h"
 #include "netlib/core/vqCString.h"
 #include "netlib/core/vqSmartPtr.h"
@@ -69,8 +70,8 @@ public:
     static constexpr int32_t kTimeoutSeconds = 3;
     static constexpr int kMaxRetryAfterSeconds = 60;
     // The slowest transfer that is not a stall: kFloorBytes in kFloorWindowMs.
-    static constexpr int64_t kFloorBytes = 30 * 1024;
-    static constexpr int64_t kFloorWindowMs = 30000;
+    static constexpr int64_t kFloorBytes = kTransferFloorBytes;
+    static constexpr int64_t kFloorWindowMs = kTransferFloorWindowMs;
     static constexpr uint32_t kTickMs = 1000;
     // Receive budget per scheduler period by the job's mode.
     static constexpr int32_t kBudgetFast = 104857600; // mode other than 0

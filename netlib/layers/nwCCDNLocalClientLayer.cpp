@@ -162,7 +162,12 @@ int32_t nwCCDNLocalClientLayer::OnReceive(const unsigned char* bytes, uint32_t l
 {
     if (m_malformed) return -1;
     const int32_t consumed = m_dispatcher.Feed(bytes, length);
-    return m_malformed ? -1 : consumed;
+    if (!m_malformed && consumed >= 0) return consumed;
+    Malformed();
+    // The listener may detach or end the connection in here; the close the
+    // answer asks for then finds it closed already.
+    if (m_listener) m_listener->OnLocalProtocolError(m_cookie);
+    return -1;
 }
 
 void nwCCDNLocalClientLayer::Malformed()

@@ -2,7 +2,8 @@
 // The download engine's message protocol on a connection (class id 0x2015).
 // Sends one frame per operation of vqICDNLocalClientLayer and hands every
 // engine message, parsed by nwCDNLocalCodec, to the listener. A message with
-// no handler, or a malformed one, ends the connection.
+// no handler, or a malformed one, is reported to the listener as a protocol
+// error and ends the connection.
 
 #include "netlib/layers/vqICDNLocalClientLayer.h"
 #include "netlib/runtime/nwCApplicationStack.h"
@@ -34,8 +35,9 @@ public:
     void OnClosed() override;
     bool OnConnectTimeout() override;
     bool OnIdleTimeout() override { return true; }
-    // A malformed message stops the dispatcher and answers -1 here, so the
-    // context closes the connection as for a message without handler.
+    // A malformed message, or one without handler, stops the dispatcher,
+    // tells the listener and answers -1 here, so the context closes the
+    // connection.
     int32_t OnReceive(const unsigned char* bytes, uint32_t length) override;
 
 protected:

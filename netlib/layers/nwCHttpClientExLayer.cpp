@@ -15,6 +15,9 @@
 
 namespace {
 
+constexpr uint16_t kHttpPort = 80;
+constexpr uint16_t kHttpsPort = 443;
+
 struct ParsedUrl {
     bool secure = false;
     std::string host;
@@ -53,11 +56,11 @@ bool ParseUrl(const char* url, ParsedUrl* parsed)
     const char* rest;
     if (strncasecmp(url, "http://", 7) == 0) {
         parsed->secure = false;
-        parsed->port = 80;
+        parsed->port = kHttpPort;
         rest = url + 7;
     } else if (strncasecmp(url, "https://", 8) == 0) {
         parsed->secure = true;
-        parsed->port = 443;
+        parsed->port = kHttpsPort;
         rest = url + 8;
     } else {
         return false;
@@ -138,8 +141,12 @@ vqRESULT nwCHttpClientExLayer::Connect(const char* url)
         if (!present && VQ_FAILED(m_context->AddLayer(CLSID_nwCSecureSocketClientLayer, true))) return VQ_E_NETWORK;
     }
     m_target = parsed.target.c_str();
-    // The host alone, as the servers we talk to expect it, port or not.
-    m_request.SetHeader("Host", parsed.host.c_str());
+    // A port other than the scheme's own is part of the authority the server
+    // must see (virtual hosts, absolute redirects it builds from Host).
+    const uint16_t schemePort = parsed.secure ? kHttpsPort : kHttpPort;
+    const std::string authority =
+        parsed.port == schemePort ? parsed.host : parsed.host + ":" + std::to_string(parsed.port);
+    m_request.SetHeader("Host", authority.c_str());
     RemoveEventMask(QOS_EVENT_SEND_DRAINED);
     m_context->SetHostName(parsed.host.c_str());
     m_context->SetAddress(address);

@@ -17,7 +17,9 @@
 //   detaching; it must not drop the last reference to the connection there.
 // - A message from the engine that has no handler, or that is malformed (a
 //   field or text running past its payload, a record count that cannot fit),
-//   reaches no message call: the connection closes and OnLocalClosed follows.
+//   reaches no message call: OnLocalProtocolError says so (the peer does not
+//   speak the engine's protocol), then the connection closes and
+//   OnLocalClosed follows.
 // - The layer does not own the listener.
 
 #include "netlib/layers/nwCDNLocalCodec.h"
@@ -44,6 +46,8 @@ public:
     // continue it; answer with SendResumeAnswer.
     virtual void OnLocalAskResume(int32_t jobNumber) = 0;
     virtual void OnLocalStatus(int32_t value, int32_t cookie) = 0;
+    // The peer sent bytes that are no engine message; the close follows.
+    virtual void OnLocalProtocolError(int32_t cookie) = 0;
 
 protected:
     ~nwICDNLocalClientEventListener() = default;

@@ -445,6 +445,11 @@ vqRESULT cpCQoSContext::GetAddress(const cpADDRESS** address)
     return VQ_OK_PLATFORM;
 }
 
+vqRESULT cpCQoSContext::GetLocalAddress(cpADDRESS* address)
+{
+    return cpSocketGetLocalAddress(m_record, address);
+}
+
 vqIUnknown* cpCQoSContext::GetTopLayer()
 {
     return m_layers.empty() ? nullptr : m_layers.front().object.Get();

@@ -64,6 +64,7 @@ public:
     vqRESULT SetHostName(const char* name) override;
     vqRESULT MarkAddressGood() override;
     vqRESULT MarkAddressFailed() override;
+    vqRESULT GetLocalAddress(cpADDRESS* address) override;
 
     // Socket manager events.
     void OnReadable() override;

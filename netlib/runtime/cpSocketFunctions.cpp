@@ -135,6 +135,16 @@ vqRESULT cpSocketBind(cpSocketRecord* record, const cpADDRESS& address)
     return SockBind(record->socket, ToPlatform(address)) ? VQ_OK_PLATFORM : LastError();
 }
 
+vqRESULT cpSocketGetLocalAddress(cpSocketRecord* record, cpADDRESS* address)
+{
+    vqRESULT check = CheckRecord(record);
+    if (VQ_FAILED(check)) return check;
+    SOCKADDR_V4 local{};
+    if (!SockGetLocalAddress(record->socket, &local)) return LastError();
+    if (address) *address = FromPlatform(local);
+    return VQ_OK_PLATFORM;
+}
+
 vqRESULT cpSocketListen(cpSocketRecord* record)
 {
     vqRESULT check = CheckRecord(record);

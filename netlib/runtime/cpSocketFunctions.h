@@ -51,6 +51,8 @@ vqRESULT cpSocketReceiveFrom(cpSocketRecord* record, void* buffer, uint32_t size
 vqRESULT cpSocketClose(cpSocketRecord* record);
 vqRESULT cpSocketBind(cpSocketRecord* record, const cpADDRESS& address);
 vqRESULT cpSocketListen(cpSocketRecord* record);
+// The address the socket is bound to (a connected socket's own end).
+vqRESULT cpSocketGetLocalAddress(cpSocketRecord* record, cpADDRESS* address);
 // Accepts into newRecord (made when null); the peer's port comes back in host
 // order, as everywhere else in the runtime.
 vqRESULT cpSocketAccept(cpSocketRecord* listening, cpADDRESS* peer, cpSocketRecord*& newRecord);

@@ -145,4 +145,7 @@ public:
     // both.
     virtual vqRESULT MarkAddressGood() = 0;
     virtual vqRESULT MarkAddressFailed() = 0;
+    // Once connected: this end's address (the port the peer sees us on);
+    // fails without a socket.
+    virtual vqRESULT GetLocalAddress(cpADDRESS* address) = 0;
 };

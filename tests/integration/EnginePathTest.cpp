@@ -91,15 +91,17 @@ int ConnectTo(uint16_t port)
 }
 
 // On the engine's port: accepts every connection and closes it at once (a
-// program that is not our engine), or relays it to the real engine on
-// another port, keeping what the client sent. A relay stands in for our
-// engine: it holds the engine's instance lock for the port, so an engine
-// started meanwhile says it is ready and leaves the port to it. Runs on a
-// thread of its own until destroyed.
+// program that is not our engine), holds it open and never answers, or
+// relays it to the real engine on another port, keeping what the client
+// sent. A relay stands in for our engine: it holds the engine's instance lock
+// for the port, so an engine started meanwhile says it is ready and leaves
+// the port to it. Runs on a thread of its own until destroyed.
 class EnginePortPeer {
 public:
-    // relayPort 0: close every connection.
-    EnginePortPeer(uint16_t port, uint16_t relayPort) : m_relayPort(relayPort)
+    // relayPort 0: close every connection, or with holdSilent keep the first
+    // one open without a word.
+    EnginePortPeer(uint16_t port, uint16_t relayPort, bool holdSilent = false)
+        : m_relayPort(relayPort), m_holdSilent(holdSilent)
     {
         if (relayPort != 0) {
             const std::string lock = std::string(getenv("XDG_RUNTIME_DIR")) + "/ZDRDownloadV32-" +
@@ -137,17 +139,18 @@ private:
                 const int accepted = accept(m_listener, nullptr, nullptr);
                 if (accepted < 0) continue;
                 ++m_accepted;
-                if (m_relayPort == 0 || client >= 0) {
+                if ((m_relayPort == 0 && !m_holdSilent) || client >= 0) {
                     close(accepted);
                     continue;
                 }
                 client = accepted;
-                engine = ConnectTo(m_relayPort);
+                if (m_relayPort != 0) engine = ConnectTo(m_relayPort);
             }
             char buffer[65536];
             if (client >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
                 const ssize_t n = read(client, buffer, sizeof buffer);
-                if (n <= 0 || engine < 0 || write(engine, buffer, static_cast<size_t>(n)) != n) {
+                const bool relayed = m_holdSilent || (engine >= 0 && write(engine, buffer, static_cast<size_t>(n)) == n);
+                if (n <= 0 || !relayed) {
                     CloseBoth(&client, &engine);
                     continue;
                 }
@@ -170,6 +173,7 @@ private:
     }
 
     uint16_t m_relayPort;
+    bool m_holdSilent;
     int m_listener = -1;
     int m_lock = -1;
     std::atomic<bool> m_stop{false};
@@ -177,6 +181,84 @@ private:
     std::mutex m_mutex;
     std::string m_sent;
     std::thread m_thread;
+};
+
+// A listener of another user (uid and gid 65534) on the port, in a child
+// process, as a program of someone else on the machine would hold the
+// engine's port: it accepts every connection, never answers, and counts the
+// bytes it is sent. Needs root to change its user.
+class ForeignListener {
+public:
+    static constexpr uid_t kUid = 65534;
+
+    explicit ForeignListener(uint16_t port)
+    {
+        int ready[2], stop[2], report[2];
+        if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(stop, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0) return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            // Only calls that are safe after a fork of a threaded process.
+            close(ready[0]);
+            close(stop[1]);
+            close(report[0]);
+            const int listener = setgid(kUid) == 0 && setuid(kUid) == 0 ? ListenOn(port) : -1;
+            const char answer = listener >= 0 ? 'y' : 'n';
+            if (write(ready[1], &answer, 1) != 1 || listener < 0) _exit(1);
+            long long received = 0;
+            int clients[8];
+            int count = 0;
+            for (;;) {
+                pollfd fds[10] = {{stop[0], POLLIN, 0}, {listener, POLLIN, 0}};
+                for (int i = 0; i < count; ++i) fds[2 + i] = {clients[i], POLLIN, 0};
+                if (poll(fds, static_cast<nfds_t>(2 + count), 1000) < 0) break;
+                if (fds[0].revents) break;
+                if ((fds[1].revents & POLLIN) && count < 8) {
+                    const int accepted = accept(listener, nullptr, nullptr);
+                    if (accepted >= 0) clients[count++] = accepted;
+                }
+                for (int i = 0; i < count; ++i) {
+                    char buffer[4096];
+                    if (!(fds[2 + i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                    const ssize_t n = read(clients[i], buffer, sizeof buffer);
+                    if (n > 0) received += n;
+                }
+            }
+            _exit(write(report[1], &received, sizeof received) == sizeof received ? 0 : 1);
+        }
+        close(ready[1]);
+        close(stop[0]);
+        close(report[1]);
+        m_stop = stop[1];
+        m_report = report[0];
+        pollfd wait = {ready[0], POLLIN, 0};
+        char answer = 'n';
+        m_listening = m_pid > 0 && poll(&wait, 1, 10000) == 1 && read(ready[0], &answer, 1) == 1 && answer == 'y';
+        close(ready[0]);
+    }
+    ~ForeignListener() { Stop(); }
+    bool Listening() const { return m_listening; }
+    // Ends the child; the bytes it was sent, -1 when it could not tell.
+    long long Stop()
+    {
+        if (m_pid <= 0) return m_received;
+        close(m_stop);
+        pollfd wait = {m_report, POLLIN, 0};
+        if (poll(&wait, 1, 10000) != 1 || read(m_report, &m_received, sizeof m_received) != sizeof m_received) {
+            kill(m_pid, SIGKILL);
+            m_received = -1;
+        }
+        close(m_report);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+        return m_received;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_stop = -1;
+    int m_report = -1;
+    bool m_listening = false;
+    long long m_received = -1;
 };
 
 struct WireFrame {
@@ -540,4 +622,69 @@ TEST_F(EnginePathTest, AnInterruptedJobResumesThroughDlAnswerResume)
     EXPECT_GT(firstRun, 500000);
     EXPECT_LT(secondRun, static_cast<long long>(size) - 500000);
     EXPECT_EQ(EnginePids().size(), 1u);
+}
+
+TEST_F(EnginePathTest, AnEnginePortHeldByAnotherUserASilentListenerOrAnHttpServerSendsTheJobToThePlainPathWithItsCause)
+{
+    StartServers();
+    const std::string a = Serve("a.bin", 90000);
+    struct Case {
+        const char* what;
+        std::function<std::shared_ptr<void>()> hold; // null when the port cannot be held
+        std::string cause;
+    };
+    const Case cases[] = {
+        {"another user's listener",
+         [&]() -> std::shared_ptr<void> {
+             if (geteuid() != 0) return nullptr;
+             auto foreign = std::make_shared<ForeignListener>(enginePort);
+             return foreign->Listening() ? foreign : nullptr;
+         },
+         "[MeshpullLib] CEngineDownloader Engine Port " + std::to_string(enginePort) + " Held By Another User (uid " +
+             std::to_string(ForeignListener::kUid) + "): jobs move to the plain path\r\n"},
+        {"a listener of ours that never answers",
+         [&]() -> std::shared_ptr<void> {
+             auto silent = std::make_shared<EnginePortPeer>(enginePort, 0, true);
+             return silent->Listening() ? silent : nullptr;
+         },
+         "[MeshpullLib] CEngineDownloader Engine Silent (2 s): jobs move to the plain path\r\n"},
+        {"an HTTP server",
+         [&]() -> std::shared_ptr<void> {
+             setenv("ZDR_ENGINE_PORT", std::to_string(nginx.Port()).c_str(), 1);
+             return std::make_shared<int>(0);
+         },
+         "[MeshpullLib] CEngineDownloader Engine Port " + std::to_string(nginx.Port()) +
+             " Speaks No Engine Protocol: jobs move to the plain path\r\n"},
+    };
+    setenv("ZDR_ENGINE_SILENCE_SECONDS", "2", 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        setenv("ZDR_ENGINE_PORT", std::to_string(enginePort).c_str(), 1);
+        fs::remove_all(target);
+        events.seen.clear();
+        LogReset();
+        std::shared_ptr<void> holder = c.hold();
+        if (!holder) {
+            ADD_FAILURE() << "the port could not be held (another user's listener needs root)";
+            continue;
+        }
+        Initialize();
+        const int job = NewJob({"a.bin"});
+        ASSERT_EQ(DlStartJob(job, 1), DL_OK);
+        ASSERT_TRUE(RunToEnd(job, 60)) << ReadLog();
+        EXPECT_TRUE(ReadFile(target + "a.bin") == a);
+        const std::string log = ReadLog();
+        EXPECT_NE(log.find(c.cause), std::string::npos) << log;
+        // At once: no relaunch, no waiting for a ready engine.
+        EXPECT_EQ(Count(log, "[MeshpullLib] localClosed()\r\n"), 0u) << log;
+        EXPECT_EQ(log.find("Engine Not Ready"), std::string::npos);
+        EXPECT_LT(log.find(c.cause), log.find("[MeshpullLib] CPlatFormDownloader Begin"));
+        if (std::string(c.what) == "another user's listener") {
+            EXPECT_EQ(std::static_pointer_cast<ForeignListener>(holder)->Stop(), 0);
+        }
+        DlRemoveJob(job);
+        DlFinalize();
+        StopEngines();
+    }
+    unsetenv("ZDR_ENGINE_SILENCE_SECONDS");
 }

@@ -332,6 +332,18 @@ const std::vector<Case> kFetch = Cases(
              return true;
          },
          false, kFetchFailed + "4 url:", [](Rig& rig) { EXPECT_EQ(rig.peer->Requests().size(), 1u); }},
+        {"HostWithPort", "server on a port other than 80: the request's Host names the port",
+         [](Rig& rig) {
+             rig.OnPeer(kSize, Correct());
+             return true;
+         },
+         true, "",
+         [](Rig& rig) {
+             const std::string host = "\r\nHost: 127.0.0.1:" + std::to_string(rig.peer->Port()) + "\r\n";
+             const auto requests = rig.peer->Requests();
+             ASSERT_FALSE(requests.empty());
+             for (const auto& request : requests) EXPECT_NE(request.text.find(host), std::string::npos);
+         }},
     });
 
 const FaultMatrixTable kSizeCheckTable("3. Service size check (DlStartSizeCheck, CContentLengthChecker)",

@@ -53,6 +53,7 @@ public:
     void OnLocalNetworkRestored(const vqLOCALNETWORKNOTICE*, int32_t) override {}
     void OnLocalClosed(int32_t) override { calls.push_back("closed"); }
     void OnLocalConnectTimeout(int32_t) override { calls.push_back("timeout"); }
+    void OnLocalProtocolError(int32_t) override { calls.push_back("protocol error"); }
     void OnLocalAskResume(int32_t) override { calls.push_back("ask"); }
     void OnLocalStatus(int32_t value, int32_t) override { calls.push_back("status " + std::to_string(value)); }
     bool Has(const std::string& prefix) const

@@ -13,6 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -36,6 +41,16 @@ bool Connectivity()
 std::unique_ptr<CEngineLauncher> NoLauncher(cpCMutex*)
 {
     return nullptr;
+}
+
+// Who holds the engine's port, as the kernel's socket table would say, and
+// which ports were looked up.
+long g_portOwner = 0;
+std::vector<std::pair<uint16_t, uint16_t>> g_ownerLookups;
+long PortOwner(uint16_t peerPort, uint16_t localPort)
+{
+    g_ownerLookups.emplace_back(peerPort, localPort);
+    return g_portOwner;
 }
 
 std::vector<std::pair<int, int>> g_events;
@@ -136,11 +151,14 @@ protected:
         g_now = 1000;
         g_online = true;
         g_events.clear();
+        g_portOwner = static_cast<long>(geteuid());
+        g_ownerLookups.clear();
         LogReset();
         folder = std::string(getenv("HOME")) + "/dl/";
         ASSERT_TRUE(lock.CreateInstance(CLSID_cpCMutex));
         manager.owner = &downloader;
-        downloader = std::make_unique<TestableEngineDownloader>(&manager, lock.As<cpCMutex>(), &Clock, &NoLauncher);
+        downloader =
+            std::make_unique<TestableEngineDownloader>(&manager, lock.As<cpCMutex>(), &Clock, &NoLauncher, &PortOwner);
     }
     void TearDown() override
     {
@@ -184,6 +202,15 @@ protected:
         Answer(connection, kLocalJobAccepted,
                nwCDNLocalCodec::EncodeJobAccepted({job->Number(), task, static_cast<int32_t>(job->Files().size()), total}));
     }
+    // Every file of the job on disk, of the job's size.
+    void PutOnDisk(CJob* job)
+    {
+        for (const auto& file : job->Files()) {
+            std::filesystem::create_directories(file->folder);
+            std::ofstream(file->LocalPath(), std::ios::binary | std::ios::trunc)
+                << std::string(static_cast<size_t>(file->size), 'x');
+        }
+    }
     std::vector<int> Notices(CJob* job)
     {
         std::vector<int> codes;
@@ -218,17 +245,17 @@ TEST_F(EngineDownloaderTest, AJobStartedBeforeTheConnectionIsSentOnConnectedAndA
     EXPECT_EQ(connection.connectTimeout, 1);
     EXPECT_EQ(connection.openAction, 1);
     EXPECT_EQ(connection.eventMask, 1u);
-    // Only the identifier is queued before the connection is up.
-    std::vector<Frame> frames = Frames(connection.wire);
-    ASSERT_EQ(Codes(frames), (std::vector<uint16_t>{kLocalServiceId}));
-    std::string id;
-    ASSERT_TRUE(nwCDNLocalCodec::DecodeServiceId(frames[0].payload.data(), frames[0].payload.size(), &id));
-    EXPECT_EQ(id, "the-service");
+    // Nothing is queued before the listener on the port proves to be ours.
+    EXPECT_TRUE(connection.wire.empty());
     EXPECT_EQ(manager.calls, (std::vector<std::string>{"update succeeded"}));
 
     connection.PeerAccept();
-    frames = Frames(connection.wire);
+    EXPECT_EQ(g_ownerLookups, (std::vector<std::pair<uint16_t, uint16_t>>{{40123, 50123}}));
+    std::vector<Frame> frames = Frames(connection.wire);
     ASSERT_EQ(Codes(frames), (std::vector<uint16_t>{kLocalServiceId, kLocalJobTag, kLocalJobOptions, kLocalJob}));
+    std::string id;
+    ASSERT_TRUE(nwCDNLocalCodec::DecodeServiceId(frames[0].payload.data(), frames[0].payload.size(), &id));
+    EXPECT_EQ(id, "the-service");
     EXPECT_EQ(frames[3].type, kLocalJobFrameType);
     nwLocalJob sent;
     ASSERT_TRUE(nwCDNLocalCodec::DecodeJob(frames[3].payload.data(), frames[3].payload.size(), &sent));
@@ -345,6 +372,7 @@ TEST_F(EngineDownloaderTest, TheEnginesReportsBecomeTheJobsEvents)
 {
     ScriptedConnection& connection = Connect();
     CJob* job = NewJob(2);
+    PutOnDisk(job);
     ASSERT_EQ(downloader->StartJob(job), DL_OK);
     const int h = job->Handle();
     Accept(connection, job, 77, 200);
@@ -570,7 +598,8 @@ TEST_F(EngineDownloaderTest, ACloseMoreThanThirtySecondsAfterAConnectionStartsTh
     } cases[] = {{30, true}, {31, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lasted);
-        downloader = std::make_unique<TestableEngineDownloader>(&manager, lock.As<cpCMutex>(), &Clock, &NoLauncher);
+        downloader =
+            std::make_unique<TestableEngineDownloader>(&manager, lock.As<cpCMutex>(), &Clock, &NoLauncher, &PortOwner);
         for (int close = 1; close <= 4; ++close) {
             downloader->OnEngineReady();
             ScriptedConnection::At(ScriptedConnection::Count() - 1).RefuseConnect();
@@ -631,9 +660,14 @@ TEST_F(EngineDownloaderTest, AReadyOrConnectedEngineStopsTheWaitingBound)
     Accept(connection, job, 1);
     for (int i = 0; i < 40; ++i) {
         g_now += 1;
+        // A working engine reports its job every second.
+        vqLOCALPROGRESS record{};
+        record.jobNumber = job->Number();
+        record.taskNumber = 1;
+        Answer(connection, kLocalJobProgress, nwCDNLocalCodec::EncodeProgress(record));
         downloader->Tick();
+        ASSERT_TRUE(downloader);
     }
-    ASSERT_TRUE(downloader);
     // A new launcher (after a close) must become ready within its own bound.
     connection.PeerClose();
     downloader->Tick();
@@ -661,7 +695,8 @@ TEST_F(EngineDownloaderTest, LauncherEventsReachTheManager)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         manager.calls.clear();
-        downloader = std::make_unique<TestableEngineDownloader>(&manager, lock.As<cpCMutex>(), &Clock, &NoLauncher);
+        downloader =
+            std::make_unique<TestableEngineDownloader>(&manager, lock.As<cpCMutex>(), &Clock, &NoLauncher, &PortOwner);
         const std::string what = c.what;
         if (what == "begin") downloader->OnUpdateBegin("http://u/x", 7, 0);
         if (what == "progress") downloader->OnUpdateProgress("http://u/x", 9, 0);
@@ -745,4 +780,198 @@ TEST_F(EngineDownloaderTest, AJobOfMoreFilesThanTheEngineTakesMovesToThePlainPat
     EXPECT_TRUE(connection.wire.empty());
     EXPECT_NE(ReadLog().find("[MeshpullLib] CEngineDownloader Job Does Not Fit The Engine (16385 files): plain path"),
               std::string::npos);
+}
+
+TEST_F(EngineDownloaderTest, NothingGoesToAListenerOfAnotherUserAndItsPortGivesTheEnginePathUpAtOnce)
+{
+    CJob* job = NewJob();
+    ASSERT_EQ(downloader->StartJob(job), DL_OK);
+    downloader->SetServiceId("the-service");
+    g_portOwner = static_cast<long>(geteuid()) + 1;
+    downloader->OnEngineReady();
+    ASSERT_EQ(ScriptedConnection::Count(), 1u);
+    ScriptedConnection& connection = ScriptedConnection::At(0);
+    connection.PeerAccept();
+    EXPECT_TRUE(connection.wire.empty());
+    EXPECT_TRUE(connection.closed);
+    EXPECT_EQ(downloader, nullptr);
+    EXPECT_EQ(manager.calls, (std::vector<std::string>{"update succeeded", "unavailable"}));
+    const std::string log = ReadLog();
+    EXPECT_NE(log.find("[MeshpullLib] CEngineDownloader Engine Port 40123 Held By Another User (uid " +
+                       std::to_string(g_portOwner) + "): jobs move to the plain path\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(Count(log, "localClosed()"), 0u);
+}
+
+TEST_F(EngineDownloaderTest, AListenerThatCannotBeLookedUpIsAnotherCloseAndGetsNothing)
+{
+    CJob* job = NewJob();
+    ASSERT_EQ(downloader->StartJob(job), DL_OK);
+    g_portOwner = -1;
+    downloader->OnEngineReady();
+    ScriptedConnection& connection = ScriptedConnection::At(0);
+    connection.PeerAccept();
+    EXPECT_TRUE(connection.wire.empty());
+    EXPECT_TRUE(connection.closed);
+    ASSERT_NE(downloader, nullptr);
+    EXPECT_EQ(downloader->LaunchAttempts(), 2);
+    EXPECT_TRUE(downloader->Holds(job, false));
+    const std::string log = ReadLog();
+    EXPECT_NE(log.find("[MeshpullLib] CEngineDownloader Engine Port 40123 Holder Unknown: connection closed\r\n"),
+              std::string::npos);
+    EXPECT_EQ(Count(log, "[MeshpullLib] localClosed()\r\n"), 1u);
+}
+
+TEST_F(EngineDownloaderTest, APeerThatSpeaksNoEngineProtocolGivesTheEnginePathUpAtOnce)
+{
+    ScriptedConnection& connection = Connect();
+    CJob* job = NewJob();
+    ASSERT_EQ(downloader->StartJob(job), DL_OK);
+    connection.Answer("HTTP/1.1 400 Bad Request\r\nServer: nginx\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(downloader, nullptr);
+    EXPECT_EQ(manager.calls.back(), "unavailable");
+    const std::string log = ReadLog();
+    EXPECT_NE(log.find("[MeshpullLib] CEngineDownloader Engine Port 40123 Speaks No Engine Protocol: jobs move to "
+                       "the plain path\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(Count(log, "localClosed()"), 0u);
+}
+
+TEST_F(EngineDownloaderTest, AFileTheEngineCallsDoneMustBeOnDiskWithTheJobsSize)
+{
+    struct Case {
+        const char* what;
+        std::function<std::string(CJob*)> prepare; // answers the path the engine reports
+        bool reported;
+    };
+    const Case cases[] = {
+        {"on disk with its size", [&](CJob* job) { PutOnDisk(job); return job->Files()[0]->LocalPath(); }, true},
+        {"nothing on disk", [&](CJob* job) { return job->Files()[0]->LocalPath(); }, false},
+        {"a shorter file",
+         [&](CJob* job) {
+             PutOnDisk(job);
+             std::filesystem::resize_file(job->Files()[0]->LocalPath(), 99);
+             return job->Files()[0]->LocalPath();
+         },
+         false},
+        {"a folder in its place",
+         [&](CJob* job) {
+             std::filesystem::create_directories(job->Files()[0]->LocalPath());
+             return job->Files()[0]->LocalPath();
+         },
+         false},
+        {"a path that is no file of the job",
+         [&](CJob* job) {
+             PutOnDisk(job);
+             std::ofstream(folder + "elsewhere") << std::string(100, 'x');
+             return folder + "elsewhere";
+         },
+         false},
+    };
+    ScriptedConnection& connection = Connect();
+    int task = 40;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(folder);
+        g_events.clear();
+        CJob* job = NewJob();
+        const std::string path = c.prepare(job);
+        ASSERT_EQ(downloader->StartJob(job), DL_OK);
+        Accept(connection, job, ++task);
+        connection.wire.clear();
+        vqLOCALFILEDONE done{job->Number(), task, {}, {}, "src"};
+        strcpy(done.localPath, path.c_str());
+        Answer(connection, kLocalFileDone, nwCDNLocalCodec::EncodeFileDone(done));
+        const int h = job->Handle();
+        if (c.reported) {
+            EXPECT_EQ(g_events.back(), std::make_pair(static_cast<int>(DL_EVENT_FILE_DONE), h));
+            EXPECT_TRUE(downloader->Holds(job, false));
+            continue;
+        }
+        EXPECT_EQ(std::count(g_events.begin(), g_events.end(), std::make_pair(static_cast<int>(DL_EVENT_FILE_DONE), h)),
+                  0);
+        EXPECT_EQ(Notices(job), (std::vector<int>{DL_NOTICE_ENGINE_GAVE_UP}));
+        EXPECT_FALSE(downloader->Holds(job, false));
+        EXPECT_EQ(manager.calls.back(), "fallback " + std::to_string(h));
+        EXPECT_EQ(Codes(Frames(connection.wire)), (std::vector<uint16_t>{kLocalStopJob}));
+        EXPECT_NE(ReadLog().find("[MeshpullLib] CEngineDownloader File Done Not On Disk (" + path + "): plain path\r\n"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(EngineDownloaderTest, AJobFinishedWithoutItsFilesOnDiskMovesToThePlainPath)
+{
+    ScriptedConnection& connection = Connect();
+    std::filesystem::remove_all(folder);
+    CJob* job = NewJob(2);
+    PutOnDisk(job);
+    std::filesystem::remove(job->Files()[1]->LocalPath());
+    ASSERT_EQ(downloader->StartJob(job), DL_OK);
+    Accept(connection, job, 6);
+    connection.wire.clear();
+    Answer(connection, kLocalJobFinished, nwCDNLocalCodec::EncodeJobFinished({job->Number(), 6, 0, 2, 0}));
+    EXPECT_NE(job->State(), JobState::Completed);
+    EXPECT_EQ(Notices(job), (std::vector<int>{DL_NOTICE_ENGINE_GAVE_UP}));
+    EXPECT_EQ(manager.calls.back(), "fallback " + std::to_string(job->Handle()));
+    EXPECT_EQ(Codes(Frames(connection.wire)), (std::vector<uint16_t>{kLocalStopJob}));
+    EXPECT_NE(ReadLog().find("[MeshpullLib] CEngineDownloader Job Finished Without Its Files (" +
+                             job->Files()[1]->LocalPath() + "): plain path\r\n"),
+              std::string::npos);
+}
+
+TEST_F(EngineDownloaderTest, AnEngineSilentWhileItHoldsAJobIsAskedForItsStatusThenGivenUpAfterFifteenSeconds)
+{
+    EXPECT_EQ(CEngineDownloader::SilenceSeconds(), 15);
+    ScriptedConnection& connection = Connect();
+    CJob* job = NewJob();
+    ASSERT_EQ(downloader->StartJob(job), DL_OK);
+    connection.wire.clear();
+    for (int second = 1; second < 15; ++second) {
+        SCOPED_TRACE(second);
+        ++g_now;
+        downloader->Tick();
+        ASSERT_NE(downloader, nullptr);
+        // Asked once, after a third of the bound.
+        EXPECT_EQ(Codes(Frames(connection.wire)),
+                  second < 5 ? std::vector<uint16_t>{} : std::vector<uint16_t>{kLocalStatus});
+    }
+    ++g_now;
+    downloader->Tick();
+    EXPECT_EQ(downloader, nullptr);
+    EXPECT_EQ(manager.calls.back(), "unavailable");
+    EXPECT_NE(ReadLog().find("[MeshpullLib] CEngineDownloader Engine Silent (15 s): jobs move to the plain path\r\n"),
+              std::string::npos);
+}
+
+TEST_F(EngineDownloaderTest, AnEngineThatAnswersItsStatusOrReportsIsNotSilentAndItsAnswerIsNoEvent)
+{
+    ScriptedConnection& connection = Connect();
+    CJob* job = NewJob();
+    ASSERT_EQ(downloader->StartJob(job), DL_OK);
+    Accept(connection, job, 2);
+    for (int second = 1; second <= 60; ++second) {
+        ++g_now;
+        downloader->Tick();
+        ASSERT_NE(downloader, nullptr) << second;
+        const std::vector<Frame> frames = Frames(connection.wire);
+        connection.wire.clear();
+        if (!frames.empty() && frames.back().code == kLocalStatus) Answer(connection, kLocalStatus, nwCDNLocalCodec::EncodeStatus(1));
+    }
+    EXPECT_EQ(manager.calls, (std::vector<std::string>{"update succeeded"}));
+}
+
+TEST_F(EngineDownloaderTest, TheSilenceBoundCanBeShortenedForTestsOnly)
+{
+    const struct {
+        const char* value;
+        int64_t seconds;
+    } cases[] = {{"2", 2}, {"1", 1}, {"15", 15}, {"0", 15}, {"16", 15}, {"2x", 15}, {"", 15}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        setenv("ZDR_ENGINE_SILENCE_SECONDS", c.value, 1);
+        EXPECT_EQ(CEngineDownloader::SilenceSeconds(), c.seconds);
+    }
+    unsetenv("ZDR_ENGINE_SILENCE_SECONDS");
 }

@@ -38,4 +38,5 @@ public:
     MOCK_METHOD(vqRESULT, SetHostName, (const char*), (override));
     MOCK_METHOD(vqRESULT, MarkAddressGood, (), (override));
     MOCK_METHOD(vqRESULT, MarkAddressFailed, (), (override));
+    MOCK_METHOD(vqRESULT, GetLocalAddress, (cpADDRESS*), (override));
 };

@@ -57,6 +57,8 @@ public:
     int32_t idleLimit = -1;
     bool connected = false;
     cpADDRESS connectedTo{0, 0};
+    // This end's address once connected.
+    cpADDRESS localAddress{0x0100007F, 50123};
     bool closed = false;
     std::string host;
     std::string wire;
@@ -203,6 +205,12 @@ public:
     }
     vqRESULT MarkAddressGood() override { return VQ_OK_PLATFORM; }
     vqRESULT MarkAddressFailed() override { return VQ_OK_PLATFORM; }
+    vqRESULT GetLocalAddress(cpADDRESS* address) override
+    {
+        if (!connected || closed) return VQ_E_PLATFORM;
+        *address = localAddress;
+        return VQ_OK_PLATFORM;
+    }
 
 private:
     static vqIUnknown* Make()

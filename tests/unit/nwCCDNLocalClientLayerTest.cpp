@@ -127,6 +127,7 @@ public:
     }
     void OnLocalClosed(int32_t c) override { Add("closed " + N(c)); }
     void OnLocalConnectTimeout(int32_t c) override { Add("timeout " + N(c)); }
+    void OnLocalProtocolError(int32_t c) override { Add("protocol error " + N(c)); }
     void OnLocalAskResume(int32_t job) override { Add("ask " + N(job)); }
     void OnLocalStatus(int32_t v, int32_t c) override { Add("status " + N(v) + " c" + N(c)); }
 };
@@ -350,7 +351,7 @@ TEST_F(LocalClientLayerTest, ProgressWithoutRecordsHasANullArray)
     EXPECT_EQ(listener.calls, std::vector<std::string>{"progress 1 2 0 0 0 0 0 0 n0 null c3"});
 }
 
-TEST_F(LocalClientLayerTest, UnknownOrMalformedMessagesCloseAndReachNobody)
+TEST_F(LocalClientLayerTest, UnknownOrMalformedMessagesCloseAndReachNobodyButTheProtocolError)
 {
     Build header;
     header.i32(1).i32(2).zeros(4).i32(1).i32(0).i64(10).i64(0).i32(0).zeros(4).i64(0).zeros(8);
@@ -407,9 +408,11 @@ TEST_F(LocalClientLayerTest, UnknownOrMalformedMessagesCloseAndReachNobody)
         const Bytes good = EngineFrame(22, Build().i32(1).b);
         stream.insert(stream.end(), good.begin(), good.end());
         EXPECT_FALSE(Deliver(stream));
-        EXPECT_TRUE(listener.calls.empty());
+        // Only that the peer speaks no engine protocol, before the close.
+        EXPECT_EQ(listener.calls, std::vector<std::string>{"protocol error 3"});
+        EXPECT_FALSE(Deliver(good));
         stack->OnClose();
-        EXPECT_EQ(listener.calls, std::vector<std::string>{"closed 3"});
+        EXPECT_EQ(listener.calls, (std::vector<std::string>{"protocol error 3", "closed 3"}));
     }
 }
 

@@ -239,18 +239,19 @@ TEST_F(HttpClientLayer, ConnectTakesHostPortAndTargetFromTheUrl)
         const char* host;
         uint16_t port;
         const char* requestTarget;
+        const char* hostHeader; // the port only when it is not the scheme's
     };
     const Case cases[] = {
-        {"http://files.test/pub/a.zip", "files.test", 80, "/pub/a.zip"},
-        {"http://files.test", "files.test", 80, "/"},
-        {"http://files.test/", "files.test", 80, "/"},
-        {"HTTP://Files.Test:8080/a b/c.zip", "Files.Test", 8080, "/a%20b/c.zip"},
-        {"http://files.test:/x", "files.test", 80, "/x"},
-        {"http://files.test:00080/x", "files.test", 80, "/x"},
-        {"http://files.test:1/x", "files.test", 1, "/x"},
-        {"http://files.test:65535/dir/", "files.test", 65535, "/dir/"},
-        {"http://files.test/list?user=a b&id=7", "files.test", 80, "/list?user=a%20b&id=7"},
-        {"http://files.test/%41", "files.test", 80, "/%41"}, // sent as given
+        {"http://files.test/pub/a.zip", "files.test", 80, "/pub/a.zip", "files.test"},
+        {"http://files.test", "files.test", 80, "/", "files.test"},
+        {"http://files.test/", "files.test", 80, "/", "files.test"},
+        {"HTTP://Files.Test:8080/a b/c.zip", "Files.Test", 8080, "/a%20b/c.zip", "Files.Test:8080"},
+        {"http://files.test:/x", "files.test", 80, "/x", "files.test"},
+        {"http://files.test:00080/x", "files.test", 80, "/x", "files.test"},
+        {"http://files.test:1/x", "files.test", 1, "/x", "files.test:1"},
+        {"http://files.test:65535/dir/", "files.test", 65535, "/dir/", "files.test:65535"},
+        {"http://files.test/list?user=a b&id=7", "files.test", 80, "/list?user=a%20b&id=7", "files.test"},
+        {"http://files.test/%41", "files.test", 80, "/%41", "files.test"}, // sent as given
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
@@ -267,7 +268,7 @@ TEST_F(HttpClientLayer, ConnectTakesHostPortAndTargetFromTheUrl)
         EXPECT_CALL(*rig.context, SendFromLayer(rig.stack, _));
         rig.ConnectTo(c.url);
         EXPECT_EQ(rig.client->SendGetRequest(), VQ_OK_NETWORK);
-        EXPECT_EQ(rig.wire, PlainGet(c.requestTarget, c.host));
+        EXPECT_EQ(rig.wire, PlainGet(c.requestTarget, c.hostHeader));
     }
 }
 
@@ -339,13 +340,14 @@ TEST_F(HttpClientLayer, HttpsPutsATlsLayerBelowOnceAndConnectsToItsPort)
         const char* url;
         bool tlsPresent;
         uint16_t port;
-        const char* host;
+        const char* hostHeader; // the port only when it is not https's 443
         const char* target;
     };
     const Case cases[] = {
         {"https://secure.test/a", false, 443, "secure.test", "/a"},
-        {"HTTPS://Secure.Test:8443/a", false, 8443, "Secure.Test", "/a"},
+        {"HTTPS://Secure.Test:8443/a", false, 8443, "Secure.Test:8443", "/a"},
         {"https://secure.test", true, 443, "secure.test", "/"},
+        {"https://secure.test:80/b", false, 80, "secure.test:80", "/b"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
@@ -364,7 +366,7 @@ TEST_F(HttpClientLayer, HttpsPutsATlsLayerBelowOnceAndConnectsToItsPort)
                                                          testing::Field(&cpADDRESS::port, c.port))));
         rig.ConnectTo(c.url);
         EXPECT_EQ(rig.client->SendGetRequest(), VQ_OK_NETWORK);
-        EXPECT_EQ(rig.wire, PlainGet(c.target, c.host));
+        EXPECT_EQ(rig.wire, PlainGet(c.target, c.hostHeader));
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Who owns the other end of a loopback TCP connection, from the kernel's
 // TCP tables (/proc/net/tcp and /proc/net/tcp6): the engine serves only
-// processes of its own user.
+// processes of its own user, and the service hands its jobs only to a
+// listener of its own user.
 
 #include <cstdint>
 #include <sys/types.h>

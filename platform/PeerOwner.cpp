@@ -1,4 +1,4 @@
-#include "enginebin/PeerOwner.h"
+#include "platform/PeerOwner.h"
 
 #include <cstdio>
 #include <cstring>
