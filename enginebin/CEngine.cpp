@@ -99,6 +99,13 @@ int64_t ParseLength(const std::string& text)
     return value;
 }
 
+// What If-Range can carry: a strong ETag, else Last-Modified ("" for neither).
+std::string IfRangeValidator(const std::string& etag, const std::string& lastModified)
+{
+    const bool strong = !etag.empty() && etag.rfind("W/", 0) != 0;
+    return strong ? etag : lastModified;
+}
+
 bool Online()
 {
     // Tests play a lost network with a file whose presence means "online".
@@ -635,13 +642,16 @@ void CEngine::AcceptJob(Job* job)
     for (auto& file : job->files) record.totalBytes += std::max<int64_t>(file->size, 0);
     Send(job->client, kLocalJobAccepted, nwCDNLocalCodec::EncodeJobAccepted(record));
     // Partial downloads of an earlier run: ask whether to continue them.
+    // Only a part whose validator If-Range can carry is offered: without
+    // one, a file changed since would be finished from its new version.
     bool ask = false;
     for (auto& file : job->files) {
         auto control = std::make_unique<CControlFile>();
         struct stat part;
         if (!control->Load(file->controlPath) || stat(file->partPath.c_str(), &part) != 0 ||
             part.st_size != control->size || control->url != file->given.url ||
-            (file->size > 0 && control->size != file->size) || control->DoneBytes() == 0) {
+            (file->size > 0 && control->size != file->size) || control->DoneBytes() == 0 ||
+            IfRangeValidator(control->etag, control->lastModified).empty()) {
             unlink(file->controlPath.c_str());
             continue;
         }
@@ -1037,8 +1047,7 @@ void CEngine::StartTransfer(FileTask* file, int spanIndex, double)
                       static_cast<long long>(span.end - 1));
         Curl().easy_setopt(transfer->easy, CURLOPT_RANGE, range);
         // Continue only the same file: a changed one answers 200 in full.
-        const bool strong = !file->etag.empty() && file->etag.rfind("W/", 0) != 0;
-        const std::string validator = strong ? file->etag : file->lastModified;
+        const std::string validator = IfRangeValidator(file->etag, file->lastModified);
         if (!validator.empty()) transfer->headers = Curl().slist_append(nullptr, ("If-Range: " + validator).c_str());
         if (transfer->headers) Curl().easy_setopt(transfer->easy, CURLOPT_HTTPHEADER, transfer->headers);
     }
