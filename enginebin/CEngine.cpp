@@ -156,6 +156,9 @@ struct CEngine::FileTask {
     std::vector<Span> spans;
     int fd = -1;
     uint64_t makeId = 0; // while its part file is being made
+    // While its data is being flushed: the record saved once that is done.
+    uint64_t flushId = 0;
+    std::unique_ptr<CControlFile> flushing;
     State state = Waiting;
     bool singleStream = false;
     bool resumed = false;
@@ -239,6 +242,8 @@ CEngine::CEngine(int listenFd, uint16_t port, int signalFd, int idleExitSeconds)
     m_online = Online();
     m_maker = std::make_unique<CFileMaker>();
     if (!m_maker->Ready()) m_maker.reset();
+    m_flusher = std::make_unique<CFileFlusher>();
+    if (!m_flusher->Ready()) m_flusher.reset();
 }
 
 CEngine::~CEngine()
@@ -310,6 +315,12 @@ int CEngine::Run()
         event.data.u64 = static_cast<uint32_t>(m_maker->Fd());
         if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_maker->Fd(), &event) != 0) m_maker.reset();
     }
+    if (m_flusher) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = static_cast<uint32_t>(m_flusher->Fd());
+        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_flusher->Fd(), &event) != 0) m_flusher.reset();
+    }
     m_idleSince = m_lastTick = Now();
     while (!m_stop) {
         // Woken at least every 100 ms for the tick, the idle check and retries.
@@ -334,6 +345,8 @@ int CEngine::Run()
                 Accept();
             } else if (m_maker && fd == m_maker->Fd()) {
                 TakeMadeFiles();
+            } else if (m_flusher && fd == m_flusher->Fd()) {
+                TakeFlushed();
             } else {
                 for (auto& client : m_clients) {
                     if (client->closed || client->fd != fd) continue;
@@ -728,6 +741,7 @@ void CEngine::StopJob(Job* job, bool saveState)
         // when it comes back.
         if (file->makeId != 0) m_making.erase(file->makeId);
         file->makeId = 0;
+        ForgetFlush(file.get());
         AbortTransfers(file.get(), nullptr);
         if (file->state == FileTask::Running && saveState) SaveControl(file.get());
         if (file->fd >= 0) close(file->fd);
@@ -888,20 +902,73 @@ void CEngine::TakeMadeFiles()
     }
 }
 
-void CEngine::SaveControl(FileTask* file)
+bool CEngine::ControlOf(const FileTask* file, CControlFile* control)
 {
     // A part file not made yet has nothing to describe; a resumed one not
     // reopened yet keeps the control file it came with.
-    if (file->size <= 0 || file->state == FileTask::Done || file->fd < 0) return;
-    CControlFile control;
-    control.url = file->given.url;
-    control.size = file->size;
-    control.etag = file->etag;
-    control.lastModified = file->lastModified;
-    for (const Span& span : file->spans) control.pieces.push_back({span.start, span.end, span.done});
-    std::sort(control.pieces.begin(), control.pieces.end(),
+    if (file->size <= 0 || file->state == FileTask::Done || file->fd < 0) return false;
+    control->url = file->given.url;
+    control->size = file->size;
+    control->etag = file->etag;
+    control->lastModified = file->lastModified;
+    for (const Span& span : file->spans) control->pieces.push_back({span.start, span.end, span.done});
+    std::sort(control->pieces.begin(), control->pieces.end(),
               [](const CControlFile::Piece& a, const CControlFile::Piece& b) { return a.start < b.start; });
+    return true;
+}
+
+void CEngine::SaveControl(FileTask* file)
+{
+    ForgetFlush(file);
+    CControlFile control;
+    if (!ControlOf(file, &control)) return;
+    // Written bytes may still be only in memory; a record that counted them
+    // would, after a crash of the machine, have a resume trust lost data.
+    if (fdatasync(file->fd) != 0) return;
     control.Save(file->controlPath);
+}
+
+void CEngine::StartFlush(FileTask* file)
+{
+    if (!m_flusher) return SaveControl(file);
+    // The last record still waits for its flush; the next tick tries again.
+    if (file->flushId != 0) return;
+    auto control = std::make_unique<CControlFile>();
+    if (!ControlOf(file, control.get())) return;
+    const int fd = fcntl(file->fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return;
+    file->flushId = m_nextFlushId++;
+    file->flushing = std::move(control);
+    m_flushing[file->flushId] = file;
+    m_flusher->Submit(file->flushId, fd);
+}
+
+void CEngine::TakeFlushed()
+{
+    for (const CFileFlusher::Result& flushed : m_flusher->Take()) {
+        // A file that completed, restarted or stopped meanwhile was forgotten.
+        const auto found = m_flushing.find(flushed.id);
+        if (found == m_flushing.end()) continue;
+        FileTask* file = found->second;
+        m_flushing.erase(found);
+        const std::unique_ptr<CControlFile> control = std::move(file->flushing);
+        file->flushId = 0;
+        if (flushed.error == 0) control->Save(file->controlPath);
+    }
+}
+
+void CEngine::ForgetFlush(FileTask* file)
+{
+    if (file->flushId == 0) return;
+    m_flushing.erase(file->flushId);
+    file->flushId = 0;
+    file->flushing.reset();
+}
+
+void CEngine::DropControl(FileTask* file)
+{
+    ForgetFlush(file);
+    unlink(file->controlPath.c_str());
 }
 
 void CEngine::Schedule(double now)
@@ -1176,6 +1243,7 @@ bool CEngine::CheckResponse(Transfer* transfer)
     file->spans.push_back(Span{0, size > 0 ? size : kOpenEnd, 0, transfer});
     transfer->span = 0;
     transfer->pos = 0;
+    DropControl(file);
     if (ftruncate(file->fd, 0) != 0 ||
         (size > 0 && fallocate(file->fd, 0, 0, size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS)) {
         transfer->writeErrno = errno;
@@ -1355,6 +1423,7 @@ void CEngine::PieceFailed(FileTask* file, Transfer*, bool permanent, long retryA
 void CEngine::RestartFile(FileTask* file)
 {
     AbortTransfers(file, nullptr);
+    DropControl(file);
     file->resumed = false;
     if (file->fd >= 0) close(file->fd);
     file->fd = -1;
@@ -1369,6 +1438,7 @@ void CEngine::CompleteFile(FileTask* file)
 {
     // Connections that wrote their last byte but have not ended yet.
     AbortTransfers(file, nullptr);
+    ForgetFlush(file);
     close(file->fd);
     file->fd = -1;
     if (rename(file->partPath.c_str(), file->finalPath.c_str()) != 0) return FailFile(file);
@@ -1422,7 +1492,7 @@ void CEngine::Tick(double now)
         // without one, a crash only means starting that file over.
         for (auto& file : job->files) {
             if (file->state != FileTask::Running) continue;
-            if (now - file->runningSince >= 1.0) SaveControl(file.get());
+            if (now - file->runningSince >= 1.0) StartFlush(file.get());
             Widen(file.get(), now);
         }
     }
