@@ -63,7 +63,10 @@ constexpr int kMaxAttemptsPerUrl = 5;
 constexpr int kMaxRestarts = 3;
 constexpr long kMaxRetryAfter = 120;
 constexpr long kMaxRedirects = 8;
+// The slowest connection that is not a stall: below kFloorBytesPerSecond
+// over kStallSeconds it is ended and its range retried (the plain path's floor).
 constexpr long kStallSeconds = 30;
+constexpr long kFloorBytesPerSecond = 1024;
 constexpr int64_t kOpenEnd = INT64_MAX;
 constexpr size_t kMaxClientBuffer = 4u * 1024 * 1024;
 
@@ -1040,7 +1043,7 @@ void CEngine::Schedule(double now)
 
 namespace {
 
-// ZDR_ENGINE_STALL_SECONDS (1 to 30) shortens the stall limit, for tests.
+// ZDR_ENGINE_STALL_SECONDS (1 to 30) shortens the stall window, for tests.
 long StallSeconds()
 {
     static const long seconds = [] {
@@ -1062,8 +1065,9 @@ void CommonOptions(CURL* easy, const std::string& url)
     Curl().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     Curl().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     Curl().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 15L);
-    // A connection that moves nothing for 30 s is dead; its range is retried.
-    Curl().easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    // A connection that stays below the floor is as good as dead: a trickle
+    // holds a job as long as silence does.
+    Curl().easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kFloorBytesPerSecond);
     Curl().easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallSeconds());
     Curl().easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
     Curl().easy_setopt(easy, CURLOPT_USERAGENT, "ZDRDownloadV32/" ZDR_ENGINE_VERSION);

@@ -239,6 +239,16 @@ std::vector<EngineRow>& Rows()
              });
          },
          true, kGaveUp, kGaveUpLog},
+        {"a trickle of 100 bytes a second (the engine's speed floor ends it)",
+         [](T& t) {
+             return t.EngineOnly([&t](const std::string& request, int) {
+                 A answer = ServeContent(request, t.content);
+                 answer.trickleMs = 100;
+                 answer.trickleBytes = 10;
+                 return answer;
+             });
+         },
+         true, kGaveUp, kGaveUpLog},
         {"close mid-body (every answer cut after 100 KB; continued by ranges)",
          [](T& t) {
              return t.EngineOnly([&t](const std::string& request, int) {
