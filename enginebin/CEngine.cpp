@@ -61,12 +61,15 @@ constexpr long kReceiveBuffer = 64 * 1024;
 constexpr long kLongReceiveBuffer = 256 * 1024;
 constexpr int kMaxAttemptsPerUrl = 5;
 constexpr int kMaxRestarts = 3;
-constexpr long kMaxRetryAfter = 120;
 constexpr long kMaxRedirects = 8;
 // The slowest connection that is not a stall: below kFloorBytesPerSecond
 // over kStallSeconds it is ended and its range retried (the plain path's floor).
 constexpr long kStallSeconds = 30;
 constexpr long kFloorBytesPerSecond = 1024;
+// A file goes at most this long without a body byte, over all its
+// alternatives and attempts; a server that asks for a longer pause is not
+// waited for. Then the job is given up (the client's plain path takes over).
+constexpr long kMaxSilenceSeconds = 30;
 constexpr int64_t kOpenEnd = INT64_MAX;
 constexpr size_t kMaxClientBuffer = 4u * 1024 * 1024;
 
@@ -167,6 +170,8 @@ struct CEngine::FileTask {
     bool resumed = false;
     double retryAt = 0;
     double runningSince = 0;
+    // Since when it has waited for a server without a body byte.
+    double quietSince = 0;
     int active = 0;
     // Connections the file may use for now, and what it had at the last
     // look at its speed (Widen).
@@ -631,6 +636,7 @@ void CEngine::SubmitJob(Client* client, nwLocalJob given)
         file->partPath = file->finalPath + ".zdrpart";
         file->controlPath = file->finalPath + ".zdrctl";
         file->size = source.size > 0 ? source.size : -1;
+        file->quietSince = job->started;
         if (paths[file->finalPath]++ > 0)
             return Reject(client, given.jobNumber, "file named twice \"" + file->finalPath + "\"");
         for (auto& other : m_jobs)
@@ -682,7 +688,10 @@ void CEngine::AcceptJob(Job* job)
 
 void CEngine::AnswerResume(Job* job, bool resume)
 {
+    // The time the user took to answer is nobody's silence.
+    const double now = Now();
     for (auto& file : job->files) {
+        file->quietSince = now;
         if (!file->found) continue;
         if (resume) {
             file->resumed = true;
@@ -1044,15 +1053,25 @@ void CEngine::Schedule(double now)
 namespace {
 
 // ZDR_ENGINE_STALL_SECONDS (1 to 30) shortens the stall window, for tests.
+long SecondsFromEnvironment(const char* name, long limit)
+{
+    const char* text = getenv(name);
+    if (!text || !*text) return limit;
+    char* end = nullptr;
+    const long value = strtol(text, &end, 10);
+    return *end == 0 && value > 0 && value <= limit ? value : limit;
+}
+
 long StallSeconds()
 {
-    static const long seconds = [] {
-        const char* text = getenv("ZDR_ENGINE_STALL_SECONDS");
-        if (!text || !*text) return kStallSeconds;
-        char* end = nullptr;
-        const long value = strtol(text, &end, 10);
-        return *end == 0 && value > 0 && value <= kStallSeconds ? value : kStallSeconds;
-    }();
+    static const long seconds = SecondsFromEnvironment("ZDR_ENGINE_STALL_SECONDS", kStallSeconds);
+    return seconds;
+}
+
+// ZDR_ENGINE_SILENCE_SECONDS (1 to 30) shortens a file's silence bound, for tests.
+long SilenceSeconds()
+{
+    static const long seconds = SecondsFromEnvironment("ZDR_ENGINE_SILENCE_SECONDS", kMaxSilenceSeconds);
     return seconds;
 }
 
@@ -1394,7 +1413,11 @@ void CEngine::OnProbeDone(Transfer* transfer, int)
     if (transfer->status == 200) file->singleStream = true;
     // A probe that learnt nothing leaves the size unknown; the download
     // itself then tries the alternatives.
-    Job* job = file->job;
+    AcceptOnceProbed(file->job);
+}
+
+void CEngine::AcceptOnceProbed(Job* job)
+{
     for (auto& other : job->files)
         if (other->state == FileTask::Probing) return;
     if (job->state == Job::Probing) AcceptJob(job);
@@ -1402,11 +1425,13 @@ void CEngine::OnProbeDone(Transfer* transfer, int)
 
 void CEngine::PieceFailed(FileTask* file, Transfer*, bool permanent, long retryAfter, double now)
 {
+    // A pause longer than the file may go without data is not waited for.
+    if (retryAfter > SilenceSeconds()) permanent = true;
     if (!permanent) {
         ++file->attempts;
         if (file->attempts <= kMaxAttemptsPerUrl) {
             const double backoff = std::min(0.25 * (1 << std::max(file->attempts - 1, 0)), 8.0);
-            file->retryAt = now + (retryAfter >= 0 ? static_cast<double>(std::min(retryAfter, kMaxRetryAfter)) : backoff);
+            file->retryAt = now + (retryAfter >= 0 ? static_cast<double>(retryAfter) : backoff);
             return;
         }
     }
@@ -1490,12 +1515,32 @@ void CEngine::Tick(double now)
         }
     }
     for (auto& job : m_jobs) {
+        if (job->state == Job::Probing) {
+            // Probes that found no data in the file's bound end; the job is
+            // accepted and then given up below, on the next tick.
+            for (auto& file : job->files) {
+                if (file->state != FileTask::Probing || now - file->quietSince < SilenceSeconds()) continue;
+                AbortTransfers(file.get(), nullptr);
+                file->urlIndex = 0;
+                file->state = FileTask::Waiting;
+            }
+            AcceptOnceProbed(job.get());
+            continue;
+        }
         if (job->state != Job::Running) continue;
         ReportProgress(job.get(), now);
         // A file done within its first second never needs a control file:
         // without one, a crash only means starting that file over.
         for (auto& file : job->files) {
             if (file->state != FileTask::Running) continue;
+            // Its clock runs while it waits for a server: a connection or a
+            // retry. A file queued behind others waits for nobody.
+            if (file->rate > 0 || (file->active == 0 && now >= file->retryAt)) file->quietSince = now;
+            if (now - file->quietSince >= SilenceSeconds()) {
+                // No server gave it data for its whole bound: the job ends here.
+                FailFile(file.get());
+                break;
+            }
             if (now - file->runningSince >= 1.0) StartFlush(file.get());
             Widen(file.get(), now);
         }

@@ -76,6 +76,8 @@ private:
     void StartProbe(FileTask* file);
     void FinishTransfer(Transfer* transfer, int curlResult);
     void OnProbeDone(Transfer* transfer, int curlResult);
+    // Accepts the job once none of its files is being probed.
+    void AcceptOnceProbed(Job* job);
     void PieceFailed(FileTask* file, Transfer* transfer, bool permanent, long retryAfter, double now);
     void RestartFile(FileTask* file);
     void CompleteFile(FileTask* file);
