@@ -1518,13 +1518,15 @@ void CEngine::Tick(double now)
         if (job->state == Job::Probing) {
             // Probes that found no data in the file's bound end; the job is
             // accepted and then given up below, on the next tick.
+            bool ended = false;
             for (auto& file : job->files) {
                 if (file->state != FileTask::Probing || now - file->quietSince < SilenceSeconds()) continue;
                 AbortTransfers(file.get(), nullptr);
                 file->urlIndex = 0;
                 file->state = FileTask::Waiting;
+                ended = true;
             }
-            AcceptOnceProbed(job.get());
+            if (ended) AcceptOnceProbed(job.get());
             continue;
         }
         if (job->state != Job::Running) continue;

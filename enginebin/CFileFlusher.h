@@ -15,7 +15,7 @@
 //   errno of the failed flush.
 // - Fd is readable while results wait; Take drains them.
 // - The destructor stops the thread after the request in hand; requests not
-//   handled and results not taken are dropped, their descriptors closed.
+//   yet handled are dropped and their descriptors closed.
 
 #include <condition_variable>
 #include <cstdint>
