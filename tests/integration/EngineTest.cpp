@@ -558,28 +558,39 @@ TEST_F(EngineTest, AfterAPowerCutTheControlFileCountsOnlyBytesThatSurvived)
     const std::string content = RandomBytes(32u << 20, 12);
     WriteFile(nginx.Root() + "/big.bin", content);
     const File file = Of("big.bin", nginx.Url("/slow/big.bin"), static_cast<int64_t>(content.size()));
-    // The machine loses what was not on disk yet right after the first
-    // control file was put in place. A sanitizer build's engine has to
-    // accept a library loaded ahead of its runtime.
+    // The machine loses what was not on disk yet when a control file is
+    // put in place, or when a later one is about to replace it.
+    struct Case {
+        const char* at;     // the how-manieth control file
+        const char* before; // "1": before it replaces the last one
+    };
+    const Case cases[] = {{"1", "0"}, {"2", "1"}};
+    // A sanitizer build's engine has to accept a library loaded ahead of its runtime.
     const char* asan = getenv("ASAN_OPTIONS");
     const std::string asanOptions =
         std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
-    engine.Stop();
-    ASSERT_TRUE(engine.Start({ZDR_ENGINE_PATH}, {"LD_PRELOAD=" ZDR_POWER_CUT_PATH, "ZDR_POWER_CUT_AT=1", asanOptions}));
-    ASSERT_TRUE(client.Connect(engine.Port()));
-    ASSERT_TRUE(client.SendJob(32, kLocalOptionsHighSpeed, {file}));
-    EXPECT_FALSE(Drive(client, 32).finished);
-    EXPECT_EQ(engine.Wait(), 128 + SIGKILL);
-    ASSERT_TRUE(Exists(folder + "big.bin.zdrctl"));
+    int32_t job = 32;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("control file ") + c.at + (c.before[0] == '1' ? ", before it is in place" : ""));
+        std::filesystem::remove_all(folder);
+        engine.Stop();
+        ASSERT_TRUE(engine.Start({ZDR_ENGINE_PATH}, {"LD_PRELOAD=" ZDR_POWER_CUT_PATH, std::string("ZDR_POWER_CUT_AT=") + c.at,
+                                                     std::string("ZDR_POWER_CUT_BEFORE=") + c.before, asanOptions}));
+        ASSERT_TRUE(client.Connect(engine.Port()));
+        ASSERT_TRUE(client.SendJob(job, kLocalOptionsHighSpeed, {file}));
+        EXPECT_FALSE(Drive(client, job++).finished);
+        EXPECT_EQ(engine.Wait(), 128 + SIGKILL);
+        ASSERT_TRUE(Exists(folder + "big.bin.zdrctl"));
 
-    ASSERT_TRUE(engine.Start());
-    ASSERT_TRUE(client.Connect(engine.Port()));
-    ASSERT_TRUE(client.SendJob(33, kLocalOptionsHighSpeed, {file}));
-    const Outcome outcome = Drive(client, 33, 1, nullptr, 120000);
-    EXPECT_EQ(outcome.asked, 1);
-    ASSERT_TRUE(outcome.finished);
-    EXPECT_EQ(outcome.valueB, 0);
-    EXPECT_TRUE(ReadFile(folder + "big.bin") == content) << "the resumed file is not the server's";
+        ASSERT_TRUE(engine.Start());
+        ASSERT_TRUE(client.Connect(engine.Port()));
+        ASSERT_TRUE(client.SendJob(job, kLocalOptionsHighSpeed, {file}));
+        const Outcome outcome = Drive(client, job++, 1, nullptr, 120000);
+        EXPECT_EQ(outcome.asked, 1);
+        ASSERT_TRUE(outcome.finished);
+        EXPECT_EQ(outcome.valueB, 0);
+        EXPECT_TRUE(ReadFile(folder + "big.bin") == content) << "the resumed file is not the server's";
+    }
 }
 
 TEST_F(EngineTest, ALargeFileWhoseConnectionsRunSlowGetsMoreOfThem)
