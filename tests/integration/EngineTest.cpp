@@ -336,6 +336,29 @@ TEST_F(EngineTest, PlainJobFetchesOneFileAfterTheOtherOverOneConnectionEach)
     EXPECT_EQ(log.find(" 206 "), std::string::npos) << log;
 }
 
+TEST_F(EngineTest, OnlyAFileThatWaitsForAServerCountsTimeWithoutData)
+{
+    NginxProcess nginx;
+    AddSlowLocation(nginx);
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    // The first file takes four times the bound, with data all along; the
+    // second waits behind it for nobody.
+    const std::string a = RandomBytes(8u << 20, 13), b = RandomBytes(1000, 14);
+    WriteFile(nginx.Root() + "/a.bin", a);
+    WriteFile(nginx.Root() + "/b.bin", b);
+    engine.Stop();
+    ASSERT_TRUE(engine.Start({ZDR_ENGINE_PATH}, {"ZDR_ENGINE_SILENCE_SECONDS=1"}));
+    ASSERT_TRUE(client.Connect(engine.Port()));
+    ASSERT_TRUE(client.SendJob(41, kLocalOptionsPlain,
+                               {Of("a.bin", nginx.Url("/slow/a.bin"), static_cast<int64_t>(a.size())),
+                                Of("b.bin", nginx.Url("/slow/b.bin"), static_cast<int64_t>(b.size()))}));
+    const Outcome outcome = Drive(client, 41);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_TRUE(ReadFile(folder + "a.bin") == a);
+    EXPECT_TRUE(ReadFile(folder + "b.bin") == b);
+}
+
 TEST_F(EngineTest, JobsThatCannotRunAreRejectedWithAReason)
 {
     WriteFile(Home() + "/plainfile", "x");
