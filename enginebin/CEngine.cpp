@@ -62,9 +62,15 @@ constexpr long kReceiveBuffer = 64 * 1024;
 constexpr long kLongReceiveBuffer = 256 * 1024;
 constexpr int kMaxAttemptsPerUrl = 5;
 constexpr int kMaxRestarts = 3;
-constexpr long kMaxRetryAfter = 120;
 constexpr long kMaxRedirects = 8;
+// The slowest connection that is not a stall: below kFloorBytesPerSecond
+// over kStallSeconds it is ended and its range retried (the plain path's floor).
 constexpr long kStallSeconds = 30;
+constexpr long kFloorBytesPerSecond = 1024;
+// A file goes at most this long without a body byte, over all its
+// alternatives and attempts; a server that asks for a longer pause is not
+// waited for. Then the job is given up (the client's plain path takes over).
+constexpr long kMaxSilenceSeconds = 30;
 constexpr int64_t kOpenEnd = INT64_MAX;
 // What clients may make the engine hold. A frame is at most a job of one
 // message (below kLocalSingleJobLimit) or one file of a job (a URL of up to
@@ -109,6 +115,13 @@ int64_t ParseLength(const std::string& text)
         value = value * 10 + (digit - '0');
     }
     return value;
+}
+
+// What If-Range can carry: a strong ETag, else Last-Modified ("" for neither).
+std::string IfRangeValidator(const std::string& etag, const std::string& lastModified)
+{
+    const bool strong = !etag.empty() && etag.rfind("W/", 0) != 0;
+    return strong ? etag : lastModified;
 }
 
 bool Online()
@@ -165,11 +178,16 @@ struct CEngine::FileTask {
     std::vector<Span> spans;
     int fd = -1;
     uint64_t makeId = 0; // while its part file is being made
+    // While its data is being flushed: the record saved once that is done.
+    uint64_t flushId = 0;
+    std::unique_ptr<CControlFile> flushing;
     State state = Waiting;
     bool singleStream = false;
     bool resumed = false;
     double retryAt = 0;
     double runningSince = 0;
+    // Since when it has waited for a server without a body byte.
+    double quietSince = 0;
     int active = 0;
     // Connections the file may use for now, and what it had at the last
     // look at its speed (Widen).
@@ -248,6 +266,8 @@ CEngine::CEngine(int listenFd, uint16_t port, int signalFd, int idleExitSeconds)
     m_online = Online();
     m_maker = std::make_unique<CFileMaker>();
     if (!m_maker->Ready()) m_maker.reset();
+    m_flusher = std::make_unique<CFileFlusher>();
+    if (!m_flusher->Ready()) m_flusher.reset();
 }
 
 CEngine::~CEngine()
@@ -328,6 +348,12 @@ int CEngine::Run()
         event.data.u64 = static_cast<uint32_t>(m_maker->Fd());
         if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_maker->Fd(), &event) != 0) m_maker.reset();
     }
+    if (m_flusher) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = static_cast<uint32_t>(m_flusher->Fd());
+        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_flusher->Fd(), &event) != 0) m_flusher.reset();
+    }
     m_idleSince = m_lastTick = Now();
     while (!m_stop) {
         // Woken at least every 100 ms for the tick, the idle check and retries.
@@ -352,6 +378,8 @@ int CEngine::Run()
                 Accept();
             } else if (m_maker && fd == m_maker->Fd()) {
                 TakeMadeFiles();
+            } else if (m_flusher && fd == m_flusher->Fd()) {
+                TakeFlushed();
             } else {
                 for (auto& client : m_clients) {
                     if (client->closed || client->fd != fd) continue;
@@ -662,6 +690,7 @@ void CEngine::SubmitJob(Client* client, nwLocalJob given)
         file->partPath = file->finalPath + ".zdrpart";
         file->controlPath = file->finalPath + ".zdrctl";
         file->size = source.size > 0 ? source.size : -1;
+        file->quietSince = job->started;
         if (paths[file->finalPath]++ > 0)
             return Reject(client, given.jobNumber, "file named twice \"" + file->finalPath + "\"");
         // A file named like another's part or control file would be written
@@ -694,13 +723,16 @@ void CEngine::AcceptJob(Job* job)
     for (auto& file : job->files) record.totalBytes += std::max<int64_t>(file->size, 0);
     Send(job->client, kLocalJobAccepted, nwCDNLocalCodec::EncodeJobAccepted(record));
     // Partial downloads of an earlier run: ask whether to continue them.
+    // Only a part whose validator If-Range can carry is offered: without
+    // one, a file changed since would be finished from its new version.
     bool ask = false;
     for (auto& file : job->files) {
         auto control = std::make_unique<CControlFile>();
         struct stat part;
         if (!control->Load(file->controlPath) || stat(file->partPath.c_str(), &part) != 0 ||
             part.st_size != control->size || control->url != file->given.url ||
-            (file->size > 0 && control->size != file->size) || control->DoneBytes() == 0) {
+            (file->size > 0 && control->size != file->size) || control->DoneBytes() == 0 ||
+            IfRangeValidator(control->etag, control->lastModified).empty()) {
             unlink(file->controlPath.c_str());
             continue;
         }
@@ -715,7 +747,10 @@ void CEngine::AcceptJob(Job* job)
 
 void CEngine::AnswerResume(Job* job, bool resume)
 {
+    // The time the user took to answer is nobody's silence.
+    const double now = Now();
     for (auto& file : job->files) {
+        file->quietSince = now;
         if (!file->found) continue;
         if (resume) {
             file->resumed = true;
@@ -777,6 +812,7 @@ void CEngine::StopJob(Job* job, bool saveState)
         // when it comes back.
         if (file->makeId != 0) m_making.erase(file->makeId);
         file->makeId = 0;
+        ForgetFlush(file.get());
         AbortTransfers(file.get(), nullptr);
         if (file->state == FileTask::Running && saveState) SaveControl(file.get());
         if (file->fd >= 0) close(file->fd);
@@ -937,20 +973,73 @@ void CEngine::TakeMadeFiles()
     }
 }
 
-void CEngine::SaveControl(FileTask* file)
+bool CEngine::ControlOf(const FileTask* file, CControlFile* control)
 {
     // A part file not made yet has nothing to describe; a resumed one not
     // reopened yet keeps the control file it came with.
-    if (file->size <= 0 || file->state == FileTask::Done || file->fd < 0) return;
-    CControlFile control;
-    control.url = file->given.url;
-    control.size = file->size;
-    control.etag = file->etag;
-    control.lastModified = file->lastModified;
-    for (const Span& span : file->spans) control.pieces.push_back({span.start, span.end, span.done});
-    std::sort(control.pieces.begin(), control.pieces.end(),
+    if (file->size <= 0 || file->state == FileTask::Done || file->fd < 0) return false;
+    control->url = file->given.url;
+    control->size = file->size;
+    control->etag = file->etag;
+    control->lastModified = file->lastModified;
+    for (const Span& span : file->spans) control->pieces.push_back({span.start, span.end, span.done});
+    std::sort(control->pieces.begin(), control->pieces.end(),
               [](const CControlFile::Piece& a, const CControlFile::Piece& b) { return a.start < b.start; });
+    return true;
+}
+
+void CEngine::SaveControl(FileTask* file)
+{
+    ForgetFlush(file);
+    CControlFile control;
+    if (!ControlOf(file, &control)) return;
+    // Written bytes may still be only in memory; a record that counted them
+    // would, after a crash of the machine, have a resume trust lost data.
+    if (fdatasync(file->fd) != 0) return;
     control.Save(file->controlPath);
+}
+
+void CEngine::StartFlush(FileTask* file)
+{
+    if (!m_flusher) return SaveControl(file);
+    // The last record still waits for its flush; the next tick tries again.
+    if (file->flushId != 0) return;
+    auto control = std::make_unique<CControlFile>();
+    if (!ControlOf(file, control.get())) return;
+    const int fd = fcntl(file->fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return;
+    file->flushId = m_nextFlushId++;
+    file->flushing = std::move(control);
+    m_flushing[file->flushId] = file;
+    m_flusher->Submit(file->flushId, fd);
+}
+
+void CEngine::TakeFlushed()
+{
+    for (const CFileFlusher::Result& flushed : m_flusher->Take()) {
+        // A file that completed, restarted or stopped meanwhile was forgotten.
+        const auto found = m_flushing.find(flushed.id);
+        if (found == m_flushing.end()) continue;
+        FileTask* file = found->second;
+        m_flushing.erase(found);
+        const std::unique_ptr<CControlFile> control = std::move(file->flushing);
+        file->flushId = 0;
+        if (flushed.error == 0) control->Save(file->controlPath);
+    }
+}
+
+void CEngine::ForgetFlush(FileTask* file)
+{
+    if (file->flushId == 0) return;
+    m_flushing.erase(file->flushId);
+    file->flushId = 0;
+    file->flushing.reset();
+}
+
+void CEngine::DropControl(FileTask* file)
+{
+    ForgetFlush(file);
+    unlink(file->controlPath.c_str());
 }
 
 void CEngine::Schedule(double now)
@@ -1022,16 +1111,26 @@ void CEngine::Schedule(double now)
 
 namespace {
 
-// ZDR_ENGINE_STALL_SECONDS (1 to 30) shortens the stall limit, for tests.
+// ZDR_ENGINE_STALL_SECONDS (1 to 30) shortens the stall window, for tests.
+long SecondsFromEnvironment(const char* name, long limit)
+{
+    const char* text = getenv(name);
+    if (!text || !*text) return limit;
+    char* end = nullptr;
+    const long value = strtol(text, &end, 10);
+    return *end == 0 && value > 0 && value <= limit ? value : limit;
+}
+
 long StallSeconds()
 {
-    static const long seconds = [] {
-        const char* text = getenv("ZDR_ENGINE_STALL_SECONDS");
-        if (!text || !*text) return kStallSeconds;
-        char* end = nullptr;
-        const long value = strtol(text, &end, 10);
-        return *end == 0 && value > 0 && value <= kStallSeconds ? value : kStallSeconds;
-    }();
+    static const long seconds = SecondsFromEnvironment("ZDR_ENGINE_STALL_SECONDS", kStallSeconds);
+    return seconds;
+}
+
+// ZDR_ENGINE_NO_DATA_SECONDS (1 to 30) shortens a file's silence bound, for tests.
+long SilenceSeconds()
+{
+    static const long seconds = SecondsFromEnvironment("ZDR_ENGINE_NO_DATA_SECONDS", kMaxSilenceSeconds);
     return seconds;
 }
 
@@ -1044,8 +1143,9 @@ void CommonOptions(CURL* easy, const std::string& url)
     Curl().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     Curl().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     Curl().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 15L);
-    // A connection that moves nothing for 30 s is dead; its range is retried.
-    Curl().easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    // A connection that stays below the floor is as good as dead: a trickle
+    // holds a job as long as silence does.
+    Curl().easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kFloorBytesPerSecond);
     Curl().easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallSeconds());
     Curl().easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
     Curl().easy_setopt(easy, CURLOPT_USERAGENT, "ZDRDownloadV32/" ZDR_ENGINE_VERSION);
@@ -1097,8 +1197,7 @@ void CEngine::StartTransfer(FileTask* file, int spanIndex, double)
                       static_cast<long long>(span.end - 1));
         Curl().easy_setopt(transfer->easy, CURLOPT_RANGE, range);
         // Continue only the same file: a changed one answers 200 in full.
-        const bool strong = !file->etag.empty() && file->etag.rfind("W/", 0) != 0;
-        const std::string validator = strong ? file->etag : file->lastModified;
+        const std::string validator = IfRangeValidator(file->etag, file->lastModified);
         if (!validator.empty()) transfer->headers = Curl().slist_append(nullptr, ("If-Range: " + validator).c_str());
         if (transfer->headers) Curl().easy_setopt(transfer->easy, CURLOPT_HTTPHEADER, transfer->headers);
     }
@@ -1227,6 +1326,7 @@ bool CEngine::CheckResponse(Transfer* transfer)
     file->spans.push_back(Span{0, size > 0 ? size : kOpenEnd, 0, transfer});
     transfer->span = 0;
     transfer->pos = 0;
+    DropControl(file);
     if (ftruncate(file->fd, 0) != 0 ||
         (size > 0 && fallocate(file->fd, 0, 0, size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS)) {
         transfer->writeErrno = errno;
@@ -1373,7 +1473,11 @@ void CEngine::OnProbeDone(Transfer* transfer, int)
     if (transfer->status == 200) file->singleStream = true;
     // A probe that learnt nothing leaves the size unknown; the download
     // itself then tries the alternatives.
-    Job* job = file->job;
+    AcceptOnceProbed(file->job);
+}
+
+void CEngine::AcceptOnceProbed(Job* job)
+{
     for (auto& other : job->files)
         if (other->state == FileTask::Probing) return;
     if (job->state == Job::Probing) AcceptJob(job);
@@ -1381,11 +1485,13 @@ void CEngine::OnProbeDone(Transfer* transfer, int)
 
 void CEngine::PieceFailed(FileTask* file, Transfer*, bool permanent, long retryAfter, double now)
 {
+    // A pause longer than the file may go without data is not waited for.
+    if (retryAfter > SilenceSeconds()) permanent = true;
     if (!permanent) {
         ++file->attempts;
         if (file->attempts <= kMaxAttemptsPerUrl) {
             const double backoff = std::min(0.25 * (1 << std::max(file->attempts - 1, 0)), 8.0);
-            file->retryAt = now + (retryAfter >= 0 ? static_cast<double>(std::min(retryAfter, kMaxRetryAfter)) : backoff);
+            file->retryAt = now + (retryAfter >= 0 ? static_cast<double>(retryAfter) : backoff);
             return;
         }
     }
@@ -1406,6 +1512,7 @@ void CEngine::PieceFailed(FileTask* file, Transfer*, bool permanent, long retryA
 void CEngine::RestartFile(FileTask* file)
 {
     AbortTransfers(file, nullptr);
+    DropControl(file);
     file->resumed = false;
     if (file->fd >= 0) close(file->fd);
     file->fd = -1;
@@ -1420,6 +1527,7 @@ void CEngine::CompleteFile(FileTask* file)
 {
     // Connections that wrote their last byte but have not ended yet.
     AbortTransfers(file, nullptr);
+    ForgetFlush(file);
     close(file->fd);
     file->fd = -1;
     if (rename(file->partPath.c_str(), file->finalPath.c_str()) != 0) return FailFile(file);
@@ -1467,13 +1575,35 @@ void CEngine::Tick(double now)
         }
     }
     for (auto& job : m_jobs) {
+        if (job->state == Job::Probing) {
+            // Probes that found no data in the file's bound end; the job is
+            // accepted and then given up below, on the next tick.
+            bool ended = false;
+            for (auto& file : job->files) {
+                if (file->state != FileTask::Probing || now - file->quietSince < SilenceSeconds()) continue;
+                AbortTransfers(file.get(), nullptr);
+                file->urlIndex = 0;
+                file->state = FileTask::Waiting;
+                ended = true;
+            }
+            if (ended) AcceptOnceProbed(job.get());
+            continue;
+        }
         if (job->state != Job::Running) continue;
         ReportProgress(job.get(), now);
         // A file done within its first second never needs a control file:
         // without one, a crash only means starting that file over.
         for (auto& file : job->files) {
             if (file->state != FileTask::Running) continue;
-            if (now - file->runningSince >= 1.0) SaveControl(file.get());
+            // Its clock runs while it waits for a server: a connection or a
+            // retry. A file queued behind others waits for nobody.
+            if (file->rate > 0 || (file->active == 0 && now >= file->retryAt)) file->quietSince = now;
+            if (now - file->quietSince >= SilenceSeconds()) {
+                // No server gave it data for its whole bound: the job ends here.
+                FailFile(file.get());
+                break;
+            }
+            if (now - file->runningSince >= 1.0) StartFlush(file.get());
             Widen(file.get(), now);
         }
     }

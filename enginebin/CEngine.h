@@ -15,6 +15,7 @@
 // - A file appears under its final name only once complete and closed.
 
 #include "enginebin/CControlFile.h"
+#include "enginebin/CFileFlusher.h"
 #include "enginebin/CFileMaker.h"
 #include "netlib/layers/nwCDNLocalCodec.h"
 
@@ -75,12 +76,24 @@ private:
     void StartProbe(FileTask* file);
     void FinishTransfer(Transfer* transfer, int curlResult);
     void OnProbeDone(Transfer* transfer, int curlResult);
+    // Accepts the job once none of its files is being probed.
+    void AcceptOnceProbed(Job* job);
     void PieceFailed(FileTask* file, Transfer* transfer, bool permanent, long retryAfter, double now);
     void RestartFile(FileTask* file);
     void CompleteFile(FileTask* file);
     void FailFile(FileTask* file);
     void AbortTransfers(FileTask* file, Transfer* except);
+    // The record of a running file's ranges; false when there is nothing to describe.
+    static bool ControlOf(const FileTask* file, CControlFile* control);
+    // Saves the control file at once, after flushing the bytes it counts.
     void SaveControl(FileTask* file);
+    // Saves it once the flusher has made the bytes it counts durable.
+    void StartFlush(FileTask* file);
+    void TakeFlushed();
+    // A record being flushed for the file is not saved any more.
+    void ForgetFlush(FileTask* file);
+    // Before the part file is emptied: no record may count its old bytes.
+    void DropControl(FileTask* file);
     void CheckJobEnd(Job* job);
     void Tick(double now);
     void Widen(FileTask* file, double now);
@@ -121,4 +134,9 @@ private:
     std::unique_ptr<CFileMaker> m_maker;
     std::map<uint64_t, FileTask*> m_making;
     uint64_t m_nextMakeId = 1;
+    // Part files' data is flushed on the flusher's thread (without one, on
+    // the loop); the files whose record waits for a flush, by request number.
+    std::unique_ptr<CFileFlusher> m_flusher;
+    std::map<uint64_t, FileTask*> m_flushing;
+    uint64_t m_nextFlushId = 1;
 };

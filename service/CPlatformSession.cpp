@@ -194,6 +194,7 @@ void CPlatformSession::SelectFile(size_t index)
     m_total = -1;
     m_validator.clear();
     m_failureText.clear();
+    m_lastDataMs = NowMs();
 }
 
 bool CPlatformSession::NextAlternative()
@@ -411,16 +412,25 @@ CPlatformSession::State CPlatformSession::Fail(Failure failure, const char* reas
 {
     StopTimer();
     DropConnection();
+    std::string cause = reason;
+    // A pause longer than the file may go without data is not waited for.
+    if (retryAfterSeconds > kMaxSilenceSeconds) {
+        failure = Failure::kGiveUpAlternative;
+        cause += " RetryAfter:" + std::to_string(retryAfterSeconds);
+    }
     if (failure == Failure::kGiveUpAlternative) m_attempts = kAttemptsPerUrl;
     else ++m_attempts;
     // Also an attempt that a later one makes good leaves its cause behind.
-    LogPrintf("[MeshpullLib] Transfer Attempt Failed reason:%s try:%d url:%s", reason, m_attempts, m_currentUrl.c_str());
+    LogPrintf("[MeshpullLib] Transfer Attempt Failed reason:%s try:%d url:%s", cause.c_str(), m_attempts,
+              m_currentUrl.c_str());
     m_retryAfter = failure == Failure::kRetryNow ? 0 : retryAfterSeconds;
     return State::kAttemptFailed;
 }
 
 CPlatformSession::State CPlatformSession::DoAttemptFailed()
 {
+    const uint64_t silentMs = NowMs() - m_lastDataMs;
+    if (silentMs >= kMaxSilenceSeconds * 1000ull) return SilenceOver();
     if (m_attempts >= kAttemptsPerUrl) {
         if (!NextAlternative()) {
             LogPrintf("[MeshpullLib] TryMax Over : %s", m_currentUrl.c_str());
@@ -428,11 +438,19 @@ CPlatformSession::State CPlatformSession::DoAttemptFailed()
         }
         return State::kConnect;
     }
-    // A struggling server is given time: 1, 2, 4... seconds, or what it asked.
-    const int seconds = m_retryAfter >= 0 ? std::min(m_retryAfter, kMaxRetryAfterSeconds) : 1 << (m_attempts - 1);
+    // A struggling server is given time: 1, 2, 4... seconds, or what it asked,
+    // within what the file may still go without data.
+    const int seconds = m_retryAfter >= 0 ? m_retryAfter : 1 << (m_attempts - 1);
+    if (silentMs + static_cast<uint64_t>(seconds) * 1000 >= kMaxSilenceSeconds * 1000ull) return SilenceOver();
     if (seconds == 0) return State::kConnect;
     StartTimer(static_cast<uint32_t>(seconds) * 1000);
     return State::kBackOff;
+}
+
+CPlatformSession::State CPlatformSession::SilenceOver()
+{
+    LogPrintf("[MeshpullLib] No Data For %d s : %s", kMaxSilenceSeconds, m_currentUrl.c_str());
+    return State::kGiveUp;
 }
 
 CPlatformSession::State CPlatformSession::DoFinishFile()
@@ -569,9 +587,15 @@ void CPlatformSession::OnTick()
         return;
     }
     if (m_state != State::kReadHeader && m_state != State::kReadBody) return;
+    const uint64_t now = NowMs();
+    // Answers without data (redirects, headers, a body that does not start)
+    // do not keep a file going past its bound.
+    if (now - m_lastDataMs >= kMaxSilenceSeconds * 1000ull) {
+        Resume(Fail(Failure::kRetry, "NoData"));
+        return;
+    }
     // A server that trickles bytes never trips the idle limit: below the
     // floor over a whole window the attempt has failed.
-    const uint64_t now = NowMs();
     if (now - m_windowStartMs < static_cast<uint64_t>(kFloorWindowMs)) return;
     if (m_windowBytes < kFloorBytes) {
         LogPrintf("[MeshpullLib] TooSlow : %s", m_currentUrl.c_str());
@@ -602,6 +626,7 @@ int32_t CPlatformSession::OnReceiveData(int32_t, const unsigned char* data, int3
     m_current->file.bytesDone += written;
     m_current->transferred += written;
     m_windowBytes += written;
+    if (written > 0) m_lastDataMs = NowMs();
     m_listener->OnProgress(m_context);
     return length;
 }

@@ -28,8 +28,11 @@
 // - kAttemptsPerUrl failed attempts per URL (a refused or timed-out connect,
 //   a connection lost before the body was complete, an answer that is
 //   retried); then the next alternative. A retry of the same URL waits 1, 2,
-//   4... seconds, or what the server's Retry-After asks up to
-//   kMaxRetryAfterSeconds.
+//   4... seconds, or what the server's Retry-After asks.
+// - A file goes without a body byte kMaxSilenceSeconds at most, over all
+//   its alternatives and attempts; then it has failed. A Retry-After longer
+//   than that gives the alternative up at once, and a pause that would end
+//   past the bound is not waited out.
 // - kMaxRedirects redirects per alternative; a longer chain gives up that
 //   alternative. A redirect starts the attempts of its target anew.
 // - A connect that does not complete, or a connection that brings no data,
@@ -68,7 +71,9 @@ public:
     static constexpr int kAttemptsPerUrl = 3;
     static constexpr int kMaxRedirects = 10;
     static constexpr int32_t kTimeoutSeconds = 3;
-    static constexpr int kMaxRetryAfterSeconds = 60;
+    // A file goes without a body byte from any of its alternatives at most
+    // this long; a server that asks for a longer pause is not waited for.
+    static constexpr int kMaxSilenceSeconds = 30;
     // The slowest transfer that is not a stall: kFloorBytes in kFloorWindowMs.
     static constexpr int64_t kFloorBytes = kTransferFloorBytes;
     static constexpr int64_t kFloorWindowMs = kTransferFloorWindowMs;
@@ -154,6 +159,8 @@ private:
     State DoAttemptFailed();
     State DoFinishFile();
     State DoGiveUp();
+    // The file has gone without data as long as it may: it has failed.
+    State SilenceOver();
 
     // The attempt failed; how it counts, and why (logged with the URL).
     // Always answers kAttemptFailed.
@@ -207,6 +214,8 @@ private:
     int64_t m_answerEnd = -1;
     int m_retryAfter = -1;
     std::string m_failureText;
+    // When the current file last had a body byte written, or was begun.
+    uint64_t m_lastDataMs = 0;
     // The slow-transfer window: when it began and the bytes written since.
     uint64_t m_windowStartMs = 0;
     int64_t m_windowBytes = 0;

@@ -147,7 +147,7 @@ public:
         SetConnectivityCheckForTesting(nullptr);
         for (const std::string& mount : mounts) umount2(mount.c_str(), MNT_DETACH);
         for (const char* name : {"ZDR_AGENT_HOST", "ZDR_ENGINE_PORT", "ZDR_ENGINE_CONNECTIVITY_FILE", "ZDR_UPDATE_HOST",
-                                 "ZDR_ENGINE_STALL_SECONDS"})
+                                 "ZDR_ENGINE_STALL_SECONDS", "ZDR_ENGINE_NO_DATA_SECONDS"})
             unsetenv(name);
         peer.reset();
         tls.Stop();
@@ -235,6 +235,16 @@ std::vector<EngineRow>& Rows()
                  A answer = ServeContent(request, t.content);
                  answer.cutAfter = answer.bytes.size() / 2;
                  answer.stallMs = 60000;
+                 return answer;
+             });
+         },
+         true, kGaveUp, kGaveUpLog},
+        {"a trickle of 100 bytes a second (the engine's speed floor ends it)",
+         [](T& t) {
+             return t.EngineOnly([&t](const std::string& request, int) {
+                 A answer = ServeContent(request, t.content);
+                 answer.trickleMs = 100;
+                 answer.trickleBytes = 10;
                  return answer;
              });
          },
@@ -404,6 +414,21 @@ std::vector<EngineRow>& Rows()
              });
          },
          true, {}, ""},
+        {"503 with Retry-After: 86400 (longer than a file may go without data: given up at once)",
+         [](T& t) {
+             return t.EngineOnly([](const std::string&, int) {
+                 return A{"HTTP/1.1 503 Busy\r\nRetry-After: 86400\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"};
+             });
+         },
+         true, kGaveUp, kGaveUpLog},
+        {"eight mirrors that accept and never answer (the file's silence bound, 4 s here, ends it)",
+         [](T& t) {
+             setenv("ZDR_ENGINE_NO_DATA_SECONDS", "4", 1);
+             std::string entry = t.EngineOnly([](const std::string&, int) { return A{"", std::string::npos, 60000}; });
+             for (int i = 2; i <= 8; ++i) entry += "|" + t.peer->Url("/m" + std::to_string(i) + "/a.bin");
+             return entry;
+         },
+         true, kGaveUp, kGaveUpLog},
         {"a 1 MiB header line",
          [](T& t) {
              return t.EngineOnly([&t](const std::string&, int) {

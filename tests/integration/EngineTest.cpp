@@ -342,6 +342,29 @@ TEST_F(EngineTest, PlainJobFetchesOneFileAfterTheOtherOverOneConnectionEach)
     EXPECT_EQ(log.find(" 206 "), std::string::npos) << log;
 }
 
+TEST_F(EngineTest, OnlyAFileThatWaitsForAServerCountsTimeWithoutData)
+{
+    NginxProcess nginx;
+    AddSlowLocation(nginx);
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    // The first file takes four times the bound, with data all along; the
+    // second waits behind it for nobody.
+    const std::string a = RandomBytes(8u << 20, 13), b = RandomBytes(1000, 14);
+    WriteFile(nginx.Root() + "/a.bin", a);
+    WriteFile(nginx.Root() + "/b.bin", b);
+    engine.Stop();
+    ASSERT_TRUE(engine.Start({ZDR_ENGINE_PATH}, {"ZDR_ENGINE_NO_DATA_SECONDS=1"}));
+    ASSERT_TRUE(client.Connect(engine.Port()));
+    ASSERT_TRUE(client.SendJob(41, kLocalOptionsPlain,
+                               {Of("a.bin", nginx.Url("/slow/a.bin"), static_cast<int64_t>(a.size())),
+                                Of("b.bin", nginx.Url("/slow/b.bin"), static_cast<int64_t>(b.size()))}));
+    const Outcome outcome = Drive(client, 41);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 0);
+    EXPECT_TRUE(ReadFile(folder + "a.bin") == a);
+    EXPECT_TRUE(ReadFile(folder + "b.bin") == b);
+}
+
 TEST_F(EngineTest, JobsThatCannotRunAreRejectedWithAReason)
 {
     WriteFile(Home() + "/plainfile", "x");
@@ -595,35 +618,55 @@ TEST_F(EngineTest, AJobIsGivenUpOnlyWhenNoAlternativeWorks)
 
 TEST_F(EngineTest, AFileThatChangedBetweenRunsStartsOver)
 {
-    const std::string first = RandomBytes(3u << 20, 9), second = RandomBytes(3u << 20, 10);
-    std::atomic<bool> changed{false};
-    FaultHttpServer server([&](const std::string& request, int) {
-        if (!changed) {
-            FaultHttpServer::Answer answer = ServeContent(request, first, "\"one\"");
-            answer.trickleMs = 100; // slow enough to be stopped in the middle
-            return answer;
+    // The same length in both versions, so only a validator can tell them
+    // apart: a part is continued only under one that If-Range can carry.
+    struct Case {
+        const char* first;  // the validator of the first version ("": none)
+        const char* second; // of the version the next run finds
+        bool continued;     // the part is offered for a resume, under If-Range
+    };
+    const Case cases[] = {
+        {"\"one\"", "\"two\"", true},
+        {"", "", false},
+        {"W/\"one\"", "W/\"two\"", false},
+    };
+    int32_t job = 20;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("validator ") + c.first);
+        std::filesystem::remove_all(folder);
+        const std::string first = RandomBytes(3u << 20, 9), second = RandomBytes(3u << 20, 10);
+        std::atomic<bool> changed{false};
+        FaultHttpServer server([&](const std::string& request, int) {
+            if (!changed) {
+                FaultHttpServer::Answer answer = ServeContent(request, first, c.first);
+                answer.trickleMs = 100; // slow enough to be stopped in the middle
+                return answer;
+            }
+            return ServeContent(request, second, c.second);
+        });
+        const File file = Of("f.bin", server.Url("/f.bin"), 3 << 20);
+        ASSERT_TRUE(client.SendJob(job, kLocalOptionsHighSpeed, {file}));
+        Drive(client, job++, 1, [](const Outcome& o) { return o.progress >= 2; });
+        EXPECT_EQ(engine.Stop(), 0);
+        ASSERT_TRUE(Exists(folder + "f.bin.zdrctl"));
+        EXPECT_FALSE(Exists(folder + "f.bin"));
+        changed = true;
+        ASSERT_TRUE(engine.Start());
+        ASSERT_TRUE(client.Connect(engine.Port()));
+        ASSERT_TRUE(client.SendJob(job, kLocalOptionsHighSpeed, {file}));
+        const Outcome outcome = Drive(client, job++, 1);
+        EXPECT_EQ(outcome.asked, c.continued ? 1 : 0);
+        ASSERT_TRUE(outcome.finished);
+        EXPECT_EQ(outcome.valueB, 0);
+        EXPECT_TRUE(ReadFile(folder + "f.bin") == second) << "the file is not the server's";
+        const auto requests = server.Requests();
+        bool askedIfRange = false;
+        for (const auto& request : requests) {
+            const std::string ifRange = FaultHttpServer::Header(request.text, "If-Range");
+            askedIfRange |= !ifRange.empty() && ifRange == c.first;
         }
-        return ServeContent(request, second, "\"two\"");
-    });
-    const File file = Of("f.bin", server.Url("/f.bin"), 3 << 20);
-    ASSERT_TRUE(client.SendJob(20, kLocalOptionsHighSpeed, {file}));
-    Drive(client, 20, 1, [](const Outcome& o) { return o.progress >= 2; });
-    EXPECT_EQ(engine.Stop(), 0);
-    ASSERT_TRUE(Exists(folder + "f.bin.zdrctl"));
-    EXPECT_FALSE(Exists(folder + "f.bin"));
-    changed = true;
-    ASSERT_TRUE(engine.Start());
-    ASSERT_TRUE(client.Connect(engine.Port()));
-    ASSERT_TRUE(client.SendJob(21, kLocalOptionsHighSpeed, {file}));
-    const Outcome outcome = Drive(client, 21, 1);
-    EXPECT_EQ(outcome.asked, 1);
-    ASSERT_TRUE(outcome.finished);
-    EXPECT_EQ(outcome.valueB, 0);
-    EXPECT_TRUE(ReadFile(folder + "f.bin") == second);
-    const auto requests = server.Requests();
-    bool askedIfRange = false;
-    for (const auto& request : requests) askedIfRange |= FaultHttpServer::Header(request.text, "If-Range") == "\"one\"";
-    EXPECT_TRUE(askedIfRange);
+        EXPECT_EQ(askedIfRange, c.continued);
+    }
 }
 
 TEST_F(EngineTest, StoppedMidwayBySigtermResumesWithFewerBytes)
@@ -748,6 +791,49 @@ TEST_F(EngineTest, TheInstanceLockIsKeptInAFolderOnlyItsUserReaches)
         EngineProcess refused(engine.Port());
         EXPECT_FALSE(refused.Start({ZDR_ENGINE_PATH}, {"XDG_RUNTIME_DIR=", "TMPDIR=" + temporary}));
         EXPECT_EQ(refused.WaitFor(10000), 1);
+    }
+}
+
+TEST_F(EngineTest, AfterAPowerCutTheControlFileCountsOnlyBytesThatSurvived)
+{
+    NginxProcess nginx;
+    AddSlowLocation(nginx);
+    ASSERT_TRUE(nginx.Start(Home() + "/nginx"));
+    const std::string content = RandomBytes(32u << 20, 12);
+    WriteFile(nginx.Root() + "/big.bin", content);
+    const File file = Of("big.bin", nginx.Url("/slow/big.bin"), static_cast<int64_t>(content.size()));
+    // The machine loses what was not on disk yet when a control file is
+    // put in place, or when a later one is about to replace it.
+    struct Case {
+        const char* at;     // the how-manieth control file
+        const char* before; // "1": before it replaces the last one
+    };
+    const Case cases[] = {{"1", "0"}, {"2", "1"}};
+    // A sanitizer build's engine has to accept a library loaded ahead of its runtime.
+    const char* asan = getenv("ASAN_OPTIONS");
+    const std::string asanOptions =
+        std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
+    int32_t job = 32;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("control file ") + c.at + (c.before[0] == '1' ? ", before it is in place" : ""));
+        std::filesystem::remove_all(folder);
+        engine.Stop();
+        ASSERT_TRUE(engine.Start({ZDR_ENGINE_PATH}, {"LD_PRELOAD=" ZDR_POWER_CUT_PATH, std::string("ZDR_POWER_CUT_AT=") + c.at,
+                                                     std::string("ZDR_POWER_CUT_BEFORE=") + c.before, asanOptions}));
+        ASSERT_TRUE(client.Connect(engine.Port()));
+        ASSERT_TRUE(client.SendJob(job, kLocalOptionsHighSpeed, {file}));
+        EXPECT_FALSE(Drive(client, job++).finished);
+        EXPECT_EQ(engine.Wait(), 128 + SIGKILL);
+        ASSERT_TRUE(Exists(folder + "big.bin.zdrctl"));
+
+        ASSERT_TRUE(engine.Start());
+        ASSERT_TRUE(client.Connect(engine.Port()));
+        ASSERT_TRUE(client.SendJob(job, kLocalOptionsHighSpeed, {file}));
+        const Outcome outcome = Drive(client, job++, 1, nullptr, 120000);
+        EXPECT_EQ(outcome.asked, 1);
+        ASSERT_TRUE(outcome.finished);
+        EXPECT_EQ(outcome.valueB, 0);
+        EXPECT_TRUE(ReadFile(folder + "big.bin") == content) << "the resumed file is not the server's";
     }
 }
 

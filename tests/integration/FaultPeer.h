@@ -32,6 +32,10 @@ public:
         int stallMs = 0;
         // End with a reset instead of an orderly close.
         bool reset = false;
+        // With trickleMs, the head goes at once and the rest trickleBytes at
+        // a time, trickleMs apart: a server too slow to be worth waiting for.
+        int trickleMs = 0;
+        size_t trickleBytes = 1;
     };
     typedef std::function<Answer(const std::string& request, int index)> Handler;
 
@@ -87,7 +91,8 @@ private:
             m_requests.push_back(request);
         }
         const Answer answer = m_handler(request, index);
-        SendAnswer(fd, answer.bytes, answer.cutAfter, 0, m_stop);
+        if (answer.trickleMs > 0) Trickle(fd, answer);
+        else SendAnswer(fd, answer.bytes, answer.cutAfter, 0, m_stop);
         // Silent, but still there: the client's idle limit has to end it.
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.stallMs);
         char buffer[4096];
@@ -97,6 +102,20 @@ private:
         }
         if (answer.reset) ResetConnection(fd);
         else close(fd);
+    }
+
+    void Trickle(int fd, const Answer& answer)
+    {
+        const size_t total = std::min(answer.cutAfter, answer.bytes.size());
+        const size_t end = answer.bytes.find("\r\n\r\n");
+        const size_t head = end == std::string::npos ? total : std::min(end + 4, total);
+        SendAnswer(fd, answer.bytes, head, 0, m_stop);
+        for (size_t sent = head; sent < total && !m_stop;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(answer.trickleMs));
+            const size_t n = std::min(answer.trickleBytes, total - sent);
+            if (send(fd, answer.bytes.data() + sent, n, MSG_NOSIGNAL) != static_cast<ssize_t>(n)) return;
+            sent += n;
+        }
     }
 
     Handler m_handler;

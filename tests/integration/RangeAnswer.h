@@ -10,7 +10,8 @@
 // content with this ETag as a server answers the request: 206 with the bytes
 // its "Range: bytes=first-[last]" asks for, else 200 with all of them. It
 // answers 200 to a range too when honourRange is false, and, when
-// honourIfRange is true, when an If-Range names another ETag.
+// honourIfRange is true, when an If-Range names another ETag. An empty etag
+// sends no ETag (nor any other validator).
 inline std::string RangeAnswer(const std::string& request, const std::string& content, const std::string& etag,
                                bool honourRange, bool honourIfRange)
 {
@@ -26,7 +27,8 @@ inline std::string RangeAnswer(const std::string& request, const std::string& co
     }
     std::string head = partial ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n";
     const std::string body = content.substr(static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
-    head += "Content-Length: " + std::to_string(body.size()) + "\r\nETag: " + etag + "\r\nConnection: close\r\n";
+    head += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n";
+    if (!etag.empty()) head += "ETag: " + etag + "\r\n";
     if (partial)
         head += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
                 std::to_string(content.size()) + "\r\n";

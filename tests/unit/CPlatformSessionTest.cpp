@@ -496,9 +496,14 @@ namespace {
 
 // One step of a hostile or broken server.
 struct FaultStep {
-    std::string answer;     // empty: the connect is refused
-    bool close = false;     // the peer closes after answering
-    uint64_t elapseMs = 0;  // then the clock runs this long
+    FaultStep(std::string answer, bool close = false, uint64_t elapseMs = 0, std::string later = "")
+        : answer(std::move(answer)), close(close), elapseMs(elapseMs), later(std::move(later))
+    {
+    }
+    std::string answer; // empty: the connect is refused
+    bool close;         // the peer closes after answering
+    uint64_t elapseMs;  // then the clock runs this long
+    std::string later;  // bytes the peer sends halfway through that time
 };
 
 struct FaultCase {
@@ -550,13 +555,13 @@ TEST_F(PlatformSession, NoFaultOfTheServerLeavesAWrongFileUnderTheFinalName)
           {Ok(body)}}, true, 1000},
         {"more bytes than announced are not written", 10, "", "", 0, "", {{ok({"Content-Length: 10"}, body + "EXTRA")}}, true, 0},
         {"503 with Retry-After is honoured", 10, "", "", 0, "", {{fail503}, {Ok(body)}}, true, 5000},
-        {"Retry-After is capped at a minute", 10, "", "", 0, "",
-         {{HttpAnswer("503 Busy", {"Retry-After: 86400", "Content-Length: 0"})}, {Ok(body)}}, true, 60000},
+        {"a Retry-After longer than a file may go without data gives up at once", 10, "", "", 0, "",
+         {{HttpAnswer("503 Busy", {"Retry-After: 86400", "Content-Length: 0"})}}, false, 0},
         {"a cut connection waits before its retry", 10, "", "", 0, "",
          {{Ok(body).substr(0, Ok(body).size() - 3), true}, {Partial("bytes 7-9/10", "789")}}, true, 1000},
         {"a trickling server is a failed attempt", 10, "", "", 0, "",
-         {{Ok(body).substr(0, Ok(body).size() - 9), false, CPlatformSession::kFloorWindowMs + 1000},
-          {Partial("bytes 1-9/10", body.substr(1))}}, true, 0},
+         {{Ok(body).substr(0, Ok(body).size() - 9), false, CPlatformSession::kFloorWindowMs + 1000, body.substr(1, 1)},
+          {Partial("bytes 2-9/10", body.substr(2))}}, true, 0},
     };
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -586,7 +591,9 @@ TEST_F(PlatformSession, NoFaultOfTheServerLeavesAWrongFileUnderTheFinalName)
             }
             Last().Answer(c.steps[i].answer);
             if (c.steps[i].close) Last().PeerClose();
-            Elapse(c.steps[i].elapseMs);
+            Elapse(c.steps[i].elapseMs / 2);
+            if (!c.steps[i].later.empty()) Last().Answer(c.steps[i].later);
+            Elapse(c.steps[i].elapseMs - c.steps[i].elapseMs / 2);
         }
         EXPECT_GE(waited, c.minWaitBeforeLast);
         AwaitConnection(c.steps.size() + 1);
@@ -600,6 +607,58 @@ TEST_F(PlatformSession, NoFaultOfTheServerLeavesAWrongFileUnderTheFinalName)
             EXPECT_EQ(listener.events, (std::vector<std::string>{std::string("failed:") + kUrl}));
             EXPECT_FALSE(PathExists(path));
         }
+    }
+}
+
+// However many alternatives and attempts a file has, it goes without data
+// for kMaxSilenceSeconds at most; a server that asks for a longer pause is
+// not waited for.
+TEST_F(PlatformSession, AFileGoesWithoutDataForABoundedTimeOnly)
+{
+    const std::string busy20 = HttpAnswer("503 Busy", {"Retry-After: 20", "Content-Length: 0"});
+    const std::string busyDay = HttpAnswer("503 Busy", {"Retry-After: 86400", "Content-Length: 0"});
+    const uint64_t bound = CPlatformSession::kMaxSilenceSeconds * 1000ull;
+    struct Case {
+        const char* name;
+        int mirrors;        // alternatives of the entry
+        std::string answer; // of every connection; "": accepted, then nothing
+        uint64_t maxMs;     // the file is given up within this long
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"eight mirrors that accept and never answer", 8, "", bound + 1000, "[MeshpullLib] No Data For 30 s : http://files.test/m3/a.bin"},
+        {"a Retry-After of a day", 1, busyDay, 0, "reason:ResCode:503 RetryAfter:86400 try:3 url:http://files.test/m1/a.bin"},
+        {"a Retry-After of 20 s that would be asked again", 1, busy20, 20000, "[MeshpullLib] No Data For 30 s : http://files.test/m1/a.bin"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        listener = Listener();
+        std::string entry;
+        for (int i = 1; i <= c.mirrors; ++i) entry += (i > 1 ? "|" : "") + std::string("http://files.test/m") + std::to_string(i) + "/a.bin";
+        const uint64_t started = testrt::g_nowMs;
+        StartOne(entry);
+        size_t handled = 0;
+        while (listener.events.empty() && testrt::g_nowMs - started <= 5 * bound) {
+            if (ScriptedConnection::Count() == handled) {
+                Elapse(cpCTimerManager::kTickPeriodMs);
+                continue;
+            }
+            ScriptedConnection& connection = Last();
+            ++handled;
+            if (!c.answer.empty()) {
+                connection.Answer(c.answer);
+                continue;
+            }
+            Elapse(CPlatformSession::kTimeoutSeconds * 1000);
+            connection.IdleTimeout();
+        }
+        ASSERT_EQ(listener.events.size(), 1u);
+        EXPECT_EQ(listener.events[0].rfind("failed:", 0), 0u) << listener.events[0];
+        EXPECT_LE(testrt::g_nowMs - started, c.maxMs);
+        EXPECT_NE(ReadLog().find(c.logged), std::string::npos) << ReadLog();
+        EXPECT_FALSE(PathExists(folder + "a.bin"));
     }
 }
 
