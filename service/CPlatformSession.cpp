@@ -15,8 +15,8 @@
 #include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/HttpConnection.h"
 #include "netlib/layers/nwCDNLocalCodec.h"
-#include "service/HttpTransferRules.h"
 #include "netlib/http/SizeContradiction.h"
+#include "service/HttpTransferRules.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -269,6 +269,8 @@ CPlatformSession::State CPlatformSession::DoOpenFile()
 CPlatformSession::State CPlatformSession::DoConnect()
 {
     CJobFile& file = m_current->file;
+    // Only the last attempt's cause is told, should the file fail.
+    m_failureText.clear();
     // Every request asks for what the file still lacks; what was written so
     // far stays counted once.
     m_bytesPresent += m_output.Length() - (file.startOffset + file.bytesDone);
@@ -422,7 +424,6 @@ CPlatformSession::State CPlatformSession::Fail(Failure failure, const char* reas
     // Also an attempt that a later one makes good leaves its cause behind.
     LogPrintf("[MeshpullLib] Transfer Attempt Failed reason:%s try:%d url:%s", reason, m_attempts, m_currentUrl.c_str());
     m_retryAfter = failure == Failure::kRetryNow ? 0 : retryAfterSeconds;
-    m_failureText.clear();
     return State::kAttemptFailed;
 }
 
