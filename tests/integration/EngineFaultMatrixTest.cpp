@@ -7,7 +7,8 @@
 // no notice) or gives the job up to the plain path (notice 518) and the
 // job still completes there. Faults of the network and the disk meet both
 // paths. Every row also checks that no file is reported done that differs
-// from the server's, and that nothing is written outside the job's folder.
+// from the server's, that nothing is written outside the job's folder, and
+// that beside a completed file nothing the engine kept for a resume stays.
 
 #include "AgentServerProcess.h"
 #include "EngineProcess.h"
