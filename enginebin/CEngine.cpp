@@ -2,9 +2,10 @@
 
 #include "enginebin/CCertificateNameCheck.h"
 #include "enginebin/CurlApi.h"
-#include "platform/PeerOwner.h"
+#include "netlib/http/SizeContradiction.h"
 #include "netlib/runtime/nwCStreamDispatcher.h"
 #include "platform/Connectivity.h"
+#include "platform/PeerOwner.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -124,6 +125,14 @@ std::string IfRangeValidator(const std::string& etag, const std::string& lastMod
     return strong ? etag : lastModified;
 }
 
+// Bytes the volume holding path has left for us; -1 when it cannot be told.
+int64_t FreeBytes(const std::string& path)
+{
+    struct statvfs volume;
+    if (statvfs(path.c_str(), &volume) != 0) return -1;
+    return static_cast<int64_t>(volume.f_bavail) * static_cast<int64_t>(volume.f_frsize);
+}
+
 bool Online()
 {
     // Tests play a lost network with a file whose presence means "online".
@@ -197,6 +206,9 @@ struct CEngine::FileTask {
     int64_t lastPresent = 0;
     int32_t rate = 0;
     std::unique_ptr<CControlFile> found; // a control file of an earlier run
+    // Why the last attempt failed, when that is worth telling the client
+    // should the file fail; "" otherwise.
+    std::string cause;
 
     int64_t Present() const
     {
@@ -232,7 +244,7 @@ struct CEngine::Transfer {
     // The response, reset at every status line (redirects).
     long status = 0;
     int64_t contentLength = -1;
-    int64_t rangeStart = -1, rangeTotal = -1;
+    int64_t rangeStart = -1, rangeLast = -1, rangeTotal = -1;
     std::string etag, lastModified;
     long retryAfter = -1;
     bool checked = false;
@@ -241,6 +253,10 @@ struct CEngine::Transfer {
     bool badResponse = false;
     bool restartFile = false;
     int writeErrno = 0;
+    // A length the answer gave that is not the file's size (-1 none), or a
+    // body that ran past it: such an answer is never the file.
+    int64_t claimedSize = -1;
+    bool overrun = false;
     size_t probeBytes = 0; // body bytes a size probe was offered
     // Bytes received but not yet written; they belong at pos - fill.
     std::unique_ptr<unsigned char[]> block;
@@ -687,8 +703,8 @@ void CEngine::SubmitJob(Client* client, nwLocalJob given)
         file->job = job.get();
         file->index = static_cast<int>(i);
         file->finalPath = folder + name;
-        file->partPath = file->finalPath + ".zdrpart";
-        file->controlPath = file->finalPath + ".zdrctl";
+        file->partPath = file->finalPath + kLocalPartSuffix;
+        file->controlPath = file->finalPath + kLocalControlSuffix;
         file->size = source.size > 0 ? source.size : -1;
         file->quietSince = job->started;
         if (paths[file->finalPath]++ > 0)
@@ -787,10 +803,8 @@ void CEngine::StartJob(Job* job)
         if (!file->resumed) entry.first += std::max<int64_t>(file->size, 0);
     }
     for (auto& [device, entry] : needed) {
-        struct statvfs volume;
-        if (statvfs(entry.second.c_str(), &volume) != 0) continue;
-        const int64_t available = static_cast<int64_t>(volume.f_bavail) * static_cast<int64_t>(volume.f_frsize);
-        if (entry.first > available) return DiskFull(job, entry.second);
+        const int64_t available = FreeBytes(entry.second);
+        if (available >= 0 && entry.first > available) return DiskFull(job, entry.second);
     }
     job->state = Job::Running;
     // Part files are made when their first connection starts (Schedule), so
@@ -1239,7 +1253,7 @@ size_t CEngine::OnHeader(char* data, size_t size, size_t count, void* user)
         // A new response (after a redirect): forget what the last one said.
         transfer->status = status;
         transfer->contentLength = -1;
-        transfer->rangeStart = transfer->rangeTotal = -1;
+        transfer->rangeStart = transfer->rangeLast = transfer->rangeTotal = -1;
         transfer->etag.clear();
         transfer->lastModified.clear();
         transfer->retryAfter = -1;
@@ -1267,6 +1281,7 @@ size_t CEngine::OnHeader(char* data, size_t size, size_t count, void* user)
         long long first = -1, last = -1, total = -1;
         if (sscanf(value.c_str(), "bytes %lld-%lld/%lld", &first, &last, &total) >= 2) {
             transfer->rangeStart = first;
+            transfer->rangeLast = last;
             transfer->rangeTotal = total;
         }
     }
@@ -1298,9 +1313,22 @@ bool CEngine::CheckResponse(Transfer* transfer)
             transfer->badResponse = true;
             return false;
         }
-        if ((file->size > 0 && transfer->rangeTotal > 0 && transfer->rangeTotal != file->size) || changedValidator) {
+        // A total that is not the file's size is no part of this file, and
+        // never a reason to reserve more than the job was checked for.
+        if (file->size > 0 && transfer->rangeTotal > 0 && transfer->rangeTotal != file->size) {
+            transfer->claimedSize = transfer->rangeTotal;
+            return false;
+        }
+        if (changedValidator) {
             transfer->restartFile = true;
             return false;
+        }
+        if (file->size <= 0 && transfer->rangeTotal > 0) {
+            // The first answer to tell the size: the file ends there, not
+            // where this answer does.
+            if (!Reserve(transfer, transfer->rangeTotal)) return false;
+            file->size = transfer->rangeTotal;
+            file->spans[static_cast<size_t>(transfer->span)].end = file->size;
         }
         if (file->etag.empty() && file->lastModified.empty()) {
             file->etag = transfer->etag;
@@ -1312,23 +1340,52 @@ bool CEngine::CheckResponse(Transfer* transfer)
         transfer->badResponse = true;
         return false;
     }
+    // -1: the body ends where the connection does (or its last chunk).
+    const int64_t size = transfer->contentLength;
+    // A length that is not the size the job holds (given, or learnt by the
+    // probe) is no copy of the file.
+    if (file->size > 0 && size >= 0 && size != file->size) {
+        transfer->claimedSize = size;
+        return false;
+    }
     file->etag = transfer->etag;
     file->lastModified = transfer->lastModified;
-    const int64_t size = transfer->contentLength >= 0 ? transfer->contentLength : -1;
-    if (!transfer->ranged && (size < 0 || size == file->size)) return true;
-    // The server ignores Range, the file changed under If-Range, or its size
-    // is not the one we were told: one connection from byte 0.
+    if (!transfer->ranged && (file->size > 0 || size < 0)) return true;
+    // The server ignores Range, or the file changed under If-Range: one
+    // connection from byte 0.
     AbortTransfers(file, transfer);
     file->singleStream = true;
     file->resumed = false;
-    file->size = size > 0 ? size : -1;
+    const bool learnt = file->size <= 0 && size > 0;
+    if (learnt) file->size = size;
     file->spans.clear();
-    file->spans.push_back(Span{0, size > 0 ? size : kOpenEnd, 0, transfer});
+    file->spans.push_back(Span{0, file->size > 0 ? file->size : kOpenEnd, 0, transfer});
     transfer->span = 0;
     transfer->pos = 0;
     DropControl(file);
-    if (ftruncate(file->fd, 0) != 0 ||
-        (size > 0 && fallocate(file->fd, 0, 0, size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS)) {
+    if (ftruncate(file->fd, 0) != 0) {
+        transfer->writeErrno = errno;
+        return false;
+    }
+    if (learnt) return Reserve(transfer, size);
+    if (file->size > 0 && fallocate(file->fd, 0, 0, file->size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS) {
+        transfer->writeErrno = errno;
+        return false;
+    }
+    return true;
+}
+
+bool CEngine::Reserve(Transfer* transfer, int64_t size)
+{
+    FileTask* file = transfer->file;
+    struct stat part;
+    const int64_t held = fstat(file->fd, &part) == 0 ? static_cast<int64_t>(part.st_size) : 0;
+    const int64_t available = FreeBytes(file->partPath);
+    if (available >= 0 && size - held > available) {
+        transfer->writeErrno = ENOSPC;
+        return false;
+    }
+    if (fallocate(file->fd, 0, 0, size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS) {
         transfer->writeErrno = errno;
         return false;
     }
@@ -1367,6 +1424,12 @@ size_t CEngine::Body(Transfer* transfer, const char* data, size_t length)
         transfer->pos += static_cast<int64_t>(n);
         copied += n;
         if (transfer->fill == limit && !WriteOut(transfer)) return 0;
+    }
+    if (take < length && transfer->status == 200) {
+        // A whole-file answer longer than the file (a body that ends only
+        // at the close, or in its last chunk): not the file.
+        transfer->overrun = true;
+        return 0;
     }
     if (take < length || transfer->pos >= span.end) {
         // The range ends here (another connection took the rest).
@@ -1410,6 +1473,12 @@ void CEngine::FinishTransfer(Transfer* transfer, int curlResult)
     FileTask* file = transfer->file;
     if (transfer->span < 0) return OnProbeDone(transfer, curlResult);
     if (file->state != FileTask::Running) return;
+    if (!transfer->checked && (transfer->status == 200 || transfer->status == 206)) {
+        // An answer without a body byte is judged as well (its length may
+        // contradict the size); it may lay the spans out anew.
+        transfer->checked = true;
+        CheckResponse(transfer);
+    }
     WriteOut(transfer);
     transfer->block.reset();
     Span& span = file->spans[static_cast<size_t>(transfer->span)];
@@ -1421,10 +1490,16 @@ void CEngine::FinishTransfer(Transfer* transfer, int curlResult)
             return DiskFull(file->job, file->finalPath);
         return FailFile(file);
     }
+    file->cause.clear();
+    if (transfer->claimedSize >= 0 || transfer->overrun) {
+        // A body that ran past the size wrote into its span from byte 0
+        // (a whole-file answer); none of it counts. The others wrote nothing.
+        if (transfer->overrun) span.done = 0;
+        file->cause = transfer->overrun ? SizeOverrun(file->size) : SizeContradiction(transfer->claimedSize, file->size);
+        return PieceFailed(file, transfer, false, -1, now);
+    }
     if (transfer->restartFile) {
-        const int64_t size = transfer->rangeTotal > 0 ? transfer->rangeTotal : file->size;
         if (++file->restarts > kMaxRestarts) return PieceFailed(file, transfer, true, -1, now);
-        file->size = size;
         file->etag.clear();
         file->lastModified.clear();
         return RestartFile(file);
@@ -1449,6 +1524,17 @@ void CEngine::FinishTransfer(Transfer* transfer, int curlResult)
             if (other.done < other.end - other.start) return;
         return CompleteFile(file);
     }
+    if (curlResult == CURLE_OK && transfer->status == 200 && transfer->contentLength < 0) {
+        // A body that ends only at the close ended short of the file's size:
+        // a cut, or another file; never the file.
+        file->cause = SizeContradiction(span.done, file->size);
+        return PieceFailed(file, transfer, false, -1, now);
+    }
+    if (curlResult == CURLE_OK && transfer->status == 206 && transfer->rangeLast >= transfer->rangeStart &&
+        span.start + span.done == transfer->rangeLast + 1)
+        // A legal 206 that covers less than was asked: the rest is asked
+        // for at once, and this was no failed attempt.
+        return;
     // A server that cannot prove who it is will not on the next attempt either.
     const bool permanent = curlResult == CURLE_TOO_MANY_REDIRECTS || curlResult == CURLE_UNSUPPORTED_PROTOCOL ||
                            curlResult == CURLE_URL_MALFORMAT || curlResult == CURLE_PEER_FAILED_VERIFICATION;
@@ -1550,6 +1636,15 @@ void CEngine::FailFile(FileTask* file)
     AbortTransfers(file, nullptr);
     if (file->state == FileTask::Running) SaveControl(file);
     file->state = FileTask::Failed;
+    if (!file->cause.empty()) {
+        const std::string text = file->finalPath + ": " + file->cause;
+        vqLOCALJOBERROR record{};
+        record.jobNumber = file->job->number;
+        record.taskNumber = file->job->task;
+        record.kind = kLocalErrorTransfer;
+        record.text = text.c_str();
+        Send(file->job->client, kLocalJobError, nwCDNLocalCodec::EncodeJobError(record));
+    }
     // The job cannot complete here: the client falls back to its plain path.
     FinishJob(file->job, 1);
 }

@@ -110,6 +110,9 @@ private:
     size_t Body(Transfer* transfer, const char* data, size_t length);
     bool WriteOut(Transfer* transfer);
     bool CheckResponse(Transfer* transfer);
+    // Reserves a size learnt from an answer, only where the volume has room
+    // for it; false with the transfer's writeErrno set otherwise.
+    bool Reserve(Transfer* transfer, int64_t size);
 
     int m_listenFd;
     uint16_t m_port;

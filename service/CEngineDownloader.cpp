@@ -568,8 +568,10 @@ void CEngineDownloader::OnLocalJobError(const vqLOCALJOBERROR* record, int32_t)
 {
     Heard();
     EngineRequest* request = FindRequest(record->jobNumber, record->taskNumber);
-    if (!request || record->kind != kLocalErrorDiskSpace) return;
-    PutNotice(request->job, DL_NOTICE_DISK_FULL, nullptr);
+    if (!request) return;
+    if (record->kind == kLocalErrorDiskSpace) return PutNotice(request->job, DL_NOTICE_DISK_FULL, nullptr);
+    // The cause of a give-up that follows: the plain path goes on, the log keeps why.
+    LogPrintf("[MeshpullLib] CEngineDownloader Job Error (%d): %s", record->kind, record->text ? record->text : "");
 }
 
 void CEngineDownloader::OnLocalNetworkLost(const vqLOCALNETWORKNOTICE*, int32_t)

@@ -100,6 +100,7 @@ void CPlatFormDownloader::StartSession(TransferRecord& record)
     record.session = std::make_unique<CPlatformSession>();
     record.session->SetListener(this, &record);
     record.session->SetMode(record.job->Mode());
+    record.session->SetKnownSizes(record.sizes);
     record.session->Begin(record.job->Files());
 }
 
@@ -110,6 +111,7 @@ void CPlatFormDownloader::OnCheckDone(void* context, const CPlatformSizeCheckRes
     record->total = result.totalBytes;
     record->presentAtStart = result.bytesPresent;
     record->fileCount = result.fileCount;
+    record->sizes = result.sizes;
     record->startTime = NowSeconds();
     const auto alive = record->life.Watch();
     PutSize(record->job, result.fileCount, result.totalBytes);

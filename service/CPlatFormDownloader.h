@@ -66,6 +66,7 @@ private:
         int64_t presentAtStart = 0;
         int32_t fileCount = 0;
         int32_t filesCompleted = 0;
+        std::vector<int64_t> sizes; // what the size check found, per file
         int64_t startTime = 0; // wall-clock seconds when the size check finished
         // A job event may let the application stop or remove the job, and so
         // end the record, inside a report.

@@ -22,11 +22,13 @@ void CPlatformFileSizeChecker::Begin(const std::vector<std::unique_ptr<CJobFile>
     m_knownPresent = 0;
     m_knownCount = 0;
     for (const auto& file : files) {
+        m_sizes.push_back(file->size);
         if (file->size != -1) {
             m_knownTotal += file->size;
             m_knownPresent += file->bytesDone;
             ++m_knownCount;
         } else {
+            m_slots.push_back(m_sizes.size() - 1);
             m_files.push_back(std::make_unique<CJobFile>(*file));
         }
     }
@@ -69,9 +71,11 @@ void CPlatformFileSizeChecker::Report()
     result.totalBytes = m_knownTotal;
     result.bytesPresent = m_knownPresent;
     result.fileCount = m_knownCount + static_cast<int32_t>(m_files.size());
-    for (const auto& file : m_files) {
-        result.totalBytes += file->size;
-        result.bytesPresent += file->bytesDone;
+    for (size_t i = 0; i < m_files.size(); ++i) {
+        result.totalBytes += m_files[i]->size;
+        result.bytesPresent += m_files[i]->bytesDone;
+        m_sizes[m_slots[i]] = m_files[i]->size;
     }
+    result.sizes = m_sizes;
     m_listener->OnCheckDone(m_context, result);
 }

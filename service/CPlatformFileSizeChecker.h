@@ -43,6 +43,9 @@ private:
     size_t m_started = 0;
     size_t m_finished = 0;
     std::vector<std::unique_ptr<CJobFile>> m_files;
+    // Every file's size in the job's order; m_files[i] fills m_sizes[m_slots[i]].
+    std::vector<int64_t> m_sizes;
+    std::vector<size_t> m_slots;
     std::vector<std::unique_ptr<CPlatformFileSizeCheckSession>> m_running;
     int64_t m_knownTotal = 0;
     int64_t m_knownPresent = 0;

@@ -14,6 +14,8 @@
 #include "service/CPlatformReporter.h"
 #include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/HttpConnection.h"
+#include "netlib/layers/nwCDNLocalCodec.h"
+#include "netlib/http/SizeContradiction.h"
 #include "service/HttpTransferRules.h"
 
 #include <algorithm>
@@ -91,7 +93,8 @@ void CPlatformSession::Begin(const std::vector<std::unique_ptr<CJobFile>>& files
     for (const auto& file : files) {
         FileCopy copy;
         copy.file = *file;
-        copy.knownSize = file->size;
+        const size_t index = m_copies.size();
+        copy.knownSize = index < m_knownSizes.size() && m_knownSizes[index] >= 0 ? m_knownSizes[index] : file->size;
         copy.file.size = 0;
         copy.file.bytesDone = 0;
         copy.file.startOffset = 0;
@@ -267,6 +270,8 @@ CPlatformSession::State CPlatformSession::DoOpenFile()
 CPlatformSession::State CPlatformSession::DoConnect()
 {
     CJobFile& file = m_current->file;
+    // Only the last attempt's cause is told, should the file fail.
+    m_failureText.clear();
     // Every request asks for what the file still lacks; what was written so
     // far stays counted once.
     m_bytesPresent += m_output.Length() - (file.startOffset + file.bytesDone);
@@ -320,8 +325,10 @@ CPlatformSession::State CPlatformSession::DoReadHeaderComplete()
         return Fail(Failure::kGiveUpAlternative, "BadLength");
     }
     if (status == 200) {
-        // An empty answer for a file known to hold bytes is no file.
-        if (!hasLength || (length == 0 && m_current->knownSize > 0)) return Fail(Failure::kRetry, "NoLength");
+        if (!hasLength) return Fail(Failure::kRetry, "NoLength");
+        // An answer of another length than the job's size (an empty one for
+        // a file known to hold bytes) is no copy of the file.
+        if (m_current->knownSize > 0 && length != m_current->knownSize) return FailOtherSize(length);
         if (offset > 0 && !RestartFromZero()) {
             WriteFailed();
             return State::kNone;
@@ -344,14 +351,15 @@ CPlatformSession::State CPlatformSession::DoReadHeaderComplete()
         if (total < 0) total = m_total;
         const bool sameFile = total > 0 && (m_total < 0 || total == m_total) &&
                               (validator.empty() || m_validator.empty() || validator == m_validator);
-        if (!sameFile) {
+        const bool otherSize = total > 0 && m_current->knownSize > 0 && total != m_current->knownSize;
+        if (!sameFile || otherSize) {
             // Another file answers for this one: what is on disk is not its
             // start, so the next attempt fetches all of it.
             if (!RestartFromZero()) {
                 WriteFailed();
                 return State::kNone;
             }
-            return Fail(Failure::kRetry, "OtherFile");
+            return otherSize ? FailOtherSize(total) : Fail(Failure::kRetry, "OtherFile");
         }
         m_total = total;
         if (m_validator.empty() && offset == 0) m_validator = validator;
@@ -427,6 +435,13 @@ CPlatformSession::State CPlatformSession::Fail(Failure failure, const char* reas
     return State::kAttemptFailed;
 }
 
+CPlatformSession::State CPlatformSession::FailOtherSize(int64_t answered)
+{
+    const State next = Fail(Failure::kRetry, "OtherSize");
+    m_failureText = m_currentUrl + ": " + SizeContradiction(answered, m_current->knownSize);
+    return next;
+}
+
 CPlatformSession::State CPlatformSession::DoAttemptFailed()
 {
     const uint64_t silentMs = NowMs() - m_lastDataMs;
@@ -470,7 +485,13 @@ CPlatformSession::State CPlatformSession::DoFinishFile()
         m_failureText = Reason(m_currentPath, error);
         return State::kGiveUp;
     }
-    if (!m_partSuffix.empty()) CPartFileRecord::Remove(PartPath());
+    if (!m_partSuffix.empty()) {
+        CPartFileRecord::Remove(PartPath());
+        // What the engine kept of this file for a resume (it gave the file
+        // up to us) is stale now that the file is whole.
+        DeleteOneFile(m_currentPath + kLocalPartSuffix);
+        DeleteOneFile(m_currentPath + kLocalControlSuffix);
+    }
     finished->file.size = m_total;
     m_currentPath.clear();
     const size_t next = m_fileIndex + 1;

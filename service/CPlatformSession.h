@@ -18,9 +18,13 @@
 //   over. Within a run, a retry after a cut resumes from what was written,
 //   with If-Range when the server gave a validator.
 // - A 206 that covers only part of the asked range is followed by a request
-//   for the rest. A missing, unusable or contradictory length, a 206 from
-//   another offset or of another total, a 416 whose total is not the part's
-//   length: each is a failed attempt, never a finished file.
+//   for the rest. A missing, unusable or contradictory length, a length or
+//   total other than the size the job holds (given, or found by its size
+//   check; should every attempt say so, the failure names both sizes), a 206
+//   from another offset or of another total, a 416 whose total is not the
+//   part's length: each is a failed attempt, never a finished file.
+// - Once a file is whole, what the engine kept of it (its part and control
+//   files, left when it gave the file up) is removed.
 // - A character device named as the output (/dev/null) is written in place.
 //
 // Bounds, so that a transfer that cannot succeed ends with OnTransferFailed
@@ -89,6 +93,9 @@ public:
 
     void SetListener(IPlatFormSessionEventListener* listener, void* context);
     void SetMode(int mode) { m_mode = mode; }
+    // The sizes the job's size check found, one per file in the job's order
+    // (before Begin): an answer of another length is a failed attempt.
+    void SetKnownSizes(std::vector<int64_t> sizes) { m_knownSizes = std::move(sizes); }
     // Copies the job's files and starts with the first.
     void Begin(const std::vector<std::unique_ptr<CJobFile>>& files);
 
@@ -165,6 +172,9 @@ private:
     // The attempt failed; how it counts, and why (logged with the URL).
     // Always answers kAttemptFailed.
     State Fail(Failure failure, const char* reason, int retryAfterSeconds = -1);
+    // The answer's length is not the size the job holds: a failed attempt,
+    // whose cause names both sizes should the file fail for it.
+    State FailOtherSize(int64_t answered);
     void SelectFile(size_t index);
     bool NextAlternative();
     void DropConnection();
@@ -220,6 +230,7 @@ private:
     uint64_t m_windowStartMs = 0;
     int64_t m_windowBytes = 0;
     std::vector<FileCopy> m_copies;
+    std::vector<int64_t> m_knownSizes;
     std::vector<std::string> m_alternatives;
     IPlatFormSessionEventListener* m_listener = nullptr;
     void* m_context = nullptr;

@@ -16,11 +16,15 @@
 //   listener.
 
 #include <cstdint>
+#include <vector>
 
 struct CPlatformSizeCheckResult {
     int64_t totalBytes = 0;
     int64_t bytesPresent = 0;
     int32_t fileCount = 0;
+    // Per file of the job, in its order: the size the job gave or the check
+    // found. An answer that contradicts it is not the file.
+    std::vector<int64_t> sizes;
 };
 
 class ICheckerEventListener {

@@ -23,6 +23,11 @@
 constexpr uint16_t kLocalFrameType = 256;
 constexpr uint16_t kLocalJobFrameType = 258;
 constexpr uint16_t kLocalEnginePort = 38006;
+// What the engine keeps beside a file it has not finished: the data and its
+// control file, named after the file. Its clients remove them once the file
+// is complete by other means.
+constexpr const char* kLocalPartSuffix = ".zdrpart";
+constexpr const char* kLocalControlSuffix = ".zdrctl";
 
 enum nwLocalCode : uint16_t {
     kLocalJobOptions = 0,
@@ -66,6 +71,8 @@ constexpr uint32_t kLocalFileRecordSize = 65;
 constexpr uint8_t kLocalOptionsPlain = 1;
 constexpr uint8_t kLocalOptionsHighSpeed = 2;
 constexpr uint8_t kLocalErrorDiskSpace = 1;
+// A file failed for a reason its text gives; the job ends as given up.
+constexpr uint8_t kLocalErrorTransfer = 2;
 
 // ---- client to engine ----
 

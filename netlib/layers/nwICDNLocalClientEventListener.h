@@ -36,7 +36,8 @@ public:
     virtual void OnLocalFileDoneEx(const vqLOCALFILEDONEEX* record, int32_t cookie) = 0;
     // valueB non-zero: the engine gave the job up.
     virtual void OnLocalJobFinished(const vqLOCALJOBFINISHED* record, int32_t cookie) = 0;
-    // kind kLocalErrorDiskSpace: not enough disk space.
+    // kind kLocalErrorDiskSpace: not enough disk space; kLocalErrorTransfer:
+    // a file failed for the reason in text (job finished, given up, follows).
     virtual void OnLocalJobError(const vqLOCALJOBERROR* record, int32_t cookie) = 0;
     virtual void OnLocalNetworkLost(const vqLOCALNETWORKNOTICE* record, int32_t cookie) = 0;
     virtual void OnLocalNetworkRestored(const vqLOCALNETWORKNOTICE* record, int32_t cookie) = 0;

@@ -7,7 +7,8 @@
 // no notice) or gives the job up to the plain path (notice 518) and the
 // job still completes there. Faults of the network and the disk meet both
 // paths. Every row also checks that no file is reported done that differs
-// from the server's, and that nothing is written outside the job's folder.
+// from the server's, that nothing is written outside the job's folder, and
+// that beside a completed file nothing the engine kept for a resume stays.
 
 #include "AgentServerProcess.h"
 #include "EngineProcess.h"
@@ -112,6 +113,12 @@ bool Connected()
 bool FromEngine(const std::string& request)
 {
     return FaultPeer::Header(request, "User-Agent").rfind(kEngineAgent, 0) == 0;
+}
+
+// The engine's size probe of a file the job gives without a size.
+bool IsProbe(const std::string& request)
+{
+    return FaultPeer::Header(request, "Range") == "bytes=0-0";
 }
 
 // The file as a server that honours Range answers it.
@@ -485,6 +492,81 @@ std::vector<EngineRow>& Rows()
              return t.tls.Url("localhost", "/files/a.bin");
          },
          false, {DL_NOTICE_ENGINE_GAVE_UP, DL_NOTICE_DOWNLOAD_FAILED}, kGaveUpLog},
+        {"200 without Content-Length to every request, closed after half the file (the probe told the size)",
+         [](T& t) {
+             return t.EngineOnly([&t](const std::string& request, int) {
+                 if (IsProbe(request)) return ServeContent(request, t.content);
+                 A answer{Head("") + t.content};
+                 answer.cutAfter = answer.bytes.find("\r\n\r\n") + 4 + t.content.size() / 2;
+                 return answer;
+             });
+         },
+         true, kGaveUp, "a.bin: the server's length 150000 is not the file's size 300000"},
+        {"200 without Content-Length and longer than the file (the probe told the size)",
+         [](T& t) {
+             return t.EngineOnly([&t](const std::string& request, int) {
+                 if (IsProbe(request)) return ServeContent(request, t.content);
+                 return A{Head("") + t.content + std::string(70000, 'x')};
+             });
+         },
+         true, kGaveUp, "a.bin: the server's answer runs past the file's size 300000"},
+        {"200 with Content-Length 0 to every request (the probe told the size)",
+         [](T& t) {
+             return t.EngineOnly([&t](const std::string& request, int) {
+                 if (IsProbe(request)) return ServeContent(request, t.content);
+                 return A{Head("Content-Length: 0\r\n")};
+             });
+         },
+         true, kGaveUp, "a.bin: the server's length 0 is not the file's size 300000"},
+        {"206 claiming a total of 4 GiB to the continuing request (a 1 MiB disk)",
+         [](T& t) {
+             t.Mount(t.target, "size=1m");
+             return t.EngineOnly([&t](const std::string& request, int) {
+                 if (IsProbe(request)) return ServeContent(request, t.content);
+                 A answer = ServeContent(request, t.content);
+                 if (FaultPeer::Header(request, "Range").empty()) {
+                     answer.cutAfter = answer.bytes.find("\r\n\r\n") + 4 + 100000;
+                     return answer;
+                 }
+                 const size_t total = answer.bytes.find("/" + std::to_string(t.content.size()) + "\r\n");
+                 answer.bytes.replace(total + 1, std::to_string(t.content.size()).size(), "4294967296");
+                 return answer;
+             });
+         },
+         true, kGaveUp, "a.bin: the server's length 4294967296 is not the file's size 300000"},
+        {"206 shorter than asked to every continuing request (40,000 bytes each)",
+         [](T& t) {
+             return t.EngineOnly([&t](const std::string& request, int) {
+                 const std::string range = FaultPeer::Header(request, "Range");
+                 if (range.empty()) {
+                     A answer = ServeContent(request, t.content);
+                     answer.cutAfter = answer.bytes.find("\r\n\r\n") + 4 + 10000;
+                     return answer;
+                 }
+                 long long first = 0;
+                 sscanf(range.c_str(), "bytes=%lld", &first);
+                 const std::string shorter = "bytes=" + std::to_string(first) + "-" + std::to_string(first + 39999);
+                 return ServeContent("GET / HTTP/1.1\r\nRange: " + shorter + "\r\n\r\n", t.content);
+             });
+         },
+         true, {}, ""},
+        {"no length but in a 206 shorter than asked (200s without Content-Length, the first reset)",
+         [](T& t) {
+             return t.EngineOnly([&t](const std::string& request, int) {
+                 const std::string range = FaultPeer::Header(request, "Range");
+                 if (range.empty() || range == "bytes=0-0") {
+                     A answer{Head("") + t.content};
+                     answer.cutAfter = answer.bytes.find("\r\n\r\n") + 4 + 100000;
+                     answer.reset = true;
+                     return answer;
+                 }
+                 long long first = 0;
+                 sscanf(range.c_str(), "bytes=%lld", &first);
+                 const std::string shorter = "bytes=" + std::to_string(first) + "-" + std::to_string(first + 99999);
+                 return ServeContent("GET / HTTP/1.1\r\nRange: " + shorter + "\r\n\r\n", t.content);
+             });
+         },
+         true, {}, ""},
     };
     return rows;
 }
@@ -535,6 +617,9 @@ TEST_P(EngineFaultMatrixTest, Row)
     EXPECT_EQ(events.Count(DL_EVENT_UPDATE_SUCCEEDED), 1);
     if (row.completes) {
         EXPECT_TRUE(ReadFile(target + "a.bin") == content) << "the file differs from the server's";
+        // Whichever path completed it, nothing the engine kept for a resume stays beside it.
+        EXPECT_FALSE(fs::exists(target + "a.bin.zdrpart"));
+        EXPECT_FALSE(fs::exists(target + "a.bin.zdrctl"));
     } else {
         EXPECT_FALSE(fs::exists(target + "a.bin"));
     }

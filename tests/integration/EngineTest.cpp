@@ -88,6 +88,7 @@ struct Outcome {
     bool finished = false;
     int32_t valueB = -1;
     int errorKind = 0;
+    std::string errorText;
     int asked = 0;
     int progress = 0;
     std::vector<int> codes;
@@ -142,6 +143,7 @@ Outcome Drive(EngineClient& client, int32_t job, int resumeAnswer = 1,
             vqLOCALJOBERROR r{};
             EXPECT_TRUE(nwCDNLocalCodec::DecodeJobError(p, n, &r));
             outcome.errorKind = r.kind;
+            outcome.errorText = r.text;
             break;
         }
         case kLocalJobFinished: {
@@ -667,6 +669,35 @@ TEST_F(EngineTest, AFileThatChangedBetweenRunsStartsOver)
         }
         EXPECT_EQ(askedIfRange, c.continued);
     }
+}
+
+// A 206 whose total is not the size the job gave is no part of the file:
+// the file is never restarted at that size (nor that much reserved), and
+// when every attempt says so the job is given up with both sizes named.
+TEST_F(EngineTest, ATotalThatIsNotTheSizeTheJobGaveIsNeverTakenNorReserved)
+{
+    const std::string content = RandomBytes(300000, 12);
+    FaultHttpServer server([&](const std::string& request, int) {
+        FaultHttpServer::Answer answer = ServeContent(request, content, "\"t\"");
+        if (FaultHttpServer::Header(request, "Range").empty()) {
+            answer.cutAfter = answer.bytes.find("\r\n\r\n") + 4 + 100000;
+            return answer;
+        }
+        const size_t total = answer.bytes.find("/300000\r\n");
+        answer.bytes.replace(total + 1, 6, "3000000");
+        return answer;
+    });
+    ASSERT_TRUE(client.SendJob(22, kLocalOptionsHighSpeed, {Of("t.bin", server.Url("/f.bin"), 300000)}));
+    const Outcome outcome = Drive(client, 22);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.valueB, 1);
+    EXPECT_EQ(outcome.errorKind, kLocalErrorTransfer);
+    EXPECT_EQ(outcome.errorText, folder + "t.bin: the server's length 3000000 is not the file's size 300000");
+    EXPECT_FALSE(Exists(folder + "t.bin"));
+    struct stat part;
+    ASSERT_EQ(stat((folder + "t.bin.zdrpart").c_str(), &part), 0);
+    EXPECT_LE(part.st_size, 300000);
+    EXPECT_LE(part.st_blocks * 512, 300000 + 4096);
 }
 
 TEST_F(EngineTest, StoppedMidwayBySigtermResumesWithFewerBytes)

@@ -307,6 +307,24 @@ const std::vector<Case> kTransfer = {
          return true;
      },
      {DL_NOTICE_DOWNLOAD_FAILED}, "[MeshpullLib] Transfer Attempt Failed reason:NoLength try:3"},
+    {"LengthOtherThanChecked", "200 with Content-Length 0 (the size check found 300000 bytes)",
+     [](Rig& rig) {
+         rig.OnPeerTransfer(kSize, [](const std::string&, int, const std::string&) {
+             return Raw(fault::Answer("200 OK", {"Content-Length: 0"}));
+         });
+         return true;
+     },
+     {DL_NOTICE_DOWNLOAD_FAILED}, "[MeshpullLib] Transfer Attempt Failed reason:OtherSize try:3"},
+    {"TotalOtherThanChecked", "206 claiming a total of 4 GiB (the size check found 300000 bytes)",
+     [](Rig& rig) {
+         rig.OnPeerTransfer(kSize, [](const std::string& request, int, const std::string& bytes) {
+             std::string answer = fault::Serve(request, bytes);
+             const std::string total = "/" + std::to_string(bytes.size()) + "\r\n";
+             return Raw(answer.replace(answer.find(total), total.size(), "/4294967296\r\n"));
+         });
+         return true;
+     },
+     {DL_NOTICE_DOWNLOAD_FAILED}, "[MeshpullLib] Transfer Attempt Failed reason:OtherSize try:3"},
     {"WholeFileForARange", "200 to a Range request (nginx max_ranges 0) for a resumable part",
      [](Rig& rig) {
          if (!rig.StartNginx("    max_ranges 0;\n")) return false;

@@ -391,6 +391,8 @@ TEST_F(EngineDownloaderTest, TheEnginesReportsBecomeTheJobsEvents)
     Answer(connection, kLocalFileDoneEx, nwCDNLocalCodec::EncodeFileDoneEx(doneEx));
     Answer(connection, kLocalJobError, nwCDNLocalCodec::EncodeJobError({job->Number(), 77, kLocalErrorDiskSpace, "full", {}}));
     Answer(connection, kLocalJobError, nwCDNLocalCodec::EncodeJobError({job->Number(), 77, 3, "other", {}}));
+    Answer(connection, kLocalJobError,
+           nwCDNLocalCodec::EncodeJobError({job->Number(), 77, kLocalErrorTransfer, "/dl/f2: why it failed", {}}));
     Answer(connection, kLocalNetworkLost, nwCDNLocalCodec::EncodeNetworkNotice({}));
     Answer(connection, kLocalNetworkRestored, nwCDNLocalCodec::EncodeNetworkNotice({}));
     Answer(connection, kLocalStatus, nwCDNLocalCodec::EncodeStatus(4));
@@ -405,6 +407,9 @@ TEST_F(EngineDownloaderTest, TheEnginesReportsBecomeTheJobsEvents)
                                                           {DL_EVENT_ASK_RESUME, h},
                                                           {DL_EVENT_JOB_COMPLETE, h}}));
     EXPECT_EQ(Notices(job), (std::vector<int>{DL_NOTICE_DISK_FULL, DL_NOTICE_NETWORK_LOST, DL_NOTICE_NETWORK_RESTORED}));
+    // Other errors are no notice; the log keeps their cause.
+    EXPECT_NE(ReadLog().find("[MeshpullLib] CEngineDownloader Job Error (2): /dl/f2: why it failed"), std::string::npos);
+    EXPECT_NE(ReadLog().find("[MeshpullLib] CEngineDownloader Job Error (3): other"), std::string::npos);
     DlFileDone record{};
     job->PopFileDone(&record);
     EXPECT_STREQ(record.text, ("src," + first).c_str());

@@ -59,6 +59,7 @@ protected:
     {
         downloader.reset();
         jobs.clear();
+        CPlatformFileSizeCheckSession::SetFreeSpaceSourceForTesting(nullptr);
         cpSetClockForTesting(nullptr);
         SetConnectivityCheckForTesting(nullptr);
         ScriptedConnection::Uninstall();
@@ -191,4 +192,30 @@ TEST_F(PlatFormDownloader, AFileThatCannotBeSizedDropsTheJobWithItsEntry)
     EXPECT_EQ(notice.code, DL_NOTICE_DOWNLOAD_FAILED);
     EXPECT_STREQ(text.data(), "http://files.test/1.bin");
     EXPECT_EQ(Count(DL_EVENT_JOB_SIZE, job->Handle()), 0);
+}
+
+namespace {
+
+int64_t PlentyOfRoom(const std::string&)
+{
+    return int64_t(1) << 40;
+}
+
+} // namespace
+
+// A job added without sizes has them found by its size check; the transfer
+// is held to them, so an empty answer for a file of 10 bytes is no file.
+TEST_F(PlatFormDownloader, TheTransferIsHeldToTheSizeTheCheckFound)
+{
+    CPlatformFileSizeCheckSession::SetFreeSpaceSourceForTesting(&PlentyOfRoom);
+    CJob* job = NewJob(-1);
+    ASSERT_EQ(downloader->StartJob(job), DL_OK);
+    ASSERT_EQ(ScriptedConnection::Count(), 1u);
+    ScriptedConnection::At(0).Answer(HttpAnswer("200 OK", {"Content-Length: 10"}));
+    ASSERT_EQ(ScriptedConnection::Count(), 2u);
+    ScriptedConnection::At(1).Answer(HttpAnswer("200 OK", {"Content-Length: 0"}));
+    EXPECT_EQ(Count(DL_EVENT_FILE_DONE, job->Handle()), 0);
+    EXPECT_EQ(Count(DL_EVENT_JOB_COMPLETE, job->Handle()), 0);
+    EXPECT_FALSE(std::filesystem::exists(folder + "1.bin"));
+    EXPECT_EQ(downloader->HeldCount(), 1u);
 }

@@ -113,6 +113,8 @@ TEST_F(PlatformFileSizeChecker, FiveProbesRunAtOnceAndTheSixthWaitsForOne)
     EXPECT_EQ(listener.events, (std::vector<std::string>{"done"}));
     EXPECT_EQ(listener.result.totalBytes, 7 + 100 + 100 + 101 + 103 + 104 + 105);
     EXPECT_EQ(listener.result.fileCount, 7);
+    // Each file's size in the job's order, for the transfer to be held to.
+    EXPECT_EQ(listener.result.sizes, (std::vector<int64_t>{100, 101, 100, 103, 104, 105, 7}));
 }
 
 TEST_F(PlatformFileSizeChecker, EachAnswerSizesTheFileOrFailsIt)

@@ -415,6 +415,7 @@ TEST_F(PlatformSession, FilesFollowOneAnotherAndTheTransferredOnesAreListed)
     std::vector<std::unique_ptr<CJobFile>> list;
     list.push_back(File("http://files.test/a.bin", folder, "a.bin"));
     list.push_back(File(longUrl, folder + "sub/deeper", "b.bin"));
+    list.back()->size = 3;
     list.push_back(File("http://files.test/c.bin", folder, "c.bin"));
     // c.bin is whole already in a part its record vouches for.
     WritePart(folder + "c.bin", kBody, "http://files.test/c.bin", 10, "\"v1\"");
@@ -448,7 +449,9 @@ TEST_F(PlatformSession, FilesFollowOneAnotherAndTheTransferredOnesAreListed)
 TEST_F(PlatformSession, ARetriedFileIsCountedOnceInTheBytesPresent)
 {
     const std::string body(300, 'z');
-    StartOne();
+    std::vector<std::unique_ptr<CJobFile>> list = Files(kUrl, "a.bin");
+    list.back()->size = 300;
+    Start(std::move(list));
     Last().Answer(HttpAnswer("200 OK", {"Content-Length: 300"}, body.substr(0, 100)));
     EXPECT_EQ(session->GetBytesPresent(), 100);
     Last().PeerClose();
@@ -535,8 +538,6 @@ TEST_F(PlatformSession, NoFaultOfTheServerLeavesAWrongFileUnderTheFinalName)
         {"a part whose record names another URL", 10, "", "0123", 10, "", {{Ok(body)}}, true, 0},
         {"the server's file changed (If-Range answered whole)", 10, "", "abcd", 10, v1,
          {{ok({"Content-Length: 10", "ETag: \"v2\""}, body)}}, true, 0},
-        {"Content-Length 0 for a non-empty file", 10, "", "", 0, "",
-         {{ok({"Content-Length: 0"}, "")}, {ok({"Content-Length: 0"}, "")}, {ok({"Content-Length: 0"}, "")}}, false, 0},
         {"a non-numeric Content-Length", 10, "", "", 0, "", {{ok({"Content-Length: ten"}, body)}}, false, 0},
         {"a negative Content-Length", 10, "", "", 0, "", {{ok({"Content-Length: -10"}, body)}}, false, 0},
         {"two Content-Lengths that disagree", 10, "", "", 0, "",
@@ -660,6 +661,90 @@ TEST_F(PlatformSession, AFileGoesWithoutDataForABoundedTimeOnly)
         EXPECT_NE(ReadLog().find(c.logged), std::string::npos) << ReadLog();
         EXPECT_FALSE(PathExists(folder + "a.bin"));
     }
+}
+
+// An answer whose length is not the size the job holds (given, or found by
+// its size check) is a failed attempt, never the file; when every attempt
+// says so the failure names both sizes.
+TEST_F(PlatformSession, ALengthThatIsNotTheKnownSizeIsAFailedAttemptNamingBothSizes)
+{
+    const std::string body = kBody;
+    auto ok = [](const std::string& b) { return HttpAnswer("200 OK", {"Content-Length: " + std::to_string(b.size())}, b); };
+    const std::string failed = std::string("failed:") + kUrl + ": the server's length ";
+    struct Case {
+        const char* name;
+        long long jobSize;     // the job's own entry
+        long long checkedSize; // what its size check found (-1: no check ran)
+        std::vector<std::string> answers;
+        std::vector<std::string> events;
+    };
+    const Case cases[] = {
+        {"Content-Length 0 for a non-empty file", 10, -1, {ok(""), ok(""), ok("")},
+         {failed + "0 is not the file's size 10"}},
+        {"a 200 shorter than the file", 10, -1, {ok("0123"), ok("0123"), ok("0123")},
+         {failed + "4 is not the file's size 10"}},
+        {"a 206 from byte 0 of a larger total", 10, -1,
+         {Partial("bytes 0-11/12", "0123456789AB"), Partial("bytes 0-11/12", "0123456789AB"),
+          Partial("bytes 0-11/12", "0123456789AB")},
+         {failed + "12 is not the file's size 10"}},
+        {"the size the check found, for a job without one", -1, 10, {ok("0123"), ok("0123"), ok("0123")},
+         {failed + "4 is not the file's size 10"}},
+        {"a later answer of the right length completes", 10, -1, {ok(""), ok(body)}, {"done:a.bin", "all"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        listener = Listener();
+        const std::string path = folder + "a.bin";
+        std::vector<std::unique_ptr<CJobFile>> list;
+        list.push_back(File(kUrl, folder, "a.bin"));
+        list.back()->size = c.jobSize;
+        files = std::move(list);
+        session = std::make_unique<CPlatformSession>();
+        session->SetListener(&listener, &listener);
+        if (c.checkedSize >= 0) session->SetKnownSizes({c.checkedSize});
+        session->Begin(files);
+        for (size_t i = 0; i < c.answers.size(); ++i) {
+            AwaitConnection(i + 1);
+            ASSERT_EQ(ScriptedConnection::Count(), i + 1);
+            Last().Answer(c.answers[i]);
+        }
+        AwaitConnection(c.answers.size() + 1);
+        EXPECT_EQ(ScriptedConnection::Count(), c.answers.size());
+        EXPECT_EQ(listener.events, c.events);
+        if (c.events.back() == "all") {
+            EXPECT_EQ(ReadFile(path), body);
+        } else {
+            EXPECT_FALSE(PathExists(path));
+            EXPECT_NE(ReadLog().find("Transfer Attempt Failed reason:OtherSize try:3"), std::string::npos);
+        }
+    }
+}
+
+// The engine keeps a file it gave up for a resume; once the plain path has
+// the whole file those are stale, while a file that failed here too keeps them.
+TEST_F(PlatformSession, TheEnginesFilesBesideAFileGoOnlyOnceTheFileIsWhole)
+{
+    const std::string path = folder + "a.bin";
+    WriteFile(path + ".zdrpart", std::string(10, '\0'));
+    WriteFile(path + ".zdrctl", "control");
+    StartOne();
+    ASSERT_EQ(ScriptedConnection::Count(), 1u);
+    Last().Answer(HttpAnswer("404 Not Found", {"Content-Length: 0"}));
+    EXPECT_EQ(listener.events, (std::vector<std::string>{std::string("failed:") + kUrl}));
+    EXPECT_TRUE(PathExists(path + ".zdrpart"));
+    EXPECT_TRUE(PathExists(path + ".zdrctl"));
+
+    ScriptedConnection::Install();
+    listener = Listener();
+    StartOne();
+    ASSERT_EQ(ScriptedConnection::Count(), 1u);
+    Last().Answer(Ok(kBody));
+    EXPECT_EQ(listener.events, (std::vector<std::string>{"done:a.bin", "all"}));
+    EXPECT_EQ(ReadFile(path), kBody);
+    EXPECT_FALSE(PathExists(path + ".zdrpart"));
+    EXPECT_FALSE(PathExists(path + ".zdrctl"));
 }
 
 TEST_F(PlatformSession, AFileAnotherDownloadHoldsIsRefusedAndLeftAlone)
