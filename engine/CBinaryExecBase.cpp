@@ -51,12 +51,15 @@ int CBinaryExecBase::Run(const char*)
 
     LogWrite("[MeshpullLib] Begin WFII");
     int status = 0;
-    const InputIdle idle = WaitForInputIdle(&program, m_readyWaitMs, &status);
+    std::string failure;
+    const InputIdle idle = WaitForInputIdle(&program, m_readyWaitMs, &status, &failure);
     LogWrite("[MeshpullLib] End WFII");
     if (idle != InputIdle::Ended) return 1;
-    // A program that is gone already (a broken build, a missing library)
-    // would leave the engine downloader connecting to nothing.
+    // A program that is gone already (a broken build, a missing library, a
+    // port another program holds) would leave the engine downloader
+    // connecting to nothing; what it said of its failure is the cause.
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    LogPrintf("[MeshpullLib] Run Binary (ended before ready) %s:%d", path.c_str(), code);
+    LogPrintf("[MeshpullLib] Run Binary (ended before ready) %s:%d%s%s", path.c_str(), code, failure.empty() ? "" : " ",
+              failure.c_str());
     return 0;
 }

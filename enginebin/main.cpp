@@ -12,6 +12,7 @@
 #include "enginebin/CCertificateNameCheck.h"
 #include "enginebin/CEngine.h"
 #include "enginebin/CurlApi.h"
+#include "platform/ShellExecute.h"
 #include "platform/UserFolders.h"
 
 #include <arpa/inet.h>
@@ -50,21 +51,48 @@ int IdleExitSeconds()
                                                                              : CEngine::kIdleExitSeconds;
 }
 
-// One engine per user and port: the lock is held for the engine's life. It
-// lives where nobody else can make, hold or replace it.
-int TakeInstanceLock(uint16_t port)
+// The readiness descriptor the starter gave us (-1: none); it gets one line,
+// "ready PORT" or "failed WHY".
+int TakeReadyFd()
 {
-    std::string why;
-    const std::string folder = PrivateRuntimeFolder(&why);
+    const char* text = getenv("ZDR_READY_FD");
+    const int fd = text && *text ? atoi(text) : -1;
+    unsetenv("ZDR_READY_FD");
+    return fd;
+}
+
+void SayOnReadyFd(int* fd, const std::string& line)
+{
+    if (*fd < 0) return;
+    if (write(*fd, line.data(), line.size()) < 0) perror("ZDR_READY_FD");
+    close(*fd);
+    *fd = -1;
+}
+
+// An engine that cannot serve says why on standard error and to its starter,
+// whose activity log keeps the cause.
+int Fail(int* readyFd, const std::string& why)
+{
+    fprintf(stderr, "ZDRDownloadV32: %s\n", why.c_str());
+    SayOnReadyFd(readyFd, std::string(kNotReadyPrefix) + why + "\n");
+    return 1;
+}
+
+// One engine per user and port: the lock is held for the engine's life. It
+// lives where nobody else can make, hold or replace it. -1: our engine holds
+// it; -2: no lock can be had (*why says why).
+int TakeInstanceLock(uint16_t port, std::string* why)
+{
+    const std::string folder = PrivateRuntimeFolder(why);
     if (folder.empty()) {
-        fprintf(stderr, "ZDRDownloadV32: no private folder for the instance lock: %s\n", why.c_str());
+        *why = "no private folder for the instance lock: " + *why;
         return -2;
     }
     const std::string path =
         folder + "ZDRDownloadV32-" + std::to_string(geteuid()) + "-" + std::to_string(port) + ".lock";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        fprintf(stderr, "ZDRDownloadV32: instance lock %s: %s\n", path.c_str(), strerror(errno));
+        *why = "instance lock " + path + ": " + strerror(errno);
         return -2;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -74,17 +102,9 @@ int TakeInstanceLock(uint16_t port)
     return fd;
 }
 
-void SignalReady(uint16_t port)
+void SignalReady(int* readyFd, uint16_t port)
 {
-    const char* text = getenv("ZDR_READY_FD");
-    if (!text || !*text) return;
-    const int fd = atoi(text);
-    if (fd < 0) return;
-    char line[64];
-    const int length = snprintf(line, sizeof line, "ready %u\n", port);
-    if (write(fd, line, static_cast<size_t>(length)) < 0) perror("ZDR_READY_FD");
-    close(fd);
-    unsetenv("ZDR_READY_FD");
+    SayOnReadyFd(readyFd, "ready " + std::to_string(port) + "\n");
 }
 
 } // namespace
@@ -96,13 +116,15 @@ int main(int argc, char** argv)
         return 0;
     }
     const uint16_t port = EnginePort();
-    const int lock = TakeInstanceLock(port);
+    int readyFd = TakeReadyFd();
+    std::string why;
+    const int lock = TakeInstanceLock(port, &why);
     if (lock == -1) {
         // Our engine already serves this port: the client may use it.
-        SignalReady(port);
+        SignalReady(&readyFd, port);
         return 0;
     }
-    if (lock < 0) return 1; // the reason is already on standard error
+    if (lock < 0) return Fail(&readyFd, why);
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const int yes = 1;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -110,10 +132,8 @@ int main(int argc, char** argv)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 64) != 0) {
-        fprintf(stderr, "ZDRDownloadV32: cannot listen on 127.0.0.1:%u: %s\n", port, strerror(errno));
-        return 1;
-    }
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 64) != 0)
+        return Fail(&readyFd, "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + strerror(errno));
     sigset_t stops;
     sigemptyset(&stops);
     sigaddset(&stops, SIGTERM);
@@ -121,14 +141,10 @@ int main(int argc, char** argv)
     sigprocmask(SIG_BLOCK, &stops, nullptr);
     signal(SIGPIPE, SIG_IGN);
     const int signals = signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (signals < 0) {
-        perror("ZDRDownloadV32: signalfd");
-        return 1;
-    }
+    if (signals < 0) return Fail(&readyFd, std::string("signalfd: ") + strerror(errno));
     // Clients may connect from here on; they are served once libcurl is in,
     // and meanwhile the one that started us goes on with its own work.
-    SignalReady(port);
-    std::string why;
+    SignalReady(&readyFd, port);
     if (!CurlApi::Load(&why) || !CCertificateNameCheck::Load(&why)) {
         fprintf(stderr, "ZDRDownloadV32: %s\n", why.c_str());
         return 1;

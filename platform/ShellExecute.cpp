@@ -150,20 +150,32 @@ int ProcessDescriptor(pid_t pid)
 
 enum class PipeState { Nothing, Line, Closed };
 
-// Reads what the readiness pipe holds now, without waiting. A program may
-// write as much as it likes; a few reads per look are enough to find a line.
-PipeState CheckReadyPipe(int fd)
+// Reads what the readiness pipe holds now, without waiting, into *said
+// (the text so far of its first line). A program may write as much as it
+// likes; a few reads per look are enough to find a line.
+PipeState CheckReadyPipe(int fd, std::string* said)
 {
     constexpr int kReadsPerLook = 16;
+    constexpr size_t kLineKept = 512;
     for (int i = 0; i < kReadsPerLook; ++i) {
         pollfd readable{fd, POLLIN, 0};
         if (poll(&readable, 1, 0) <= 0) return PipeState::Nothing;
         char buffer[256];
         const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got > 0 && memchr(buffer, '\n', static_cast<size_t>(got))) return PipeState::Line;
+        if (got > 0) {
+            const char* end = static_cast<const char*>(memchr(buffer, '\n', static_cast<size_t>(got)));
+            const size_t length = end ? static_cast<size_t>(end - buffer) : static_cast<size_t>(got);
+            said->append(buffer, std::min(length, kLineKept - std::min(kLineKept, said->size())));
+            if (end) return PipeState::Line;
+        }
         if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) return PipeState::Closed;
     }
     return PipeState::Nothing;
+}
+
+bool SaysItFailed(const std::string& line)
+{
+    return line.rfind(kNotReadyPrefix, 0) == 0;
 }
 
 // True when the program has ended; it is reaped then.
@@ -202,7 +214,7 @@ bool CreateProgram(const std::string& path, StartedProgram* started, int* error)
     return true;
 }
 
-InputIdle WaitForInputIdle(StartedProgram* started, int waitMs, int* exitStatus)
+InputIdle WaitForInputIdle(StartedProgram* started, int waitMs, int* exitStatus, std::string* failure)
 {
     if (!started || started->pid <= 0) return InputIdle::Ended;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
@@ -212,19 +224,27 @@ InputIdle WaitForInputIdle(StartedProgram* started, int waitMs, int* exitStatus)
     InputIdle outcome = InputIdle::TimedOut;
     const int processFd = ProcessDescriptor(pid);
     pollfd fds[2] = {{started->readyFd, POLLIN, 0}, {processFd, POLLIN, 0}};
+    std::string said;
+    bool saidFailure = false;
     for (;;) {
-        const PipeState pipe = fds[0].fd >= 0 ? CheckReadyPipe(fds[0].fd) : PipeState::Closed;
-        if (pipe == PipeState::Line) {
+        const PipeState pipe = fds[0].fd >= 0 ? CheckReadyPipe(fds[0].fd, &said) : PipeState::Closed;
+        if (pipe == PipeState::Line && !SaysItFailed(said)) {
             outcome = InputIdle::Ready;
             break;
         }
-        // Closed without a line: from now on only the program's end counts.
-        if (pipe == PipeState::Closed) fds[0].fd = -1;
+        // A line that says why it cannot become ready, or a pipe closed
+        // without a line: from now on only the program's end counts.
+        if (pipe == PipeState::Line) saidFailure = true;
+        if (pipe != PipeState::Nothing) fds[0].fd = -1;
         if (Ended(pid, &status)) {
             reaped = true;
             // A line written just before the end is in the pipe by now.
-            const bool said = fds[0].fd >= 0 && CheckReadyPipe(fds[0].fd) == PipeState::Line;
-            outcome = said ? InputIdle::Ready : InputIdle::Ended;
+            bool ready = false;
+            if (fds[0].fd >= 0 && CheckReadyPipe(fds[0].fd, &said) == PipeState::Line) {
+                saidFailure = SaysItFailed(said);
+                ready = !saidFailure;
+            }
+            outcome = ready ? InputIdle::Ready : InputIdle::Ended;
             break;
         }
         const int left = MillisecondsLeft(deadline);
@@ -233,7 +253,10 @@ InputIdle WaitForInputIdle(StartedProgram* started, int waitMs, int* exitStatus)
         if (poll(fds, 2, slice) < 0 && errno != EINTR) break;
     }
     if (processFd >= 0) close(processFd);
+    // One that said it failed is not waited for as a silent starter would be.
+    if (saidFailure) outcome = InputIdle::Ended;
     if (outcome == InputIdle::Ended && exitStatus) *exitStatus = status;
+    if (saidFailure && failure) *failure = said.substr(std::string(kNotReadyPrefix).size());
     // A reaped process is not handed to the reaper: its number may already
     // name another child.
     if (reaped) {

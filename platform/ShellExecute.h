@@ -46,12 +46,18 @@ enum class InputIdle {
     Ended,    // it ended before saying it was ready
 };
 
+// A line that begins with this is no readiness: the program says why it
+// cannot become ready (the rest of the line) and is about to end.
+constexpr const char* kNotReadyPrefix = "failed ";
+
 // Waits at most waitMs for the program's line or its end; a program that
-// closes the pipe without a line is waited for as one that never writes.
-// Afterwards the pipe is closed and the program is released as by
-// ReleaseProgram (one that ended is reaped here; for Ended *exitStatus
-// gets its wait status). *started is emptied; a null or empty one has Ended.
-InputIdle WaitForInputIdle(StartedProgram* started, int waitMs, int* exitStatus = nullptr);
+// closes the pipe without a line, or says it failed, is waited for as one
+// that never writes. Afterwards the pipe is closed and the program is
+// released as by ReleaseProgram (one that ended is reaped here; for Ended
+// *exitStatus gets its wait status, and *failure what it said of its
+// failure, if anything). *started is emptied; a null or empty one has Ended.
+InputIdle WaitForInputIdle(StartedProgram* started, int waitMs, int* exitStatus = nullptr,
+                           std::string* failure = nullptr);
 
 // Closes the readiness pipe and lets a small background reaper collect the
 // program's exit, so no finished program is left as a zombie. The program

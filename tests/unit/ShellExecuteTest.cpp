@@ -194,17 +194,24 @@ TEST_F(ProgramReadinessTest, AProgramThatEndsAtOnceHasEnded)
     EXPECT_TRUE(Gone(pid));
 }
 
-TEST_F(ProgramReadinessTest, APipeClosedWithoutALineIsNoAnswer)
+// A line is readiness unless it says the program failed; what it says of its
+// failure is handed back, and it counts as ended even while it lingers.
+TEST_F(ProgramReadinessTest, APipeClosedWithoutALineOrAFailureLineIsNoAnswer)
 {
     struct Case {
         const char* script;
         int waitMs;
         InputIdle expected;
+        const char* failure;
     } cases[] = {
-        {"eval \"exec $ZDR_READY_FD>&-\"\nexit 0\n", 10000, InputIdle::Ended},
-        {"eval \"exec $ZDR_READY_FD>&-\"\nexec sleep 30\n", 200, InputIdle::TimedOut},
-        {"printf 'half' >&$ZDR_READY_FD\nexit 0\n", 10000, InputIdle::Ended},
-        {"printf 'ok\\n' >&$ZDR_READY_FD\nexit 0\n", 10000, InputIdle::Ready},
+        {"eval \"exec $ZDR_READY_FD>&-\"\nexit 0\n", 10000, InputIdle::Ended, ""},
+        {"eval \"exec $ZDR_READY_FD>&-\"\nexec sleep 30\n", 200, InputIdle::TimedOut, ""},
+        {"printf 'half' >&$ZDR_READY_FD\nexit 0\n", 10000, InputIdle::Ended, ""},
+        {"printf 'ok\\n' >&$ZDR_READY_FD\nexit 0\n", 10000, InputIdle::Ready, ""},
+        {"printf 'failed cannot listen\\n' >&$ZDR_READY_FD\nexit 1\n", 10000, InputIdle::Ended, "cannot listen"},
+        {"printf 'failed in ' >&$ZDR_READY_FD\nprintf 'two writes\\n' >&$ZDR_READY_FD\nexit 1\n", 10000,
+         InputIdle::Ended, "in two writes"},
+        {"printf 'failed but lingers\\n' >&$ZDR_READY_FD\nexec sleep 30\n", 300, InputIdle::Ended, "but lingers"},
     };
     int index = 0;
     for (const Case& c : cases) {
@@ -214,7 +221,9 @@ TEST_F(ProgramReadinessTest, APipeClosedWithoutALineIsNoAnswer)
         StartedProgram program;
         ASSERT_TRUE(ShellExecuteProgram(path, "runas", &program)) << c.script;
         m_started.push_back(program.pid);
-        EXPECT_EQ(WaitForInputIdle(&program, c.waitMs), c.expected) << c.script;
+        std::string failure;
+        EXPECT_EQ(WaitForInputIdle(&program, c.waitMs, nullptr, &failure), c.expected) << c.script;
+        EXPECT_EQ(failure, c.failure) << c.script;
     }
 }
 
