@@ -277,10 +277,11 @@ int CDownloadRun::AnswerResumeQuestion()
     bool forAll = true;
     if (m_question) {
         // The engine asks for the whole job; the folder shows which parts it found.
+        // Asked under --quiet too: the question needs it.
         const std::string parts = DescribePartialDownloads(FindPartialDownloads(m_folder, m_entries));
+        const std::string which = parts.empty() ? "." : ": " + parts + ".";
         m_progress.Clear();
-        fprintf(m_out, "A partial download of this download's files exists%s\n",
-                parts.empty() ? "." : (": " + parts + ".").c_str());
+        fprintf(m_out, "A partial download of this download's files exists%s\n", which.c_str());
         fflush(m_out);
         m_question->DiscardTypedAhead();
         const CTerminalQuestion::Result first = m_question->Ask("Resume it? [y/n] ", kQuestionTimeoutMs);

@@ -62,6 +62,7 @@ private:
     // A message line; none under --quiet.
     void Say(const std::string& line);
     int Fail(int status, const std::string& reason);
+    // 143 when SIGTERM stopped us, else 130.
     static int InterruptedStatus();
 
     CliOptions m_options;
