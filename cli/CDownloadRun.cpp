@@ -1,5 +1,6 @@
 #include "cli/CDownloadRun.h"
 
+#include "cli/PartialDownloads.h"
 #include "cli/ProgressLine.h"
 #include "cli/TerminalText.h"
 #include "engine/ActivityLog.h"
@@ -15,6 +16,7 @@
 #include <stdlib.h>
 #include <strings.h>
 
+#include <csignal>
 #include <filesystem>
 #include <memory>
 
@@ -26,8 +28,11 @@ constexpr auto kUpdateLinePeriod = std::chrono::milliseconds(1000);
 constexpr int kQuestionTimeoutMs = 10 * 60 * 1000;
 } // namespace
 
-CDownloadRun::CDownloadRun(const CliOptions& options, FILE* out, bool terminal, int questionFd)
-    : m_options(options), m_out(out), m_terminal(terminal)
+CDownloadRun::CDownloadRun(const CliOptions& options, FILE* out, FILE* progressOut, ProgressMode progress,
+                           int questionFd)
+    : m_options(options), m_out(out),
+      m_progress(progressOut, progress, [progressOut] { return CProgressDisplay::ColumnsOf(fileno(progressOut)); },
+                 [] { return std::chrono::steady_clock::now(); })
 {
     if (questionFd >= 0 && m_options.resume == ResumeChoice::kUnset)
         m_question = std::make_unique<CTerminalQuestion>(questionFd, out, &CEventInbox::Interrupted);
@@ -39,6 +44,7 @@ int CDownloadRun::Execute()
 {
     // The service reads this when it starts: no engine downloader at all.
     if (m_options.plain) setenv("ZDR_NO_ENGINE", "1", 1);
+    if (m_options.noReport) setenv("ZDR_NO_REPORT", "1", 1);
     if (DlInitialize(m_inbox.Window(), nullptr, nullptr) != DL_OK) {
         DlFinalize();
         return Fail(CLI_SERVICE_FAILED, "初始化失敗。 (the download service did not start)");
@@ -71,7 +77,7 @@ int CDownloadRun::FetchList(std::vector<std::string>* entries)
     const std::string failed = "下載檔案目錄失敗 (the file list could not be fetched: " + TerminalSafe(url) + ")";
     if (DlFetchData(url.c_str()) != DL_OK) return Fail(CLI_LIST_FAILED, failed);
     DlEvent event;
-    if (!WaitFor(DL_EVENT_FETCH_DONE, DL_EVENT_FETCH_FAILED, &event)) return Fail(CLI_INTERRUPTED, "interrupted");
+    if (!WaitFor(DL_EVENT_FETCH_DONE, DL_EVENT_FETCH_FAILED, &event)) return Fail(InterruptedStatus(), "interrupted");
     if (event.code == DL_EVENT_FETCH_FAILED) return Fail(CLI_LIST_FAILED, failed);
     long long size = 0;
     if (DlGetFetchedSize(&size) != DL_OK || size <= 0) return Fail(CLI_LIST_FAILED, failed);
@@ -110,7 +116,7 @@ int CDownloadRun::CheckSizes(const std::vector<std::string>& entries, long long*
     if (DlStartSizeCheck() != DL_OK) return Fail(CLI_SIZE_CHECK_FAILED, failed);
     DlEvent event;
     if (!WaitFor(DL_EVENT_SIZE_CHECK_DONE, DL_EVENT_SIZE_CHECK_FAILED, &event))
-        return Fail(CLI_INTERRUPTED, "interrupted");
+        return Fail(InterruptedStatus(), "interrupted");
     if (event.code == DL_EVENT_SIZE_CHECK_FAILED || DlGetSizeCheckTotal(total) != DL_OK) {
         // The service logs each probe's answer (status, or why its length was
         // unusable); the user is pointed there.
@@ -151,6 +157,7 @@ int CDownloadRun::StartJob(const std::vector<std::string>& entries)
         return Fail(CLI_DOWNLOAD_FAILED, "the download could not be created");
     }
     DlSetJobEngineFlag(m_job);
+    m_entries = entries;
     if (m_options.resume == ResumeChoice::kAfresh) ForgetPartialDownloads(entries);
     for (const std::string& entry : entries) {
         // Unknown size (-1): the downloader learns it itself.
@@ -187,7 +194,7 @@ int CDownloadRun::FollowJob()
     for (;;) {
         DlEvent event;
         if (!m_inbox.Wait(&event, kWaitSliceMs)) {
-            if (CEventInbox::Interrupted()) return Fail(CLI_INTERRUPTED, "interrupted: the download was stopped");
+            if (CEventInbox::Interrupted()) return Fail(InterruptedStatus(), "interrupted: the download was stopped");
             continue;
         }
         // The engine update's events belong to no job.
@@ -198,7 +205,7 @@ int CDownloadRun::FollowJob()
         if (event.param != m_job && event.code != DL_EVENT_DOWNLOAD_PATH_FAILED) continue;
         switch (event.code) {
         case DL_EVENT_JOB_PROGRESS:
-            ShowProgress();
+            ShowProgress(false);
             break;
         case DL_EVENT_FILE_DONE: {
             DlFileDone done{};
@@ -209,7 +216,8 @@ int CDownloadRun::FollowJob()
             break;
         }
         case DL_EVENT_JOB_COMPLETE: {
-            ShowProgress();
+            ShowProgress(true);
+            m_progress.Keep();
             DlJobResult result{};
             DlGetJobResult(m_job, &result);
             Say("Download complete: " + std::to_string(result.fileCount) + " files in " + m_folder +
@@ -245,7 +253,9 @@ void CDownloadRun::ShowEngineUpdate(int code)
         // The last piece of a file is always shown.
         if (now - m_updateDrawn < kUpdateLinePeriod && update.fileBytes < update.fileSize) break;
         m_updateDrawn = now;
-        Draw(FormatEngineUpdateLine(update));
+        const bool last = update.fileBytes >= update.fileSize;
+        m_progress.Show([&update](int columns) { return FormatEngineUpdateLine(update, columns); },
+                        update.fileBytes + update.fileNumber, last);
         break;
     }
     case DL_EVENT_UPDATE_SUCCEEDED:
@@ -266,17 +276,23 @@ int CDownloadRun::AnswerResumeQuestion()
     bool resume = m_options.resume != ResumeChoice::kAfresh;
     bool forAll = true;
     if (m_question) {
-        Say("A partial download of this download's files exists.");
+        // The engine asks for the whole job; the folder shows which parts it found.
+        // Asked under --quiet too: the question needs it.
+        const std::string parts = DescribePartialDownloads(FindPartialDownloads(m_folder, m_entries));
+        const std::string which = parts.empty() ? "." : ": " + parts + ".";
+        m_progress.Clear();
+        fprintf(m_out, "A partial download of this download's files exists%s\n", which.c_str());
+        fflush(m_out);
         m_question->DiscardTypedAhead();
         const CTerminalQuestion::Result first = m_question->Ask("Resume it? [y/n] ", kQuestionTimeoutMs);
         if (first == CTerminalQuestion::Result::kInterrupted)
-            return Fail(CLI_INTERRUPTED, "interrupted: the download was stopped");
+            return Fail(InterruptedStatus(), "interrupted: the download was stopped");
         if (first == CTerminalQuestion::Result::kYes || first == CTerminalQuestion::Result::kNo) {
             resume = first == CTerminalQuestion::Result::kYes;
             const CTerminalQuestion::Result second =
                 m_question->Ask("Apply this answer to every file of the download? [y/n] ", kQuestionTimeoutMs);
             if (second == CTerminalQuestion::Result::kInterrupted)
-                return Fail(CLI_INTERRUPTED, "interrupted: the download was stopped");
+                return Fail(InterruptedStatus(), "interrupted: the download was stopped");
             forAll = second != CTerminalQuestion::Result::kNo;
         } else {
             Say(first == CTerminalQuestion::Result::kTimedOut ? "No answer within 10 minutes: resuming, for every file"
@@ -342,43 +358,34 @@ bool CDownloadRun::WaitFor(int wanted, int failed, DlEvent* event)
     }
 }
 
-void CDownloadRun::ShowProgress()
+void CDownloadRun::ShowProgress(bool last)
 {
     DlProgress progress{};
     if (DlGetJobProgress(m_job, &progress) != DL_OK) return;
     // A completed job is held by no downloader: the line keeps the last path.
     int path = DL_PATH_NONE;
     if (DlGetJobPath(m_job, &path) == DL_OK && path != DL_PATH_NONE) m_path = path;
-    Draw(FormatProgressLine(progress, m_terminal, m_path));
-}
-
-void CDownloadRun::Draw(const std::string& line)
-{
-    if (m_terminal) {
-        fprintf(m_out, "\r%s\x1b[K", line.c_str());
-        m_lineShown = true;
-    } else {
-        fprintf(m_out, "%s\n", line.c_str());
-    }
-    fflush(m_out);
+    const int shownPath = m_path;
+    m_progress.Show([&progress, shownPath](int columns) { return FormatProgressLine(progress, shownPath, columns); },
+                    progress.bytesPresent + progress.filesDone, last);
 }
 
 void CDownloadRun::Say(const std::string& line)
 {
-    if (m_lineShown) {
-        fputs("\r\x1b[K", m_out);
-        m_lineShown = false;
-    }
+    m_progress.Clear();
+    if (m_options.quiet) return;
     fprintf(m_out, "%s\n", line.c_str());
     fflush(m_out);
 }
 
+int CDownloadRun::InterruptedStatus()
+{
+    return CEventInbox::InterruptSignal() == SIGTERM ? CLI_TERMINATED : CLI_INTERRUPTED;
+}
+
 int CDownloadRun::Fail(int status, const std::string& reason)
 {
-    if (m_lineShown) {
-        fputs("\n", m_out);
-        m_lineShown = false;
-    }
+    m_progress.Keep();
     fflush(m_out);
     fprintf(stderr, "zdrdl: %s\n", reason.c_str());
     return status;

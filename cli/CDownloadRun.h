@@ -3,6 +3,7 @@
 // file list, size check, free-space check, job, progress, completion.
 
 #include "cli/CEventInbox.h"
+#include "cli/CProgressDisplay.h"
 #include "cli/CTerminalQuestion.h"
 #include "cli/CliOptions.h"
 
@@ -21,17 +22,19 @@ enum CliExit {
     CLI_NO_SPACE = 5,
     CLI_DOWNLOAD_FAILED = 6,
     CLI_INTERRUPTED = 130,
+    CLI_TERMINATED = 143,
 };
 
 class CDownloadRun {
 public:
-    // terminal: out is a terminal (the status line is redrawn in place).
+    // out: messages; progressOut: the status line, shown as progress says.
     // questionFd: where the answers to questions are typed (a terminal), or
     // -1: nothing is asked, the options answer.
-    CDownloadRun(const CliOptions& options, FILE* out, bool terminal, int questionFd);
+    CDownloadRun(const CliOptions& options, FILE* out, FILE* progressOut, ProgressMode progress, int questionFd);
     ~CDownloadRun();
 
     // Runs to the end and answers the exit status; the service is finalised.
+    // Interrupted: 130 after SIGINT, 143 after SIGTERM.
     int Execute();
 
 private:
@@ -54,23 +57,26 @@ private:
     int HandleNotices();
     // Waits for one of two events, ignoring others; false when interrupted.
     bool WaitFor(int wanted, int failed, DlEvent* event);
-    void ShowProgress();
-    // The status line: redrawn in place on a terminal, else one line.
-    void Draw(const std::string& line);
+    // last: the job's end (its final line, shown once).
+    void ShowProgress(bool last);
+    // A message line; none under --quiet.
     void Say(const std::string& line);
     int Fail(int status, const std::string& reason);
+    // 143 when SIGTERM stopped us, else 130.
+    static int InterruptedStatus();
 
     CliOptions m_options;
     FILE* m_out;
-    bool m_terminal;
-    bool m_lineShown = false;
+    CProgressDisplay m_progress;
     std::unique_ptr<CTerminalQuestion> m_question;
     // The update's start is announced once per run of the update; its
-    // progress is drawn at most every kUpdateLineMs.
+    // progress is drawn at most every kUpdateLinePeriod.
     bool m_updateAnnounced = false;
     std::chrono::steady_clock::time_point m_updateDrawn{};
     CEventInbox m_inbox;
     std::string m_folder;
+    // The job's entries, to name its partial downloads.
+    std::vector<std::string> m_entries;
     int m_job = 0;
     // Where the job last ran (a DL_PATH_ value).
     int m_path = 0;

@@ -9,7 +9,7 @@
 namespace {
 // A signal handler may only touch a lock-free atomic; waits look at it in
 // short slices instead of being woken.
-std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_signal{0};
 constexpr int kSliceMs = 100;
 } // namespace
 
@@ -36,24 +36,29 @@ bool CEventInbox::Wait(DlEvent* event, int timeoutMs)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> lock(m_mutex);
     while (m_events.empty()) {
-        if (g_interrupted.load()) return false;
+        if (g_signal.load() != 0) return false;
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) return false;
         m_arrived.wait_for(lock, std::min<std::chrono::steady_clock::duration>(deadline - now,
                                                                                 std::chrono::milliseconds(kSliceMs)));
     }
-    if (g_interrupted.load()) return false;
+    if (g_signal.load() != 0) return false;
     *event = m_events.front();
     m_events.pop_front();
     return true;
 }
 
-void CEventInbox::Interrupt()
+void CEventInbox::Interrupt(int signal)
 {
-    g_interrupted.store(true);
+    g_signal.store(signal);
 }
 
 bool CEventInbox::Interrupted()
 {
-    return g_interrupted.load();
+    return g_signal.load() != 0;
+}
+
+int CEventInbox::InterruptSignal()
+{
+    return g_signal.load();
 }

@@ -28,8 +28,11 @@ public:
     // Interrupt was called.
     bool Wait(DlEvent* event, int timeoutMs);
     // Async-signal-safe: makes every Wait return false at its next look.
-    static void Interrupt();
+    // signal: the one that stopped us (the exit status tells it).
+    static void Interrupt(int signal);
     static bool Interrupted();
+    // The signal given to Interrupt, 0 before.
+    static int InterruptSignal();
 
 private:
     static void Deliver(void* owner, const MSG& msg);

@@ -2,6 +2,22 @@
 
 #include <cstring>
 
+namespace {
+
+bool ParseProgress(const std::string& value, CliOptions* options, std::string* error)
+{
+    if (value == "bar") options->progress = ProgressMode::kBar;
+    else if (value == "line") options->progress = ProgressMode::kLine;
+    else if (value == "none") options->progress = ProgressMode::kNone;
+    else {
+        *error = "--progress takes bar, line or none, not '" + value + "'";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std::string* error)
 {
     for (int i = 1; i < argc; ++i) {
@@ -24,6 +40,20 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
             options->resume = ResumeChoice::kResume;
         } else if (arg == "--plain") {
             options->plain = true;
+        } else if (arg == "--version" || arg == "-V") {
+            options->version = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            options->quiet = true;
+        } else if (arg == "--no-report") {
+            options->noReport = true;
+        } else if (arg == "--progress") {
+            if (i + 1 >= argc) {
+                *error = "--progress needs bar, line or none";
+                return false;
+            }
+            if (!ParseProgress(argv[++i], options, error)) return false;
+        } else if (arg.rfind("--progress=", 0) == 0) {
+            if (!ParseProgress(arg.substr(strlen("--progress=")), options, error)) return false;
         } else if (!arg.empty() && arg[0] == '-') {
             *error = "unknown option " + arg;
             return false;
@@ -40,7 +70,8 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
 const char* CliUsage()
 {
     return "usage: zdrdl [--folder DIR] [--plain] [--no-engine-consent] [--resume | --no-resume]\n"
-           "             [FILE_LIST_URL]\n"
+           "             [--progress=bar|line|none] [-q] [--no-report] [FILE_LIST_URL]\n"
+           "       zdrdl --version | --help\n"
            "\n"
            "Downloads the game client named by the portal's file list, as the downloader\n"
            "window does: fetches the list (default: http://<portal>/download/vx2/zdrdownload/\n"
@@ -63,6 +94,15 @@ const char* CliUsage()
            "  --no-resume           start partial downloads afresh: parts an earlier run\n"
            "                        left in the folder are deleted, and the engine's\n"
            "                        question about a partial download is answered no\n"
+           "  --progress=MODE       bar: one status line redrawn in place (the default on\n"
+           "                        a terminal); line: a line every 3 seconds (the\n"
+           "                        default otherwise); none: no progress\n"
+           "  -q, --quiet           no progress and no messages; errors and questions\n"
+           "                        still show\n"
+           "  --no-report           send no transfer reports to the agent server (the\n"
+           "                        same as ZDR_NO_REPORT=1)\n"
+           "  -V, --version         the versions of zdrdl, its download service and the\n"
+           "                        installed download engine\n"
            "  -h, --help            this text\n"
            "\n"
            "The engine asks before it continues a partial download of an earlier run.\n"
@@ -70,13 +110,16 @@ const char* CliUsage()
            "input is a terminal (resume it? [y/n], then: for every file? [y/n]); otherwise\n"
            "it is answered as with --resume.\n"
            "\n"
-           "On a terminal one status line is redrawn every second (bar, percent, bytes,\n"
-           "speed, elapsed and remaining time, the path: via engine or via plain);\n"
-           "otherwise one plain line per second. While the engine is updated the line\n"
-           "shows the update: \"updating engine: NAME x of y\".\n"
-           "Ctrl-C stops and removes the download and shuts the service down.\n"
+           "Messages go to standard output, progress and errors to standard error. The\n"
+           "status line shows bar, percent, bytes, speed, elapsed and remaining time, the\n"
+           "files, the path (via engine or via plain) and the current file; on a narrow\n"
+           "terminal the less needed fields are left out. While the engine is updated\n"
+           "it shows the update: \"updating engine: NAME x of y\".\n"
+           "Ctrl-C (or SIGTERM) stops the download and shuts the service down; the\n"
+           "partial files stay in the folder, and the next run resumes them.\n"
            "\n"
            "Exit status: 0 all files downloaded; 1 bad command line; 2 the service did not\n"
            "start; 3 the file list could not be fetched or read; 4 the size check failed;\n"
-           "5 not enough free space; 6 the download failed; 130 interrupted.\n";
+           "5 not enough free space; 6 the download failed; 130 interrupted (SIGINT);\n"
+           "143 terminated (SIGTERM).\n";
 }

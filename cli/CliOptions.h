@@ -1,6 +1,9 @@
 #pragma once
 // The command line of zdrdl.
 
+#include "cli/CProgressDisplay.h"
+
+#include <optional>
 #include <string>
 
 // The answer to the engine's question about a partial download.
@@ -17,6 +20,11 @@ struct CliOptions {
     ResumeChoice resume = ResumeChoice::kUnset;
     bool plain = false; // skip the engine: every file on the built-in plain downloader
     bool help = false;
+    bool version = false;
+    // Unset: a bar on a terminal, else a line every few seconds.
+    std::optional<ProgressMode> progress;
+    bool quiet = false;    // no progress and no messages but errors and questions
+    bool noReport = false; // no transfer reports to the agent server
 };
 
 // False with a one-line reason in *error for a bad command line.

@@ -3,6 +3,8 @@
 #include "engine/UpdateDescription.h"
 #include "netlib/xml/CXMLParserOstrel.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -47,11 +49,15 @@ uint64_t LoadAcceptedSequence(const std::string& path)
 bool StoreAcceptedSequence(const std::string& path, uint64_t sequence)
 {
     const std::string temporary = path + ".new";
+    bool written = false;
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out << sequence << '\n';
         out.flush();
-        if (!out) return false;
+        written = static_cast<bool>(out);
     }
-    return rename(temporary.c_str(), path.c_str()) == 0;
+    if (written && rename(temporary.c_str(), path.c_str()) == 0) return true;
+    // A full disk leaves a short or empty file: it is nothing to keep.
+    unlink(temporary.c_str());
+    return false;
 }

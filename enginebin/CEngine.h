@@ -14,7 +14,7 @@
 //   stops it or goes away first, in which case its control files are kept.
 // - A file appears under its final name only once complete and closed.
 
-#include "enginebin/CControlFile.h"
+#include "netlib/layers/CControlFile.h"
 #include "enginebin/CFileFlusher.h"
 #include "enginebin/CFileMaker.h"
 #include "netlib/layers/nwCDNLocalCodec.h"

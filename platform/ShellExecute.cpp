@@ -61,7 +61,10 @@ std::vector<std::string> ReadyEnvironment(int readyWriteEnd)
 }
 
 // One start. With readyFd set the child gets a readiness pipe (its write end
-// kept open across exec under its own number) and *readyFd our read end.
+// kept open across exec under its own number) and *readyFd our read end, and
+// runs detached: a session of its own and /dev/null as its standard input,
+// output and error, so a program that outlives us (the engine waits idle for
+// a minute) holds neither our terminal nor the pipes our output goes to.
 bool Spawn(const char* program, const std::vector<std::string>& args, bool searchPath, int waitMs, pid_t* pid,
            int* readyFd, int* error)
 {
@@ -86,19 +89,26 @@ bool Spawn(const char* program, const std::vector<std::string>& args, bool searc
     std::vector<char*> envp;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
     char** childEnv = environ;
     if (readyFd) {
         // A dup2 onto itself clears close-on-exec in the child only.
         posix_spawn_file_actions_adddup2(&actions, readyPipe[1], readyPipe[1]);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
         envEntries = ReadyEnvironment(readyPipe[1]);
         for (std::string& entry : envEntries) envp.push_back(entry.data());
         envp.push_back(nullptr);
         childEnv = envp.data();
     }
     pid_t child = 0;
-    int result = searchPath ? posix_spawnp(&child, program, &actions, nullptr, argv.data(), childEnv)
-                            : posix_spawn(&child, program, &actions, nullptr, argv.data(), childEnv);
+    int result = searchPath ? posix_spawnp(&child, program, &actions, &attributes, argv.data(), childEnv)
+                            : posix_spawn(&child, program, &actions, &attributes, argv.data(), childEnv);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     close(execPipe[1]);
     if (readyFd) close(readyPipe[1]);
     if (result == 0) WaitUntilExecPassed(execPipe[0], waitMs);

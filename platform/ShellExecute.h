@@ -24,7 +24,9 @@ bool ShellExecuteFile(const std::string& path, const std::string& verb, int wait
 
 // A program started with a readiness pipe. The program finds the pipe's
 // write end as the descriptor whose number is in ZDR_READY_FD and writes
-// one line there once it is ready for work; readyFd is our read end.
+// one line there once it is ready for work; readyFd is our read end. It runs
+// detached: in a session of its own, with /dev/null as its standard input,
+// output and error, so it holds nothing of our terminal or our pipes.
 struct StartedProgram {
     pid_t pid = -1;
     int readyFd = -1;

@@ -71,9 +71,19 @@ void CPlatformReporter::AppendEntry(std::vector<unsigned char>* entries, const c
     entries->insert(entries->end(), entry, entry + kAgentEntrySize);
 }
 
+bool CPlatformReporter::ReportsOff()
+{
+    const char* off = getenv("ZDR_NO_REPORT");
+    return off && off[0] && strcmp(off, "0") != 0;
+}
+
 void CPlatformReporter::Enqueue(int32_t count, const unsigned char* entries)
 {
     if (count < 0 || (count > 0 && !entries)) return;
+    if (ReportsOff()) {
+        LogPrintf("[MeshpullLib] Report off (ZDR_NO_REPORT): %d entries not sent", count);
+        return;
+    }
     std::vector<unsigned char> report(4 + size_t(count) * kAgentEntrySize);
     memcpy(report.data(), &count, 4);
     if (count > 0) memcpy(report.data() + 4, entries, size_t(count) * kAgentEntrySize);

@@ -48,8 +48,10 @@ public:
     static void AppendEntry(std::vector<unsigned char>* entries, const char* serviceId, const std::string& url,
                             int64_t bytes);
 
-    // count entries of kAgentEntrySize bytes each, copied.
+    // count entries of kAgentEntrySize bytes each, copied. With ZDR_NO_REPORT
+    // set (and not "0") nothing is queued or sent; one log line says so.
     void Enqueue(int32_t count, const unsigned char* entries);
+    static bool ReportsOff();
 
     size_t QueuedCount() const { return m_queue.size(); }
     // Reports queued or sent and not yet answered on a connection that is

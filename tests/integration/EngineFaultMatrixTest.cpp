@@ -469,6 +469,20 @@ std::vector<EngineRow>& Rows()
          // size check then finds no room and drops the job.
          false, {DL_NOTICE_DISK_FULL, DL_NOTICE_ENGINE_GAVE_UP, DL_NOTICE_DISK_FULL},
          "[MeshpullLib] CEngineDownloader Job Given Up (2): plain path"},
+        {"no room left for the control file (1 MiB tmpfs, a 1 MiB part laid out in it, data in 32 KiB steps for 3 s)",
+         [](T& t) {
+             t.Mount(t.target, "size=1m");
+             t.content = RandomBytes(1 << 20, 9);
+             t.peer = std::make_unique<FaultPeer>([&t](const std::string& request, int) {
+                 if (!FromEngine(request)) return ServeContent(request, t.content);
+                 A answer{Head("Content-Length: " + std::to_string(t.content.size()) + "\r\n") + t.content};
+                 answer.trickleMs = 100;
+                 answer.trickleBytes = 32 << 10;
+                 return answer;
+             });
+             return t.peer->Url("/files/a.bin");
+         },
+         true, {}, ""},
         {"the folder is a file",
          [](T& t) {
              fs::remove_all(t.target);
@@ -630,9 +644,11 @@ TEST_P(EngineFaultMatrixTest, Row)
     if (row.notices.empty()) {
         EXPECT_EQ(log.find("Job Given Up"), std::string::npos) << log;
     }
-    // Nothing outside the job's folder.
-    for (const auto& entry : fs::recursive_directory_iterator(root))
+    // Nothing outside the job's folder, and no temporary left in it.
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
         EXPECT_EQ(entry.path().string().rfind(root + "job", 0), 0u) << entry.path();
+        EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+    }
     RecordProperty("seconds", std::to_string(seconds));
     DlRemoveJob(job);
 }

@@ -108,8 +108,9 @@ protected:
         return args;
     }
 
-    // zdrdl with stdin from /dev/null and its output in files; stop(out),
-    // looked at every 50 ms, sends SIGINT when it answers true.
+    // zdrdl with stdin from /dev/null and its output in files; stop(err),
+    // where the progress goes, looked at every 50 ms, sends SIGINT when it
+    // answers true.
     Outcome Run(const std::vector<std::string>& options, const std::function<bool(const std::string&)>& stop = nullptr)
     {
         const std::string out = base + "/out.txt", err = base + "/err.txt";
@@ -132,7 +133,7 @@ protected:
         const auto deadline = Clock::now() + std::chrono::seconds(180);
         bool ended = false;
         while (!(ended = waitpid(pid, &status, WNOHANG) == pid) && Clock::now() < deadline) {
-            if (stop && stop(ReadFile(out))) {
+            if (stop && stop(ReadFile(err))) {
                 kill(pid, SIGINT);
                 break;
             }
@@ -238,18 +239,20 @@ TEST_F(ZdrdlEngineTest, DownloadsOnTheEngineItInstallsAndSaysSo)
     }
     // The update: its start, its file with the bytes so far, its end.
     const size_t begun = run.out.find("Download engine: updating from the update site\n");
-    const size_t progress = run.out.find("updating engine: ZDRDownloadV32.exe");
+    const size_t progress = run.err.find("updating engine: ZDRDownloadV32.exe");
     const size_t ready = run.out.find("Download engine: up to date and started; the download runs on the engine\n");
     ASSERT_NE(begun, std::string::npos) << run.out;
-    ASSERT_NE(progress, std::string::npos) << run.out;
+    ASSERT_NE(progress, std::string::npos) << run.err;
     ASSERT_NE(ready, std::string::npos) << run.out;
-    EXPECT_LT(begun, progress);
-    EXPECT_LT(progress, ready);
-    EXPECT_NE(run.out.find(" of ", progress), std::string::npos) << run.out;
-    // The status lines and the last line name the path.
-    EXPECT_NE(run.out.find("100%"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("  via engine"), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("via plain"), std::string::npos) << run.out;
+    EXPECT_LT(begun, ready);
+    EXPECT_NE(run.err.find(" of ", progress), std::string::npos) << run.err;
+    // The status lines (on standard error) and the last line name the path;
+    // the 100 % line comes once.
+    const size_t full = run.err.find("100%");
+    EXPECT_NE(full, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("100%", full + 1), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("  via engine"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("via plain"), std::string::npos) << run.err;
     EXPECT_NE(run.out.find("Download complete: 3 files in " + folder + " (via engine)\n"), std::string::npos) << run.out;
     EXPECT_TRUE(ReadFile(engineExe) == ReadFile(ZDR_ENGINE_PATH));
     EXPECT_EQ(ReadLog().find("CPlatFormDownloader Begin"), std::string::npos);
@@ -278,8 +281,12 @@ TEST_F(ZdrdlEngineTest, AnInterruptedDownloadIsResumedByTheAnswersTypedOnTheTerm
     const Outcome second = RunOnTerminal({}, {{"Resume it? [y/n] ", "y\n"},
                                               {"Apply this answer to every file of the download? [y/n] ", "y\n"}});
     ASSERT_EQ(second.status, 0) << second.out << ReadLog();
+    // The question said which file and how much of it was there.
+    EXPECT_NE(second.out.find("A partial download of this download's files exists: big.bin, "), std::string::npos)
+        << second.out;
+    EXPECT_NE(second.out.find(" of 3.00 MB.\r\n"), std::string::npos) << second.out;
     EXPECT_NE(second.out.find("A partial download exists: resuming it"), std::string::npos) << second.out;
-    EXPECT_NE(second.out.find("via engine"), std::string::npos) << second.out;
+    EXPECT_NE(second.out.find("via engine"), std::string::npos) << second.out; // a terminal shows both streams
     for (const auto& [name, bytes] : contents) EXPECT_TRUE(ReadFile(folder + name) == bytes) << name;
     EXPECT_FALSE(fs::exists(folder + "big.bin.zdrctl"));
     // Only the rest came again.
@@ -306,4 +313,59 @@ TEST_F(ZdrdlEngineTest, WithoutATerminalOrAFlagThePartIsResumedAsBefore)
     EXPECT_NE(second.out.find("A partial download exists: resuming it\n"), std::string::npos) << second.out;
     EXPECT_TRUE(ReadFile(folder + "big.bin") == contents["big.bin"]);
     EXPECT_LT(EngineSite::BytesSent(nginx, "/files/big.bin") - firstBytes, static_cast<long long>(size) - 500000);
+}
+
+// `zdrdl | cat`: the engine zdrdl's service started stays up after zdrdl
+// ends (it waits idle for clients), but holds nothing of zdrdl's output, so
+// the pipe ends as soon as zdrdl does.
+TEST_F(ZdrdlEngineTest, APipeFromZdrdlEndsWhenZdrdlEnds)
+{
+    StartServers("", {{"a.bin", 1000}});
+    int pipeEnds[2];
+    ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+    std::vector<std::string> args = Args({}), storage;
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp = Envp(storage);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    std::string output;
+    bool ended = false, closed = false;
+    int status = 0;
+    Clock::time_point endedAt{};
+    const auto deadline = Clock::now() + std::chrono::seconds(120);
+    // Until both zdrdl and the pipe have ended, or the pipe outlived zdrdl by 2 s.
+    while (!(closed && ended) && Clock::now() < deadline && (!ended || Clock::now() - endedAt < std::chrono::seconds(2))) {
+        pollfd readable{pipeEnds[0], POLLIN, 0};
+        // Once the pipe has ended, only zdrdl's end is looked for.
+        if (poll(&readable, closed ? 0 : 1, 50) > 0) {
+            char buffer[4096];
+            const ssize_t got = read(pipeEnds[0], buffer, sizeof buffer);
+            if (got <= 0) closed = true;
+            else output.append(buffer, static_cast<size_t>(got));
+        }
+        if (!ended && waitpid(pid, &status, WNOHANG) == pid) {
+            ended = true;
+            endedAt = Clock::now();
+        }
+    }
+    close(pipeEnds[0]);
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    ASSERT_TRUE(ended) << output;
+    EXPECT_EQ(ExitStatus(status), 0) << output;
+    EXPECT_TRUE(closed) << "the pipe was still held 2 s after zdrdl ended:\n" << output;
+    EXPECT_NE(output.find("(via engine)"), std::string::npos) << output;
+    // The engine is still up, serving the next run.
+    EXPECT_FALSE(EngineSite::EnginePids(engineExe).empty());
 }

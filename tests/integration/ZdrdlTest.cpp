@@ -50,9 +50,10 @@ protected:
         // zdrdl inherits it: these tests are about the plain path.
         setenv("ZDR_NO_ENGINE", "1", 1);
     }
-    // Runs argv with extra environment; interruptAfterMs > 0 sends SIGINT
-    // once that much time has passed.
-    Outcome Run(std::vector<std::string> args, const std::vector<std::string>& env, int interruptAfterMs = 0)
+    // Runs argv with extra environment; interruptAfterMs > 0 sends the
+    // signal (SIGINT unless told) once the download is under way.
+    Outcome Run(std::vector<std::string> args, const std::vector<std::string>& env, int interruptAfterMs = 0,
+                int signal = SIGINT)
     {
         const std::string out = home + "/out.txt", err = home + "/err.txt";
         posix_spawn_file_actions_t actions;
@@ -81,11 +82,12 @@ protected:
         posix_spawn_file_actions_destroy(&actions);
         int status = 0;
         if (interruptAfterMs > 0) {
-            // Interrupt only once the download is under way.
-            while (ReadFile(out).find("%") == std::string::npos &&
+            // Interrupt only once the download is under way (progress goes
+            // to standard error).
+            while (ReadFile(err).find("%") == std::string::npos &&
                    std::chrono::steady_clock::now() - start < std::chrono::seconds(60) && waitpid(pid, &status, WNOHANG) == 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            kill(pid, SIGINT);
+            kill(pid, signal);
         }
         const auto interrupted = std::chrono::steady_clock::now();
         waitpid(pid, &status, 0);
@@ -112,7 +114,7 @@ TEST_F(ZdrdlTest, DownloadsTheDemoClient)
         ASSERT_FALSE(served.empty()) << name;
         EXPECT_TRUE(ReadFile(folder + "/" + name) == served) << name;
     }
-    EXPECT_NE(run.out.find("100%"), std::string::npos) << run.out; // progress lines, no terminal: plain lines
+    EXPECT_NE(run.err.find("100%"), std::string::npos) << run.err; // progress lines, no terminal: plain lines
     EXPECT_NE(run.out.find("Download complete: 5 files"), std::string::npos) << run.out;
 }
 
@@ -297,4 +299,78 @@ TEST_F(ZdrdlTest, NoResumeStartsOverAPartThatWouldOtherwiseBeResumed)
     EXPECT_TRUE(ReadFile(folder + "/data1.bin") == served);
     EXPECT_FALSE(std::filesystem::exists(part));
     EXPECT_FALSE(std::filesystem::exists(part + ".state"));
+}
+
+TEST_F(ZdrdlTest, SigtermStopsWithTheUsualStatusAndKeepsThePartsForResume)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    const std::string folder = home + "/terminated";
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--no-engine-consent", "--folder", folder}, {"ZDR_PORTAL_HOST=" + portal.Host()}, 1,
+                      SIGTERM);
+    EXPECT_EQ(run.status, 143) << run.out << run.err;
+    EXPECT_LT(run.seconds, 3.0);
+    EXPECT_NE(run.err.find("zdrdl: interrupted"), std::string::npos) << run.err;
+    // The part of the file under way stays for the next run.
+    bool part = false;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        part = part || entry.path().extension() == ".part";
+    EXPECT_TRUE(part);
+}
+
+// A bad command line: one line naming the fault and where help is, not the
+// whole usage. --version: every part's version.
+TEST_F(ZdrdlTest, ABadOptionGetsOneLineAndVersionNamesEachPart)
+{
+    Outcome bad = Run({ZDR_ZDRDL_PATH, "--bogus"}, {});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err, "zdrdl: unknown option --bogus\nzdrdl: try --help\n");
+    EXPECT_EQ(bad.out, "");
+    Outcome version = Run({ZDR_ZDRDL_PATH, "--version"}, {});
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.out.rfind("zdrdl ", 0), 0u) << version.out;
+    EXPECT_NE(version.out.find("\ndownload service "), std::string::npos) << version.out;
+    EXPECT_NE(version.out.find("\ndownload engine"), std::string::npos) << version.out;
+}
+
+// --no-report: the run's transfers are not reported (the next run's are, to
+// the same agent server, so it was there to hear them).
+TEST_F(ZdrdlTest, NoReportSendsNothingToTheAgentServer)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    AgentServerProcess agent;
+    const std::string output = home + "/zdrdl-no-report.jsonl";
+    unlink(output.c_str());
+    ASSERT_TRUE(agent.Start(output));
+    const std::vector<std::string> env = {"ZDR_PORTAL_HOST=" + portal.Host(),
+                                          "ZDR_AGENT_HOST=127.0.0.1:" + std::to_string(agent.Port())};
+    Outcome quiet = Run({ZDR_ZDRDL_PATH, "--no-report", "--folder", home + "/unreported"}, env);
+    ASSERT_EQ(quiet.status, 0) << quiet.out << quiet.err;
+    char log[4096];
+    snprintf(log, sizeof log, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
+    EXPECT_NE(ReadFile(log).find("[MeshpullLib] Report off (ZDR_NO_REPORT)"), std::string::npos);
+    Outcome reported = Run({ZDR_ZDRDL_PATH, "--folder", home + "/reported"}, env);
+    ASSERT_EQ(reported.status, 0) << reported.out << reported.err;
+    const std::string reports = agent.Output();
+    size_t lines = 0;
+    for (size_t at = reports.find('\n'); at != std::string::npos; at = reports.find('\n', at + 1)) ++lines;
+    EXPECT_EQ(lines, 5u) << reports;
+}
+
+// -q: nothing but what went wrong; --progress=none: the messages without
+// the status lines.
+TEST_F(ZdrdlTest, QuietAndProgressNoneLeaveOutWhatTheySay)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    const std::vector<std::string> env = {"ZDR_PORTAL_HOST=" + portal.Host()};
+    Outcome quiet = Run({ZDR_ZDRDL_PATH, "-q", "--folder", home + "/quiet"}, env);
+    ASSERT_EQ(quiet.status, 0) << quiet.out << quiet.err;
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(quiet.err, "");
+    Outcome silent = Run({ZDR_ZDRDL_PATH, "--progress=none", "--folder", home + "/no-progress"}, env);
+    ASSERT_EQ(silent.status, 0) << silent.out << silent.err;
+    EXPECT_NE(silent.out.find("Download complete: 5 files"), std::string::npos) << silent.out;
+    EXPECT_EQ(silent.err, "");
 }

@@ -227,6 +227,32 @@ TEST_F(ProgramReadinessTest, APipeClosedWithoutALineOrAFailureLineIsNoAnswer)
     }
 }
 
+// A started program may outlive us (the engine waits idle for a minute): it
+// must hold nothing of our terminal or of the pipes our output goes to, or a
+// `zdrdl | cat` would wait for it. Each start records its descriptors 0-2
+// and its session, then says it is ready.
+TEST_F(ProgramReadinessTest, AProgramRunsDetachedFromOurTerminalAndPipes)
+{
+    const std::string path = m_dir + "/detached";
+    std::ofstream(path) << "#!/bin/sh\n"
+                           "echo \"$(readlink /proc/$$/fd/0) $(readlink /proc/$$/fd/1) $(readlink /proc/$$/fd/2)"
+                           " $(cut -d' ' -f6 /proc/$$/stat)-$$\" > \"$ZDR_TEST_CHILD_MARKER\"\n"
+                           "printf 'ok\\n' >&$ZDR_READY_FD\n";
+    chmod(path.c_str(), 0755);
+    const char* verbs[] = {"runas", "open", nullptr};
+    for (const char* verb : verbs) {
+        DeleteOneFile(m_marker);
+        StartedProgram program;
+        ASSERT_TRUE(verb ? ShellExecuteProgram(path, verb, &program) : CreateProgram(path, &program))
+            << (verb ? verb : "direct");
+        const pid_t pid = program.pid;
+        m_started.push_back(pid);
+        ASSERT_EQ(WaitForInputIdle(&program, 10000), InputIdle::Ready);
+        EXPECT_EQ(Read(m_marker), "/dev/null /dev/null /dev/null " + std::to_string(pid) + "-" + std::to_string(pid))
+            << (verb ? verb : "direct");
+    }
+}
+
 TEST_F(ProgramReadinessTest, StartFailuresLeaveNothingBehind)
 {
     StartedProgram program;

@@ -1,6 +1,8 @@
-#include "enginebin/CControlFile.h"
+#include "netlib/layers/CControlFile.h"
 
 #include "platform/FileSystem.h"
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +27,10 @@ bool CControlFile::Save(const std::string& path) const
         << "\n";
     for (const Piece& piece : pieces) out << "piece " << piece.start << ' ' << piece.end << ' ' << piece.done << "\n";
     out << "end\n";
-    return WriteOwnFile(temporary, out.str()) && rename(temporary.c_str(), path.c_str()) == 0;
+    if (WriteOwnFile(temporary, out.str()) && rename(temporary.c_str(), path.c_str()) == 0) return true;
+    // A full disk leaves a short or empty temporary: it is no record.
+    unlink(temporary.c_str());
+    return false;
 }
 
 bool CControlFile::Load(const std::string& path)
