@@ -8,6 +8,8 @@ bool ParseCliOptions(int argc, const char* const* argv, CliOptions* options, std
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             options->help = true;
+        } else if (arg == "--version") {
+            options->version = true;
         } else if (arg == "--folder") {
             if (i + 1 >= argc || !argv[i + 1][0]) {
                 *error = "--folder needs a folder";
@@ -63,6 +65,7 @@ const char* CliUsage()
            "  --no-resume           start partial downloads afresh: parts an earlier run\n"
            "                        left in the folder are deleted, and the engine's\n"
            "                        question about a partial download is answered no\n"
+           "  --version             the program's version\n"
            "  -h, --help            this text\n"
            "\n"
            "The engine asks before it continues a partial download of an earlier run.\n"

@@ -17,6 +17,7 @@ struct CliOptions {
     ResumeChoice resume = ResumeChoice::kUnset;
     bool plain = false; // skip the engine: every file on the built-in plain downloader
     bool help = false;
+    bool version = false;
 };
 
 // False with a one-line reason in *error for a bad command line.

@@ -27,6 +27,10 @@ int main(int argc, char** argv)
         fprintf(stderr, "zdrdl: %s\n%s", error.c_str(), CliUsage());
         return CLI_BAD_COMMAND_LINE;
     }
+    if (options.version) {
+        puts("zdrdl " ZDR_VERSION);
+        return CLI_OK;
+    }
     if (options.help) {
         fputs(CliUsage(), stdout);
         return CLI_OK;
