@@ -64,6 +64,7 @@ protected:
                                 {{"HOME", (m_work / "home").string()},
                                  {"XDG_CONFIG_HOME", (m_work / "home/.config").string()},
                                  {"XDG_DATA_HOME", (m_work / "home/.local/share").string()},
+                                 {"XDG_STATE_HOME", (m_work / "home/.local/state").string()},
                                  {"XDG_RUNTIME_DIR", (m_work / "run").string()},
                                  {"ZDR_PORTAL_HOST", m_portal.Host()}},
                                 (m_artifacts / log).string());

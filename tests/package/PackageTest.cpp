@@ -38,7 +38,7 @@ struct Outcome {
 
 // Runs args with extra environment entries (added to ours), standard input
 // from /dev/null, for at most bound; its output is kept under folder.
-Outcome Run(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
+Outcome RunFor(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
             const std::string& folder, std::chrono::seconds bound = std::chrono::seconds(20))
 {
     const std::string out = folder + "/run.out", err = folder + "/run.err";
@@ -85,7 +85,7 @@ protected:
     {
         s_base = std::string(getenv("HOME")) + "/package";
         fs::create_directories(s_base);
-        s_made = Run({ZDR_CPACK_COMMAND, "--config", ZDR_CPACK_CONFIG, "-G", "DEB", "-B", s_base + "/out"}, {},
+        s_made = RunFor({ZDR_CPACK_COMMAND, "--config", ZDR_CPACK_CONFIG, "-G", "DEB", "-B", s_base + "/out"}, {},
                      s_base, std::chrono::seconds(240));
         for (const char* name : {"zdr-downloader", "zdr-downloader-tools"}) {
             const std::string deb = s_base + "/out/" + name + "_" + ZDR_PROJECT_VERSION + "_amd64.deb";
@@ -100,7 +100,7 @@ protected:
     static std::string Root(const std::string& path) { return s_base + "/root" + path; }
     static std::string Field(const std::string& name, const char* field)
     {
-        return Run({"dpkg-deb", "-f", Deb(name), field}, {}, s_base).out;
+        return RunFor({"dpkg-deb", "-f", Deb(name), field}, {}, s_base).out;
     }
 
     static std::string s_base;
@@ -180,10 +180,10 @@ TEST_F(PackageTest, DesktopEntryAndMetainfoValidate)
 {
     ASSERT_EQ(s_made.status, 0);
     const Outcome desktop =
-        Run({"desktop-file-validate", Root("/usr/share/applications/zdr-downloader.desktop")}, {}, s_base);
+        RunFor({"desktop-file-validate", Root("/usr/share/applications/zdr-downloader.desktop")}, {}, s_base);
     EXPECT_EQ(desktop.status, 0) << desktop.out << desktop.err;
     EXPECT_EQ(desktop.out, "") << "desktop-file-validate has remarks";
-    const Outcome metainfo = Run({"appstreamcli", "validate", "--no-net",
+    const Outcome metainfo = RunFor({"appstreamcli", "validate", "--no-net",
                                   Root("/usr/share/metainfo/example.ostrel.ZDRDownloader.metainfo.xml")},
                                  {}, s_base);
     EXPECT_EQ(metainfo.status, 0) << metainfo.out << metainfo.err;
@@ -196,7 +196,7 @@ TEST_F(PackageTest, DesktopEntryAndMetainfoValidate)
 TEST_F(PackageTest, PackagedZdrdlSaysItsVersion)
 {
     ASSERT_EQ(s_made.status, 0);
-    const Outcome version = Run({Root("/usr/bin/zdrdl"), "--version"}, {}, s_base);
+    const Outcome version = RunFor({Root("/usr/bin/zdrdl"), "--version"}, {}, s_base);
     EXPECT_EQ(version.status, 0) << version.err;
     EXPECT_EQ(version.out, std::string("zdrdl ") + ZDR_PROJECT_VERSION + "\n");
 }
@@ -218,7 +218,7 @@ TEST_F(PackageTest, PackagedZdrdlDownloadsFromTheDemoPortalThroughTheEngine)
     // Published as a maker would, with the packaged update-site builder.
     fs::create_directories(work + "/release");
     fs::copy_file(ZDR_ENGINE_PATH, work + "/release/ZDRDownloadV32.exe");
-    const Outcome site = Run({Root("/usr/bin/zdr-update-site"), "--key", ZDR_DEMO_SIGNING_KEY, "--engine",
+    const Outcome site = RunFor({Root("/usr/bin/zdr-update-site"), "--key", ZDR_DEMO_SIGNING_KEY, "--engine",
                               work + "/release", "--out", portal.Folder() + "/update", "--base-url",
                               "http://" + updateHost},
                              {}, work, std::chrono::seconds(60));
@@ -230,7 +230,7 @@ TEST_F(PackageTest, PackagedZdrdlDownloadsFromTheDemoPortalThroughTheEngine)
     WriteFile(work + "/online", "");
     const std::string folder = work + "/client/";
     const Outcome download =
-        Run({Root("/usr/bin/zdrdl"), "--folder", folder, portal.FileListUrl()},
+        RunFor({Root("/usr/bin/zdrdl"), "--folder", folder, portal.FileListUrl()},
             {"ZDR_UPDATE_HOST=" + updateHost, "ZDR_ENGINE_PORT=" + std::to_string(EngineProcess::FreePort()),
              "ZDR_ENGINE_CONNECTIVITY_FILE=" + work + "/online", "ZDR_AGENT_HOST=127.0.0.1:9"},
             work, std::chrono::seconds(120));
