@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -52,6 +53,7 @@ TEST(DlDefaults, UnusableSavedFoldersAreNotOffered)
         {"OTHER=/data/x/\r\nVX2=/data/y/\r\n", "/data/y/"}, // written by another program's hand
         {"", ""},
     };
+    std::filesystem::create_directories(UserConfigFolder() + "Ostrel Inc.");
     for (const Case& c : cases) {
         std::ofstream(key, std::ios::binary | std::ios::trunc) << c.text;
         EXPECT_EQ(SavedDownloadFolder(), c.folder) << c.text;
