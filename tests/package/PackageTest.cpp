@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,6 +200,60 @@ TEST_F(PackageTest, PackagedZdrdlSaysItsVersion)
     const Outcome version = RunFor({Root("/usr/bin/zdrdl"), "--version"}, {}, s_base);
     EXPECT_EQ(version.status, 0) << version.err;
     EXPECT_EQ(version.out, std::string("zdrdl ") + ZDR_PROJECT_VERSION + "\n");
+}
+
+// The options zdrdl's own help names ("  --folder DIR  ...", "  -h, --help").
+std::vector<std::string> HelpOptions(const std::string& help)
+{
+    std::vector<std::string> options;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("  -", 0) != 0) continue;
+        std::istringstream words(line);
+        for (std::string word; words >> word && word[0] == '-';) {
+            if (word.back() == ',') word.pop_back();
+            options.push_back(word);
+        }
+    }
+    return options;
+}
+
+TEST_F(PackageTest, ManualPageAndCompletionKnowEveryOptionOfZdrdl)
+{
+    ASSERT_EQ(s_made.status, 0);
+    const Outcome help = RunFor({Root("/usr/bin/zdrdl"), "--help"}, {}, s_base);
+    ASSERT_EQ(help.status, 0);
+    const std::vector<std::string> options = HelpOptions(help.out);
+    ASSERT_GE(options.size(), 7u) << help.out;
+    // The page's text with roff's escaped hyphens as plain ones.
+    std::string page = RunFor({"sh", "-c", "zcat '" + Root("/usr/share/man/man1/zdrdl.1.gz") + "'"}, {}, s_base).out;
+    for (size_t at = page.find("\\-"); at != std::string::npos; at = page.find("\\-", at)) page.erase(at, 1);
+    for (const char* section : {".SH OPTIONS", ".SH EXIT STATUS", ".SH ENVIRONMENT", ".SH FILES", ".SH EXAMPLES"})
+        EXPECT_NE(page.find(section), std::string::npos) << section;
+    for (const std::string& option : options) EXPECT_NE(page.find(option), std::string::npos) << option;
+
+    // What bash offers after "zdrdl --" and after "--folder ".
+    const std::string script = "source /usr/share/bash-completion/bash_completion; source '" +
+                               Root("/usr/share/bash-completion/completions/zdrdl") +
+                               "'; COMP_WORDS=(zdrdl \"$1\"); COMP_CWORD=1; COMP_LINE=\"zdrdl $1\"; "
+                               "COMP_POINT=${#COMP_LINE}; _zdrdl; printf '%s\\n' \"${COMPREPLY[@]}\"";
+    const std::string offered = RunFor({"bash", "-c", script, "bash", "--"}, {}, s_base).out;
+    for (const std::string& option : options) {
+        if (option.rfind("--", 0) != 0) continue;
+        EXPECT_NE(offered.find(option + "\n"), std::string::npos) << option << " in\n" << offered;
+    }
+    fs::create_directories(s_base + "/pick/games");
+    WriteFile(s_base + "/pick/gamefile", "");
+    const std::string folders = RunFor({"bash", "-c",
+                                        "source /usr/share/bash-completion/bash_completion; source '" +
+                                            Root("/usr/share/bash-completion/completions/zdrdl") +
+                                            "'; COMP_WORDS=(zdrdl --folder \"$1\"); COMP_CWORD=2; "
+                                            "COMP_LINE=\"zdrdl --folder $1\"; COMP_POINT=${#COMP_LINE}; _zdrdl; "
+                                            "printf '%s\\n' \"${COMPREPLY[@]}\"",
+                                        "bash", s_base + "/pick/game"},
+                                       {}, s_base)
+                                   .out;
+    EXPECT_EQ(folders, s_base + "/pick/games\n") << "folders only";
 }
 
 TEST_F(PackageTest, PackagedZdrdlDownloadsFromTheDemoPortalThroughTheEngine)
