@@ -207,7 +207,10 @@ void CDownloaderDlgLogic::StartSizeCheck()
 
 std::string CDownloaderDlgLogic::InitialFolder() const
 {
-    return m_settings.savedFolder.empty() ? DefaultDownloadFolder(m_settings.homeFolder) : m_settings.savedFolder;
+    // A saved folder passes the check a chosen one passes: the note may have
+    // been written by zdrdl or by hand.
+    const std::string& saved = m_settings.savedFolder;
+    return saved.empty() || IsEngineFolder(saved) ? DefaultDownloadFolder(m_settings.homeFolder) : saved;
 }
 
 void CDownloaderDlgLogic::ShowTotals()

@@ -329,6 +329,14 @@ TEST_F(DownloaderDlgLogicTest, FolderChosenInAnEarlierRunIsOfferedAgain)
     EXPECT_EQ(service.jobFiles[0].second, "/data/games/VX2/");
 }
 
+TEST_F(DownloaderDlgLogicTest, SavedFolderThatAChoiceWouldBeRefusedIsNotOffered)
+{
+    settings.savedFolder = "/opt/Ostrel/ZDRDownloader/";
+    logic = std::make_unique<CDownloaderDlgLogic>(settings, service, shell, view);
+    ASSERT_TRUE(logic->OnInitDialog(nullptr));
+    EXPECT_EQ(view.shown.downloadFolder, kFolder);
+}
+
 TEST_F(DownloaderDlgLogicTest, CancelledChoiceAndChoiceWhileDownloadingChangeNothing)
 {
     Ready({"a.bin"});
