@@ -67,7 +67,7 @@ CDownloaderDlgLogic::CDownloaderDlgLogic(const Settings& settings, IDlService& s
     std::string programFiles = settings.programFilesFolder;
     if (!programFiles.empty() && programFiles.back() != '/') programFiles += '/';
     m_strEngineExePath = programFiles + "Ostrel/ZDRDownloader/ZDRDownloaderEngine.exe";
-    m_texts.downloadFolder = DefaultDownloadFolder(settings.homeFolder);
+    m_texts.downloadFolder = InitialFolder();
 }
 
 bool CDownloaderDlgLogic::OnInitDialog(HWND window)
@@ -205,6 +205,14 @@ void CDownloaderDlgLogic::StartSizeCheck()
     }
 }
 
+std::string CDownloaderDlgLogic::InitialFolder() const
+{
+    // A saved folder passes the check a chosen one passes: the note may have
+    // been written by zdrdl or by hand.
+    const std::string& saved = m_settings.savedFolder;
+    return saved.empty() || IsEngineFolder(saved) ? DefaultDownloadFolder(m_settings.homeFolder) : saved;
+}
+
 void CDownloaderDlgLogic::ShowTotals()
 {
     long long total = 0;
@@ -216,7 +224,7 @@ void CDownloaderDlgLogic::ShowTotals()
     m_texts.elapsed = kZeroTime;
     m_texts.received = Size(0);
     m_texts.status = FormatSpeed(0);
-    m_texts.downloadFolder = DefaultDownloadFolder(m_settings.homeFolder);
+    m_texts.downloadFolder = InitialFolder();
     m_view.CentreOnScreen();
     m_view.PostRefresh();
 }

@@ -21,6 +21,7 @@ public:
         std::string bannerUrl;
         std::string appCaption;         // caption of the application's own message boxes
         std::string homeFolder;         // holds the default download folder
+        std::string savedFolder;        // the folder chosen last, empty for none
         std::string programFilesFolder; // holds the engine's folder
     };
 
@@ -85,6 +86,9 @@ private:
     bool ParseFileList(const char* body, long long length);
     void StartSizeCheck();
     void ShowTotals();
+    // The folder shown before the user picks one: the one chosen last, else
+    // the default under the home folder.
+    std::string InitialFolder() const;
     void ShowProgress(int job);
     void OnFileDone(int job);
     void OnNotice(int job);

@@ -17,6 +17,10 @@ struct Entry {
 
 constexpr Entry kEntries[] = {
     {IDI_APP, "icon.png"},
+    {IDI_APP_48, "icon-48.png"},
+    {IDI_APP_64, "icon-64.png"},
+    {IDI_APP_128, "icon-128.png"},
+    {IDI_APP_256, "icon-256.png"},
     {IDB_BROWSE_IN, "browse-in.png"},
     {IDB_BROWSE_OUT, "browse-out.png"},
     {IDB_BROWSE_DISABLED, "browse-disabled.png"},

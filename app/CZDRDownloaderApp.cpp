@@ -4,6 +4,7 @@
 #include "app/CDlService.h"
 #include "app/CZDRDownloaderDlg.h"
 #include "app/DialogLabels.h"
+#include "app/SystemText.h"
 #include "platform/CSingleInstance.h"
 #include "platform/UserFolders.h"
 #include "service/DlDefaults.h"
@@ -55,6 +56,7 @@ int CZDRDownloaderApp::OnRun()
     settings.bannerUrl = "http://" + PortalHost() + "/download/vx2/zdrdownload/VX2_TW.gif";
     settings.appCaption = caption;
     settings.homeFolder = UserHomeFolder();
+    settings.savedFolder = FromSystemText(SavedDownloadFolder());
     settings.programFilesFolder = "/opt/";
     CDlService service;
     CDesktopShell shell;

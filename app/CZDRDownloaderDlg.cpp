@@ -15,6 +15,7 @@
 
 #include <wx/dcbuffer.h>
 #include <wx/fontenum.h>
+#include <wx/iconbndl.h>
 #include <wx/msgdlg.h>
 
 namespace {
@@ -47,9 +48,15 @@ CZDRDownloaderDlg::CZDRDownloaderDlg(const CDownloaderDlgLogic::Settings& settin
     // band of the window moves it.
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     Create(nullptr, IDD, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE);
-    wxIcon icon;
-    icon.CopyFromBitmap(CSkinImages::Load(IDI_APP));
-    SetIcon(icon);
+    // Every size the icon is drawn at: the desktop picks the one it shows
+    // in the task bar, the switcher or the title without scaling.
+    wxIconBundle icons;
+    for (int id : {IDI_APP, IDI_APP_48, IDI_APP_64, IDI_APP_128, IDI_APP_256}) {
+        wxIcon icon;
+        icon.CopyFromBitmap(CSkinImages::Load(id));
+        icons.AddIcon(icon);
+    }
+    SetIcons(icons);
     SetClientSize(kClientWidth, kClientHeight);
     SetEscapeId(wxID_NONE);
     m_fontBold = wxFont(wxFontInfo(wxSize(0, 13)).FaceName(Face("Verdana", "DejaVu Sans")).Bold());

@@ -3,6 +3,11 @@
 // picture by number; CSkinImages finds the picture behind each.
 
 constexpr int IDI_APP = 128;
+// The same icon at the sizes of the desktop's icon theme.
+constexpr int IDI_APP_48 = 129;
+constexpr int IDI_APP_64 = 130;
+constexpr int IDI_APP_128 = 131;
+constexpr int IDI_APP_256 = 132;
 
 constexpr int IDB_BROWSE_IN = 164;
 constexpr int IDB_BROWSE_OUT = 165;

@@ -132,7 +132,7 @@ int CDownloadRun::CheckSizes(const std::vector<std::string>& entries, long long*
 
 int CDownloadRun::CheckFolder(long long total)
 {
-    m_folder = m_options.folder.empty() ? DefaultDownloadFolder() : m_options.folder;
+    m_folder = m_options.folder.empty() ? ChosenDownloadFolder() : m_options.folder;
     // The service keeps full local paths: a relative folder is read from here.
     std::error_code ignored;
     m_folder = std::filesystem::absolute(m_folder, ignored).lexically_normal().string();

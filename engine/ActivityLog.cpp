@@ -1,7 +1,7 @@
 #include "engine/ActivityLog.h"
 
-#include "engine/IGetPath.h"
 #include "platform/FileSystem.h"
+#include "platform/UserFolders.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -25,7 +25,7 @@ const std::string& KeptPath()
 {
     static std::once_flag once;
     static std::string* path = nullptr;
-    std::call_once(once, [] { path = new std::string(GetPathProvider()->GetEngineFolder() + "config/service.log"); });
+    std::call_once(once, [] { path = new std::string(UserStateFolder() + "zdr-downloader/service.log"); });
     return *path;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
-// The service's activity log: config/service.log under the engine folder.
+// The service's activity log: zdr-downloader/service.log under the user's
+// state folder ($XDG_STATE_HOME), apart from the engine's files, which an
+// update may replace.
 //
 // Every line is "[<24-character local time>] <message>\r\n", written by one
 // open-append-close so that lines of both service threads never interleave

@@ -61,6 +61,11 @@ std::string UserConfigFolder()
     return FromEnvironment("XDG_CONFIG_HOME", ".config/");
 }
 
+std::string UserStateFolder()
+{
+    return FromEnvironment("XDG_STATE_HOME", ".local/state/");
+}
+
 std::string UserRuntimeFolder()
 {
     const char* value = getenv("XDG_RUNTIME_DIR");

@@ -9,6 +9,9 @@ std::string UserHomeFolder();
 std::string UserDataFolder();
 // $XDG_CONFIG_HOME, default ~/.config.
 std::string UserConfigFolder();
+// $XDG_STATE_HOME, default ~/.local/state: what a program keeps between runs
+// that is neither settings nor data, such as logs.
+std::string UserStateFolder();
 // $XDG_RUNTIME_DIR, default /tmp.
 std::string UserRuntimeFolder();
 // A folder for locks that only this user reaches: $XDG_RUNTIME_DIR when it

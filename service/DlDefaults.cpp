@@ -33,11 +33,44 @@ std::string DefaultDownloadFolder(const std::string& homeFolder)
     return home + "/tollan/" + kDlGameName + "/";
 }
 
-bool SaveDownloadFolder(const std::string& folder)
+namespace {
+
+std::string KeyFolder()
 {
     const std::string config = UserConfigFolder();
-    if (config.empty()) return false;
-    const std::string keyFolder = config + "Ostrel Inc./";
+    return config.empty() ? std::string() : config + "Ostrel Inc./";
+}
+
+} // namespace
+
+std::string SavedDownloadFolder()
+{
+    const std::string keyFolder = KeyFolder();
+    if (keyFolder.empty()) return std::string();
+    std::ifstream key(keyFolder + "DownloadPath", std::ios::binary);
+    const std::string prefix = std::string(kDlGameName) + "=";
+    for (std::string line; std::getline(key, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind(prefix, 0) != 0) continue;
+        const std::string folder = line.substr(prefix.size());
+        // A relative folder would depend on where the program was started.
+        return !folder.empty() && folder[0] == '/' ? folder : std::string();
+    }
+    return std::string();
+}
+
+std::string ChosenDownloadFolder()
+{
+    const std::string saved = SavedDownloadFolder();
+    return saved.empty() ? DefaultDownloadFolder() : saved;
+}
+
+bool SaveDownloadFolder(const std::string& folder)
+{
+    const std::string keyFolder = KeyFolder();
+    // One line per value: a folder with a line break in its name would be
+    // read back as another folder.
+    if (keyFolder.empty() || folder.find_first_of("\r\n") != std::string::npos) return false;
     if (!CreateDirectoryChain(keyFolder)) return false;
     std::ofstream key(keyFolder + "DownloadPath", std::ios::binary | std::ios::trunc);
     key << "VX2=" << folder << "\n";

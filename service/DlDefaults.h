@@ -22,6 +22,11 @@ constexpr const char* kDlGameName = "VX2";
 std::string DefaultDownloadFolder();
 // The same under the given home folder (with or without its trailing '/').
 std::string DefaultDownloadFolder(const std::string& homeFolder);
-// Writes "VX2=<folder>" to $XDG_CONFIG_HOME/Ostrel Inc./DownloadPath for
-// other programs of the maker; nothing reads it back. False on failure.
+// Writes "VX2=<folder>" to $XDG_CONFIG_HOME/Ostrel Inc./DownloadPath, for
+// other programs of the maker and as the next run's default. False on failure.
 bool SaveDownloadFolder(const std::string& folder);
+// The folder saved there, when it is an absolute path; else empty.
+std::string SavedDownloadFolder();
+// The folder a download goes to when none is given: the saved one, else
+// ~/tollan/VX2/.
+std::string ChosenDownloadFolder();

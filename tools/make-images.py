@@ -161,6 +161,26 @@ def icon():
           "-fill", "#F2B93B", "-draw", "polygon 16,26 7,15 12,15 12,5 20,5 20,15 25,15"], "icon.png")
 
 
+# The program's icon at the sizes of the desktop's icon theme, drawn at each
+# size (not scaled from the 32 px one) and with transparent corners; the
+# window carries them all and the package installs them under hicolor.
+APP_ICON_SIZES = (48, 64, 128, 256)
+
+
+def app_icons():
+    for size in APP_ICON_SIZES:
+        k = size / 32
+        arrow = " ".join(f"{x * k:.1f},{y * k:.1f}" for x, y in
+                         ((16, 26), (7, 15), (12, 15), (12, 5), (20, 5), (20, 15), (25, 15)))
+        out = os.path.join(RES, f"icon-{size}.png")
+        convert("-size", f"{size}x{size}", "xc:none",
+                "-fill", NAVY, "-draw", f"roundrectangle 0,0 {size - 1},{size - 1} {7 * k:.1f},{7 * k:.1f}",
+                "-fill", ACCENT, "-draw", f"roundrectangle {k:.1f},{k:.1f} {size - 1 - k:.1f},{size - 1 - k:.1f} "
+                                          f"{6 * k:.1f},{6 * k:.1f}",
+                "-fill", "#F2B93B", "-draw", f"polygon {arrow}",
+                "-strip", "-define", "png:color-type=6", "-define", "png:exclude-chunks=date,time", out)
+
+
 def main():
     os.makedirs(RES, exist_ok=True)
     frame_pieces()
@@ -174,6 +194,7 @@ def main():
         button(name, w, h, label, style, 12 if h < 24 else 13)
     check_box()
     icon()
+    app_icons()
     return 0
 
 

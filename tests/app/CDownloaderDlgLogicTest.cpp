@@ -315,6 +315,28 @@ TEST_F(DownloaderDlgLogicTest, FolderChosenBeforeTheSizeCheckShowsZeroAndIsReset
     EXPECT_EQ(logic->Texts().downloadFolder, kFolder);
 }
 
+TEST_F(DownloaderDlgLogicTest, FolderChosenInAnEarlierRunIsOfferedAgain)
+{
+    settings.savedFolder = "/data/games/VX2/";
+    logic = std::make_unique<CDownloaderDlgLogic>(settings, service, shell, view);
+    ASSERT_TRUE(logic->OnInitDialog(nullptr));
+    EXPECT_EQ(view.shown.downloadFolder, "/data/games/VX2/");
+    Ready({"a.bin"});
+    EXPECT_EQ(logic->Texts().downloadFolder, "/data/games/VX2/");
+    EXPECT_EQ(view.shown.downloadFolder, "/data/games/VX2/");
+    logic->OnStartClicked();
+    ASSERT_FALSE(service.jobFiles.empty());
+    EXPECT_EQ(service.jobFiles[0].second, "/data/games/VX2/");
+}
+
+TEST_F(DownloaderDlgLogicTest, SavedFolderThatAChoiceWouldBeRefusedIsNotOffered)
+{
+    settings.savedFolder = "/opt/Ostrel/ZDRDownloader/";
+    logic = std::make_unique<CDownloaderDlgLogic>(settings, service, shell, view);
+    ASSERT_TRUE(logic->OnInitDialog(nullptr));
+    EXPECT_EQ(view.shown.downloadFolder, kFolder);
+}
+
 TEST_F(DownloaderDlgLogicTest, CancelledChoiceAndChoiceWhileDownloadingChangeNothing)
 {
     Ready({"a.bin"});

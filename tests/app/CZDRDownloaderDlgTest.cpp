@@ -115,6 +115,15 @@ TEST_F(ZDRDownloaderDlgTest, ControlsStandWhereTheLayoutPutsThem)
     EXPECT_TRUE(dlg.FindWindow(Dlg::IDC_FILE_LABEL)->GetFont().GetWeight() == wxFONTWEIGHT_BOLD);
 }
 
+TEST_F(ZDRDownloaderDlgTest, WindowCarriesTheIconAtEveryThemeSize)
+{
+    const wxIconBundle& icons = Make().GetIcons();
+    for (int size : {32, 48, 64, 128, 256}) {
+        const wxIcon icon = icons.GetIconOfExactSize(wxSize(size, size));
+        EXPECT_TRUE(icon.IsOk()) << size;
+    }
+}
+
 TEST_F(ZDRDownloaderDlgTest, BackgroundIsTheFourFramePictures)
 {
     Dlg& dlg = Make();

@@ -80,6 +80,7 @@ protected:
                                 {{"HOME", (m_work / "home").string()},
                                  {"XDG_CONFIG_HOME", (m_work / "home/.config").string()},
                                  {"XDG_DATA_HOME", (m_work / "home/.local/share").string()},
+                                 {"XDG_STATE_HOME", (m_work / "home/.local/state").string()},
                                  {"XDG_RUNTIME_DIR", (m_work / "run").string()},
                                  {"ZDR_PORTAL_HOST", host},
                                  {"ZDR_UPDATE_HOST", host},
@@ -184,7 +185,7 @@ TEST_F(EnginePathE2ETest, ADownloadClosedMidwayIsResumedThroughTheClickedPrompt)
     const std::string prompt = WaitForTitle("이어받기", 90);
     if (prompt.empty()) m_session.Screenshot(window, (m_artifacts / "3-no-prompt.png").string());
     ASSERT_FALSE(prompt.empty()) << "the resume prompt did not come; windows: " << WindowNames() << "\n"
-                                 << ReadFile((m_work / "home/.local/share/Ostrel/zdrDownloadV32/config/service.log").string());
+                                 << ReadFile((m_work / "home/.local/state/zdr-downloader/service.log").string());
     m_session.Screenshot(prompt, (m_artifacts / "3-resume-prompt.png").string());
     const auto [promptWidth, promptHeight] = m_session.Size(prompt);
     m_session.Click(prompt, static_cast<int>(promptWidth * kConfirmX), static_cast<int>(promptHeight * kConfirmY));
@@ -208,10 +209,10 @@ TEST_F(EnginePathE2ETest, ADownloadClosedMidwayIsResumedThroughTheClickedPrompt)
     // The second run fetched only the rest, and only through the engine.
     const long long secondBytes = EngineSite::BytesSent(m_nginx, "/files/big.bin") - firstBytes;
     EXPECT_LT(secondBytes, static_cast<long long>(size) - 300000) << "first run " << firstBytes;
-    EXPECT_NE(ReadFile((m_work / "home/.local/share/Ostrel/zdrDownloadV32/config/service.log").string())
+    EXPECT_NE(ReadFile((m_work / "home/.local/state/zdr-downloader/service.log").string())
                   .find("[MeshpullLib] Patch Success"),
               std::string::npos);
-    EXPECT_EQ(ReadFile((m_work / "home/.local/share/Ostrel/zdrDownloadV32/config/service.log").string())
+    EXPECT_EQ(ReadFile((m_work / "home/.local/state/zdr-downloader/service.log").string())
                   .find("CPlatFormDownloader Begin"),
               std::string::npos);
 }

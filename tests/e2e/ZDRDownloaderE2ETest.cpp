@@ -64,6 +64,7 @@ protected:
                                 {{"HOME", (m_work / "home").string()},
                                  {"XDG_CONFIG_HOME", (m_work / "home/.config").string()},
                                  {"XDG_DATA_HOME", (m_work / "home/.local/share").string()},
+                                 {"XDG_STATE_HOME", (m_work / "home/.local/state").string()},
                                  {"XDG_RUNTIME_DIR", (m_work / "run").string()},
                                  {"ZDR_PORTAL_HOST", m_portal.Host()}},
                                 (m_artifacts / log).string());
@@ -193,6 +194,35 @@ TEST_F(ZDRDownloaderE2ETest, DownloadsTheClientAndRunsItsInstaller)
     ASSERT_TRUE(m_session.WaitForExit(program, 60, &status)) << "the program did not end after the install";
     EXPECT_TRUE(GuiSession::WaitFor([&] { return fs::exists(marker); }, 30)) << "the installer did not run";
     EXPECT_EQ(ReadAll(marker), "installed\n");
+}
+
+TEST_F(ZDRDownloaderE2ETest, WindowIsTheOneTheMenuEntryNames)
+{
+    StartPortal();
+    const pid_t program = StartProgram("zdr-downloader.log");
+    ASSERT_GT(program, 0);
+    const std::string window = WaitUntilReady(program);
+    ASSERT_FALSE(window.empty());
+
+    // The desktop groups the window under the menu entry whose
+    // StartupWMClass names the window's WM_CLASS.
+    const std::string entry = ReadAll(ZDR_DESKTOP_ENTRY);
+    const size_t key = entry.find("\nStartupWMClass=");
+    ASSERT_NE(key, std::string::npos) << entry;
+    const size_t value = key + std::string("\nStartupWMClass=").size();
+    const std::string wmClass = entry.substr(value, entry.find('\n', value) - value);
+    const std::string shown = m_session.Run("xprop -id " + window + " WM_CLASS");
+    EXPECT_EQ(shown.rfind("WM_CLASS(STRING) = \"" + wmClass + "\", ", 0), 0u) << shown;
+
+    // The window hands the desktop its icon at the theme's sizes (GTK leaves
+    // out those too large for the X property).
+    const std::string icons = m_session.Run("xprop -id " + window + " _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)'");
+    for (const char* size : {"32 x 32", "48 x 48", "64 x 64", "128 x 128"})
+        EXPECT_NE(icons.find(std::string("Icon (") + size + ")"), std::string::npos) << size << " in " << icons;
+
+    m_session.Click(window, kCloseX, kCloseY);
+    int status = -1;
+    ASSERT_TRUE(m_session.WaitForExit(program, 30, &status)) << "Close did not end the program";
 }
 
 TEST_F(ZDRDownloaderE2ETest, SecondStartSaysSoAndLeavesTheFirstRunning)

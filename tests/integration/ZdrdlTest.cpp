@@ -118,6 +118,23 @@ TEST_F(ZdrdlTest, DownloadsTheDemoClient)
     EXPECT_NE(run.out.find("Download complete: 5 files"), std::string::npos) << run.out;
 }
 
+TEST_F(ZdrdlTest, WithoutAFolderTheFolderChosenLastIsUsed)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    const std::string saved = home + "/chosen-earlier/";
+    const std::string keyFolder = std::string(getenv("XDG_CONFIG_HOME")) + "/Ostrel Inc.";
+    std::filesystem::create_directories(keyFolder);
+    std::ofstream(keyFolder + "/DownloadPath", std::ios::binary) << "VX2=" << saved << "\n";
+    Outcome run = Run({ZDR_ZDRDL_PATH}, {"ZDR_PORTAL_HOST=" + portal.Host()});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    for (const char* name : {"data1.bin", "ZDRSetup.exe"}) {
+        const std::string served = portal.Served(std::string("/download/vx2/zdrdownload/client/") + name);
+        EXPECT_TRUE(ReadFile(saved + name) == served) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(home + "/tollan/VX2/data1.bin"));
+}
+
 TEST_F(ZdrdlTest, DeadPortalFailsWithTheListMessage)
 {
     Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", home + "/x", "http://127.0.0.1:1/list.txt"}, {});
@@ -136,7 +153,7 @@ TEST_F(ZdrdlTest, FileListWithAMissingFileFailsTheSizeCheck)
     EXPECT_EQ(run.status, 4) << run.err;
     EXPECT_NE(run.err.find("檔案大小確認失敗"), std::string::npos) << run.err;
     // The message names the log, and the log says what the server answered.
-    const std::string log = home + "/.local/share/Ostrel/zdrDownloadV32/config/service.log";
+    const std::string log = home + "/.local/state/zdr-downloader/service.log";
     EXPECT_NE(run.err.find("activity log " + log), std::string::npos) << run.err;
     EXPECT_NE(ReadFile(log).find("ResCode:404"), std::string::npos) << ReadFile(log);
 }
@@ -177,7 +194,7 @@ TEST_F(ZdrdlTest, CtrlCStopsAndFinalisesWithinThreeSeconds)
     EXPECT_EQ(run.status, 130) << run.out << run.err;
     EXPECT_LT(run.seconds, 3.0);
     char path[4096];
-    snprintf(path, sizeof path, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
+    snprintf(path, sizeof path, "%s/.local/state/zdr-downloader/service.log", home.c_str());
     EXPECT_NE(ReadFile(path).find("[MeshpullLib] Finalize End"), std::string::npos);
 }
 
@@ -239,7 +256,7 @@ TEST_F(ZdrdlTest, DownloadsTheDemoClientOverHttpsFromAPortalItsCertificateAuthor
     const std::string folder = home + "/tls-client";
     Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", folder, portal.FileListUrl()}, {"SSL_CERT_FILE=" + portal.CaFile()});
     char log[4096];
-    snprintf(log, sizeof log, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
+    snprintf(log, sizeof log, "%s/.local/state/zdr-downloader/service.log", home.c_str());
     ASSERT_EQ(run.status, 0) << run.out << run.err << ReadFile(log);
     for (const char* name : {"data1.bin", "data2.bin", "data3.bin", "data4.bin", "ZDRSetup.exe"}) {
         const std::string served = portal.Served(std::string("/download/vx2/zdrdownload/client/") + name);
@@ -258,7 +275,7 @@ TEST_F(ZdrdlTest, AnHttpsPortalWhoseCertificateIsNotTrustedGivesNothing)
     EXPECT_NE(run.err.find("下載檔案目錄失敗"), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(folder + "/data1.bin"));
     char path[4096];
-    snprintf(path, sizeof path, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
+    snprintf(path, sizeof path, "%s/.local/state/zdr-downloader/service.log", home.c_str());
     EXPECT_NE(ReadFile(path).find("TLS certificate of 127.0.0.1 not accepted: verify result"), std::string::npos)
         << ReadFile(path);
 }
@@ -348,7 +365,7 @@ TEST_F(ZdrdlTest, NoReportSendsNothingToTheAgentServer)
     Outcome quiet = Run({ZDR_ZDRDL_PATH, "--no-report", "--folder", home + "/unreported"}, env);
     ASSERT_EQ(quiet.status, 0) << quiet.out << quiet.err;
     char log[4096];
-    snprintf(log, sizeof log, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
+    snprintf(log, sizeof log, "%s/.local/state/zdr-downloader/service.log", home.c_str());
     EXPECT_NE(ReadFile(log).find("[MeshpullLib] Report off (ZDR_NO_REPORT)"), std::string::npos);
     Outcome reported = Run({ZDR_ZDRDL_PATH, "--folder", home + "/reported"}, env);
     ASSERT_EQ(reported.status, 0) << reported.out << reported.err;

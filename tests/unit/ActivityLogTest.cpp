@@ -42,11 +42,12 @@ protected:
 
 } // namespace
 
-TEST_F(ActivityLogTest, PathIsUnderTheEngineFolder)
+TEST_F(ActivityLogTest, PathIsUnderTheUserStateFolder)
 {
     char path[4096];
     LogPath(path, sizeof path);
-    EXPECT_EQ(std::string(path), UserDataFolder() + "Ostrel/zdrDownloadV32/config/service.log");
+    EXPECT_EQ(std::string(path), UserStateFolder() + "zdr-downloader/service.log");
+    EXPECT_EQ(std::string(path), std::string(getenv("XDG_STATE_HOME")) + "/zdr-downloader/service.log");
     EXPECT_EQ(GetPathProvider()->GetEngineExePath(), UserDataFolder() + "Ostrel/zdrDownloadV32/ZDRDownloadV32.exe");
     char small[8];
     LogPath(small, sizeof small);

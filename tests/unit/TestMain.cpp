@@ -16,6 +16,7 @@ int main(int argc, char** argv)
     setenv("HOME", home, 1);
     setenv("XDG_DATA_HOME", (base + "/.local/share").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (base + "/.config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (base + "/.local/state").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", home, 1);
     testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
