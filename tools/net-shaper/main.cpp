@@ -143,6 +143,7 @@ bool ParseOptions(int argc, char** argv, Options* options)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
+        if (name == "--help") return false;
         if (i + 1 >= argc) {
             fprintf(stderr, "zdr-net-shaper: %s needs a value\n", name.c_str());
             return false;
@@ -163,11 +164,16 @@ bool ParseOptions(int argc, char** argv, Options* options)
         }
     }
     if (options->to == 0) {
-        fprintf(stderr, "usage: zdr-net-shaper --to PORT [--port PORT] [--delay MS] [--up-delay MS] "
-                        "[--down-delay MS] [--rate RATE] [--total-rate RATE] [--window BYTES]\n");
+        fprintf(stderr, "zdr-net-shaper: --to names the server's port\n");
         return false;
     }
     return true;
+}
+
+void PrintUsage()
+{
+    fprintf(stderr, "usage: zdr-net-shaper --to PORT [--port PORT] [--delay MS] [--up-delay MS] "
+                    "[--down-delay MS] [--rate RATE] [--total-rate RATE] [--window BYTES]\n");
 }
 
 class Shaper {
@@ -418,7 +424,10 @@ private:
 int main(int argc, char** argv)
 {
     Options options;
-    if (!ParseOptions(argc, argv, &options)) return 2;
+    if (!ParseOptions(argc, argv, &options)) {
+        PrintUsage();
+        return 2;
+    }
     struct sigaction action{};
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);
