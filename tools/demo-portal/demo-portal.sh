@@ -14,13 +14,14 @@
 # a download can be watched. `start` prints the portal host to use
 # (ZDR_PORTAL_HOST=127.0.0.1:PORT) and the file list URL. With --https the
 # portal speaks TLS only, with a certificate authority made on the spot
-# (make-certs.sh) whose certificate `start` names for SSL_CERT_FILE.
+# (make-certs.sh) whose certificate `start` names for SSL_CERT_FILE; with
+# ZDR_DEMO_HTTP2=1 as well, it offers HTTP/2 to clients that ask for it.
 # With ZDR_DEMO_UPDATE_PORT set, the same nginx also serves DIR/update/ over
 # plain HTTP on that port: the engine's update site (zdr-update-site --out
 # DIR/update), which `start` names for ZDR_UPDATE_HOST.
 set -euo pipefail
 
-usage() { sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 
 start() {
   local dir=$1 port=${2:-18480} tls=${3:-}
@@ -36,6 +37,7 @@ start() {
     "$here/make-certs.sh" server "$dir/certs" portal "IP:127.0.0.1,DNS:localhost"
     scheme=https
     listen="127.0.0.1:$port ssl"
+    [ -n "${ZDR_DEMO_HTTP2:-}" ] && listen="$listen http2"
     ssl="ssl_certificate $dir/certs/portal.pem; ssl_certificate_key $dir/certs/portal.key;"
   fi
   local base="$scheme://127.0.0.1:$port/download/vx2/zdrdownload/client"
