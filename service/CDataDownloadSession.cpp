@@ -50,6 +50,8 @@ bool CDataDownloadSession::Connect(const std::string& url)
     options.connectTimeoutSeconds = kConnectTimeoutSeconds;
     options.idleSeconds = kIdleSeconds;
     options.listener = this;
+    m_chunked = false;
+    m_contentLength = 0;
     if (!OpenHttpConnection(options, url.c_str(), m_connection)) return false;
     m_windowStartMs = NowMs();
     m_windowBytes = 0;
@@ -117,12 +119,19 @@ void CDataDownloadSession::OnResponseHeader(int32_t)
     int32_t status = 0;
     layer->GetStatusCode(&status);
     if (status == 200) {
+        const BodyCoding coding = BodyCodingOf(layer);
+        if (coding == BodyCoding::kOther) return Fail(DATA_FAILED_BAD_ANSWER, true);
+        m_incoming.clear();
+        m_incoming.shrink_to_fit();
+        if (coding == BodyCoding::kChunked) {
+            m_chunked = true;
+            m_chunks = nwCChunkedDecoder();
+            return;
+        }
         int64_t length = 0;
         if (VQ_FAILED(layer->GetContentLength(&length)) || length <= 0 || length > kMaxBodyBytes)
             return Fail(DATA_FAILED_BAD_ANSWER, true);
         // Memory follows the bytes that arrive, not the length announced.
-        m_incoming.clear();
-        m_incoming.shrink_to_fit();
         m_contentLength = length;
         return;
     }
@@ -138,7 +147,12 @@ void CDataDownloadSession::OnResponseHeader(int32_t)
 
 int32_t CDataDownloadSession::OnReceiveData(int32_t, const unsigned char* data, int32_t length)
 {
-    if (!m_connection.Get() || m_contentLength <= 0 || length <= 0) return 0;
+    if (!m_connection.Get() || length <= 0) return 0;
+    if (m_chunked) {
+        TakeChunked(data, length);
+        return length;
+    }
+    if (m_contentLength <= 0) return 0;
     // Never past the body: any excess is dropped, the body is complete.
     const long long room = m_contentLength - static_cast<long long>(m_incoming.size());
     const long long stored = length < room ? length : room;
@@ -147,7 +161,32 @@ int32_t CDataDownloadSession::OnReceiveData(int32_t, const unsigned char* data, 
     return length;
 }
 
+void CDataDownloadSession::TakeChunked(const unsigned char* data, int32_t length)
+{
+    size_t at = 0;
+    nwCChunkedDecoder::Status status = m_chunks.GetStatus();
+    while (at < static_cast<size_t>(length) && status == nwCChunkedDecoder::Status::kMore) {
+        size_t used = 0;
+        const unsigned char* body = nullptr;
+        size_t run = 0;
+        status = m_chunks.Next(data + at, static_cast<size_t>(length) - at, &used, &body, &run);
+        at += used;
+        if (static_cast<long long>(m_incoming.size() + run) > kMaxBodyBytes) return Fail(DATA_FAILED_BAD_ANSWER, true);
+        m_incoming.insert(m_incoming.end(), body, body + run);
+    }
+    m_windowBytes += length;
+    if (status == nwCChunkedDecoder::Status::kBad || (status == nwCChunkedDecoder::Status::kDone && m_incoming.empty()))
+        return Fail(DATA_FAILED_BAD_ANSWER, true);
+    if (status == nwCChunkedDecoder::Status::kDone) Complete();
+}
+
 void CDataDownloadSession::OnReceiveComplete(int32_t)
+{
+    // A chunked body ends with its last chunk, whatever length was announced.
+    if (!m_chunked) Complete();
+}
+
+void CDataDownloadSession::Complete()
 {
     EndFetch(false);
     m_body.swap(m_incoming);

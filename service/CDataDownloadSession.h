@@ -3,7 +3,9 @@
 // following 301, 302, 303, 307 and 308 redirects (at most kMaxRedirects), and
 // keeps it for the application to copy. The body is stored as it arrives, up
 // to kMaxBodyBytes: an announced length is not trusted with memory, and a
-// longer answer fails as unusable (reason 4). A connection that brings fewer
+// longer answer fails as unusable (reason 4). A chunked body is read through
+// its framing and is whole only at its last chunk; broken framing is an
+// unusable answer, a close before the last chunk a cut one (reason 6). A connection that brings fewer
 // body bytes than the service's transfer floor (TransferFloor.h) in a
 // window fails as too slow (reason 8): a trickle never trips the idle limit.
 //
@@ -15,6 +17,7 @@
 // here until the next successful answer or the session's end.
 
 #include "netlib/core/vqSmartPtr.h"
+#include "netlib/http/nwCChunkedDecoder.h"
 #include "netlib/layers/nwCHttpGetListener.h"
 #include "service/DlApi.h"
 #include "service/IDataDownloadSessionEventListener.h"
@@ -73,6 +76,10 @@ private:
     // False when the request could not even be started.
     bool Connect(const std::string& url);
     void EndFetch(bool markAddressFailed);
+    // The body is in: it becomes the one kept.
+    void Complete();
+    // Reads a chunked answer's framing off the bytes and keeps its body.
+    void TakeChunked(const unsigned char* data, int32_t length);
     void Fail(int reason, bool markAddressFailed);
     vqIQoSContext* Context() const;
     vqIHttpClientExLayer* Layer() const;
@@ -85,6 +92,9 @@ private:
     std::vector<unsigned char> m_body;
     std::vector<unsigned char> m_incoming;
     long long m_contentLength = 0;
+    // The answer's body comes in the chunked coding, read by m_chunks.
+    bool m_chunked = false;
+    nwCChunkedDecoder m_chunks;
     // The answered body's size, kept apart from the next fetch's length so a
     // failed later fetch leaves the last body readable.
     long long m_bodySize = 0;

@@ -18,3 +18,8 @@ vqIHttpClientExLayer* HttpLayerOf(const vqSmartPtr& connection);
 // from UTF-8 to the local code set and resolved; empty when it has none or
 // names no usable target.
 std::string RedirectTargetOf(vqIHttpClientExLayer* layer, const std::string& currentUrl);
+// How an answer's body is framed: as it is (no Transfer-Encoding), in the
+// chunked coding alone (read with nwCChunkedDecoder; any Content-Length is
+// then no length of the body), or in a coding not read here.
+enum class BodyCoding { kIdentity, kChunked, kOther };
+BodyCoding BodyCodingOf(vqIHttpClientExLayer* layer);
