@@ -79,7 +79,8 @@ int CDownloadRun::FetchList(std::vector<std::string>* entries)
     DlDataBuffer buffer{body.get(), size};
     if (DlGetFetchedData(&buffer) != DL_OK) return Fail(CLI_LIST_FAILED, failed);
     long long line = 0;
-    PortalListResult parsed = ParsePortalFileList(body.get(), size, entries, &line);
+    std::vector<long long> lines;
+    PortalListResult parsed = ParsePortalFileList(body.get(), size, entries, &line, &lines);
     if (parsed == PortalListResult::LineTooLong)
         return Fail(CLI_LIST_FAILED, std::string(PortalListErrorText(parsed)) + " (line " + std::to_string(line) +
                                          " of the file list is 1024 bytes or more)");
@@ -94,12 +95,12 @@ int CDownloadRun::FetchList(std::vector<std::string>* entries)
     if (!PortalEntriesClash(*entries, &clash)) return CLI_OK;
     const std::string wrong = PortalListErrorText(PortalListResult::NameClash);
     if (!clash.temporary)
-        return Fail(CLI_LIST_FAILED, wrong + " (entries " + std::to_string(clash.named + 1) + " and " +
-                                         std::to_string(clash.other + 1) + " of the file list both name " +
+        return Fail(CLI_LIST_FAILED, wrong + " (lines " + std::to_string(lines[clash.named]) + " and " +
+                                         std::to_string(lines[clash.other]) + " of the file list both name " +
                                          TerminalSafe(clash.name) + ")");
-    return Fail(CLI_LIST_FAILED, wrong + " (entry " + std::to_string(clash.named + 1) + " of the file list names " +
-                                     TerminalSafe(clash.name) + ", a temporary file of entry " +
-                                     std::to_string(clash.other + 1) + ")");
+    return Fail(CLI_LIST_FAILED, wrong + " (line " + std::to_string(lines[clash.named]) + " of the file list names " +
+                                     TerminalSafe(clash.name) + ", a temporary file of line " +
+                                     std::to_string(lines[clash.other]) + ")");
 }
 
 int CDownloadRun::CheckSizes(const std::vector<std::string>& entries, long long* total)

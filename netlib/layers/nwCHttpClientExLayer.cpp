@@ -2,6 +2,7 @@
 
 #include "netlib/core/vqCKeepAlive.h"
 #include "netlib/core/vqClassIds.h"
+#include "netlib/http/UrlCredentials.h"
 #include "netlib/runtime/cpADDRESS.h"
 #include "netlib/runtime/cpCAddressCache.h"
 #include "netlib/runtime/vqIQoSContext.h"
@@ -132,7 +133,9 @@ vqRESULT nwCHttpClientExLayer::Connect(const char* url)
 {
     if (!m_context || m_connectIssued) return VQ_E_NETWORK;
     ParsedUrl parsed;
-    if (!ParseUrl(url, &parsed)) return VQ_E_NETWORK;
+    std::string credentials;
+    const std::string located = SplitUrlCredentials(url ? url : "", &credentials);
+    if (!ParseUrl(located.c_str(), &parsed)) return VQ_E_NETWORK;
     cpADDRESS address{0, parsed.port};
     if (!cpCAddressCache::Instance().GetAddress(parsed.host.c_str(), parsed.port, &address.ip)) return VQ_E_NETWORK;
     if (parsed.secure) {
@@ -147,6 +150,7 @@ vqRESULT nwCHttpClientExLayer::Connect(const char* url)
     const std::string authority =
         parsed.port == schemePort ? parsed.host : parsed.host + ":" + std::to_string(parsed.port);
     m_request.SetHeader("Host", authority.c_str());
+    if (!credentials.empty()) m_request.SetHeader("Authorization", BasicAuthorization(credentials).c_str());
     RemoveEventMask(QOS_EVENT_SEND_DRAINED);
     m_context->SetHostName(parsed.host.c_str());
     m_context->SetAddress(address);

@@ -376,6 +376,25 @@ const std::vector<Case> kTransfer = {
          return true;
      },
      {DL_NOTICE_DOWNLOAD_FAILED}, "[MeshpullLib] Transfer Attempt Failed reason:LongBody try:3"},
+    {"Credentials", "user:password@host URL, 401 without them; the first attempt cut (logged without them)",
+     [](Rig& rig) {
+         rig.OnPeer(kSize, [](const std::string& request, int number, const std::string& bytes) {
+             if (FaultHttpServer::Header(request, "Authorization") != "Basic emRyOnBAc3Mvdw==")
+                 return Raw(fault::Answer("401 Unauthorized", {"WWW-Authenticate: Basic realm=\"zdr\"", "Content-Length: 0"}));
+             PeerAnswer answer{fault::Serve(request, bytes)};
+             if (number == 1) answer.cutAfter = answer.bytes.find("\r\n\r\n") + 4 + 1000;
+             return answer;
+         });
+         rig.files.back().url.insert(std::string("http://").size(), "zdr:p%40ss%2Fw@");
+         return true;
+     },
+     {}, "[MeshpullLib] Transfer Attempt Failed reason:Closed try:1 url:http://127.0.0.1:",
+     [](Rig& rig) {
+         EXPECT_EQ(rig.peer->Requests().size(), 3u);
+         const std::string log = ReadLog();
+         EXPECT_EQ(log.find("p%40ss"), std::string::npos) << log;
+         EXPECT_EQ(log.find("zdr:"), std::string::npos) << log;
+     }},
     {"OtherCoding", "gzip transfer coding",
      [](Rig& rig) {
          rig.OnPeerTransfer(kSize, [](const std::string& request, int, const std::string& bytes) {

@@ -211,13 +211,16 @@ TEST_F(ZdrdlTest, ListsThatWouldMisleadAreRefusedNamingTheirLine)
     const Case cases[] = {
         {"a NUL byte", std::string("http://127.0.0.1:1/a.bin\nhttp://127.0.0.1:1/b") + std::string(1, '\0') + ".exe\n", "line 2 of the file list holds a NUL byte"},
         {"one name twice", "http://127.0.0.1:1/x/a.bin\nhttp://127.0.0.1:1/y/a.bin|\n",
-         "entries 1 and 2 of the file list both name a.bin"},
+         "lines 1 and 2 of the file list both name a.bin"},
+        {"one name twice, blank lines between", "\n \t\nhttp://127.0.0.1:1/x/a.bin\n  \nhttp://127.0.0.1:1/y/a.bin\n",
+         "lines 3 and 5 of the file list both name a.bin"},
+        {"only blank lines", " \n\t\n \n", "(the file list names no file)"},
         {"control bytes in a name", "http://127.0.0.1:1/\x1b[2Ja.bin\nhttp://127.0.0.1:1/z/\x1b[2Ja.bin\n",
          "both name \\x1B[2Ja.bin"},
         {"a name of a temporary file", "http://127.0.0.1:1/a.bin\nhttp://127.0.0.1:1/b.bin\nhttp://127.0.0.1:1/a.bin.zdrpart\n",
-         "entry 3 of the file list names a.bin.zdrpart, a temporary file of entry 1"},
+         "line 3 of the file list names a.bin.zdrpart, a temporary file of line 1"},
         {"a name whose temporary is listed first", "http://127.0.0.1:1/a.bin.part.state\nhttp://127.0.0.1:1/a.bin\n",
-         "entry 1 of the file list names a.bin.part.state, a temporary file of entry 2"},
+         "line 1 of the file list names a.bin.part.state, a temporary file of line 2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
