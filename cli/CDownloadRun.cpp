@@ -3,6 +3,7 @@
 #include "cli/ProgressLine.h"
 #include "cli/TerminalText.h"
 #include "engine/ActivityLog.h"
+#include "netlib/http/UrlCredentials.h"
 #include "platform/COutputFile.h"
 #include "platform/FileSystem.h"
 #include "service/DlApi.h"
@@ -370,7 +371,8 @@ void CDownloadRun::Say(const std::string& line)
         fputs("\r\x1b[K", m_out);
         m_lineShown = false;
     }
-    fprintf(m_out, "%s\n", line.c_str());
+    // A URL's user name and password are not for the screen or a captured log.
+    fprintf(m_out, "%s\n", HideUrlCredentials(line).c_str());
     fflush(m_out);
 }
 
@@ -381,6 +383,6 @@ int CDownloadRun::Fail(int status, const std::string& reason)
         m_lineShown = false;
     }
     fflush(m_out);
-    fprintf(stderr, "zdrdl: %s\n", reason.c_str());
+    fprintf(stderr, "zdrdl: %s\n", HideUrlCredentials(reason).c_str());
     return status;
 }

@@ -233,6 +233,23 @@ TEST_F(ZdrdlTest, ListsThatWouldMisleadAreRefusedNamingTheirLine)
     }
 }
 
+TEST_F(ZdrdlTest, AListUrlsPasswordIsSentButNeverShownNorLogged)
+{
+    const std::string list = "http://127.0.0.1:1/a.bin\nhttp://127.0.0.1:1/x/a.bin\n";
+    ScriptedHttpServer server({{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(list.size()) + "\r\n\r\n" + list}});
+    std::string url = server.Url("/list.txt");
+    url.insert(std::string("http://").size(), "zdr:s3cret@");
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", home + "/credentials", url}, {});
+    EXPECT_EQ(run.status, 3) << run.err;
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].find("\r\nAuthorization: Basic emRyOnMzY3JldA==\r\n"), std::string::npos) << requests[0];
+    EXPECT_NE(run.out.find("File list: http://127.0.0.1:"), std::string::npos) << run.out;
+    char log[4096];
+    snprintf(log, sizeof log, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
+    for (const std::string& shown : {run.out, run.err, ReadFile(log)}) EXPECT_EQ(shown.find("s3cret"), std::string::npos) << shown;
+}
+
 TEST_F(ZdrdlTest, DownloadsTheDemoClientOverHttpsFromAPortalItsCertificateAuthorityTrusts)
 {
     DemoPortal portal;
