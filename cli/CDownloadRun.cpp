@@ -73,7 +73,11 @@ int CDownloadRun::FetchList(std::vector<std::string>* entries)
     if (DlFetchData(url.c_str()) != DL_OK) return Fail(CLI_LIST_FAILED, failed);
     DlEvent event;
     if (!WaitFor(DL_EVENT_FETCH_DONE, DL_EVENT_FETCH_FAILED, &event)) return Fail(CLI_INTERRUPTED, "interrupted");
-    if (event.code == DL_EVENT_FETCH_FAILED) return Fail(CLI_LIST_FAILED, failed);
+    if (event.code == DL_EVENT_FETCH_FAILED) {
+        char cause[2048];
+        if (DlGetFetchFailure(cause, sizeof cause) != DL_OK) return Fail(CLI_LIST_FAILED, failed);
+        return Fail(CLI_LIST_FAILED, "下載檔案目錄失敗 (the file list could not be fetched: " + TerminalSafe(cause) + ")");
+    }
     long long size = 0;
     if (DlGetFetchedSize(&size) != DL_OK || size <= 0) return Fail(CLI_LIST_FAILED, failed);
     std::unique_ptr<char[]> body(new char[static_cast<size_t>(size)]);
@@ -114,11 +118,14 @@ int CDownloadRun::CheckSizes(const std::vector<std::string>& entries, long long*
     if (!WaitFor(DL_EVENT_SIZE_CHECK_DONE, DL_EVENT_SIZE_CHECK_FAILED, &event))
         return Fail(CLI_INTERRUPTED, "interrupted");
     if (event.code == DL_EVENT_SIZE_CHECK_FAILED || DlGetSizeCheckTotal(total) != DL_OK) {
-        // The service logs each probe's answer (status, or why its length was
-        // unusable); the user is pointed there.
+        // The file that failed and why; the activity log keeps every probe's answer.
+        char cause[2048];
         char log[4096];
         LogPath(log, sizeof log);
-        return Fail(CLI_SIZE_CHECK_FAILED, failed + ": each file's answer is in the activity log " + TerminalSafe(log));
+        const std::string more = "; each file's answer is in the activity log " + TerminalSafe(log);
+        if (DlGetSizeCheckFailure(cause, sizeof cause) != DL_OK)
+            return Fail(CLI_SIZE_CHECK_FAILED, failed + ": each file's answer is in the activity log " + TerminalSafe(log));
+        return Fail(CLI_SIZE_CHECK_FAILED, failed + ": " + TerminalSafe(cause) + more);
     }
     if (*total < 0 || *total >= (1LL << 53))
         return Fail(CLI_SIZE_CHECK_FAILED, failed + ": the server gave an unusable length (" + std::to_string(*total) + ")");

@@ -62,6 +62,8 @@ public:
     // (nothing copied).
     int GetData(DlDataBuffer* buffer) const;
     bool Fetching() const { return m_connection.Get() != nullptr; }
+    // After OnDataFailed: the URL that failed and why ("URL: cause").
+    const std::string& GetFailure() const { return m_failure; }
 
     void OnConnected(int32_t cookie) override;
     void OnResponseHeader(int32_t cookie) override;
@@ -80,7 +82,8 @@ private:
     void Complete();
     // Reads a chunked answer's framing off the bytes and keeps its body.
     void TakeChunked(const unsigned char* data, int32_t length);
-    void Fail(int reason, bool markAddressFailed);
+    // cause says the reason for a person; the log and GetFailure carry it.
+    void Fail(int reason, bool markAddressFailed, const std::string& cause);
     vqIQoSContext* Context() const;
     vqIHttpClientExLayer* Layer() const;
     static void OnTick(void* self);
@@ -104,6 +107,7 @@ private:
     std::string m_url;
     std::string m_redirectUrl;
     int m_redirects = 0;
+    std::string m_failure;
     // The floor's window: when it began (the connection's start, or the end
     // of the last window) and the body bytes it has seen.
     uint64_t m_windowStartMs = 0;

@@ -45,3 +45,27 @@ BodyCoding BodyCodingOf(vqIHttpClientExLayer* layer)
     value = first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
     return strcasecmp(value.c_str(), "chunked") == 0 ? BodyCoding::kChunked : BodyCoding::kOther;
 }
+
+std::string ConnectFailureText(const vqSmartPtr& connection, int32_t timeoutSeconds)
+{
+    int32_t failure = QOS_CONNECT_NOT_FAILED;
+    if (auto* context = connection.As<vqIQoSContext>()) context->GetConnectFailure(&failure);
+    if (failure == QOS_CONNECT_REFUSED) return "connection refused";
+    if (failure == QOS_CONNECT_UNREACHABLE) return "no route to the host";
+    return "no connection within " + std::to_string(timeoutSeconds) + " s";
+}
+
+std::string StatusText(vqIHttpClientExLayer* layer)
+{
+    vqCString header;
+    if (!layer || VQ_FAILED(layer->GetResponseHeaderText(&header))) return "no HTTP answer";
+    const std::string text = header.GetString();
+    const size_t blank = text.find(' ');
+    const size_t end = text.find_first_of("\r\n");
+    std::string status = blank < end ? text.substr(blank + 1, end - blank - 1) : std::string();
+    for (char& ch : status)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = '?';
+    // A status line is short; a longer one is cut rather than carried on.
+    if (status.size() > 80) status.resize(80);
+    return "HTTP " + status;
+}

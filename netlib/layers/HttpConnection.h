@@ -7,6 +7,7 @@
 
 #include "netlib/core/vqSmartPtr.h"
 
+#include <cstdint>
 #include <string>
 
 class vqIHttpClientExLayer;
@@ -23,3 +24,12 @@ std::string RedirectTargetOf(vqIHttpClientExLayer* layer, const std::string& cur
 // then no length of the body), or in a coding not read here.
 enum class BodyCoding { kIdentity, kChunked, kOther };
 BodyCoding BodyCodingOf(vqIHttpClientExLayer* layer);
+
+// Causes for a failure's message, said the same way by every session.
+// Why the connection did not come up: "connection refused", "no route to
+// the host", or "no connection within N s" (timeoutSeconds, the connect
+// timeout the session set).
+std::string ConnectFailureText(const vqSmartPtr& connection, int32_t timeoutSeconds);
+// The answer's status as a cause: "HTTP 404 Not Found" (the reason phrase
+// as the server gave it, without control bytes).
+std::string StatusText(vqIHttpClientExLayer* layer);

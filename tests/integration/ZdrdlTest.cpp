@@ -2,6 +2,7 @@
 
 #include "AgentServerProcess.h"
 #include "DemoPortal.h"
+#include "LoopbackSockets.h"
 #include "ScriptedHttpServer.h"
 
 #include <gtest/gtest.h>
@@ -230,6 +231,35 @@ TEST_F(ZdrdlTest, ListsThatWouldMisleadAreRefusedNamingTheirLine)
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         // Nothing the server sent reaches the terminal as a control byte.
         EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
+    }
+}
+
+TEST_F(ZdrdlTest, EveryFailureOfTheListOrTheSizeCheckSaysItsUrlAndCause)
+{
+    const std::string refused = "http://127.0.0.1:" + std::to_string(RefusedPort());
+    const std::string notFound = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+    ScriptedHttpServer missing({{notFound}});
+    const std::string list = refused + "/a.bin\n";
+    ScriptedHttpServer lister({{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(list.size()) + "\r\n\r\n" + list}});
+    const struct {
+        const char* name;
+        std::string url;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"list refused", refused + "/list.txt", 3,
+         "下載檔案目錄失敗 (the file list could not be fetched: " + refused + "/list.txt: connection refused)"},
+        {"list not found", missing.Url("/list.txt"), 3,
+         "(the file list could not be fetched: " + missing.Url("/list.txt") + ": HTTP 404 Not Found)"},
+        {"list URL without a host", "http:///list.txt", 3, "http:///list.txt: no host in the URL)"},
+        {"a listed file refused", lister.Url("/list.txt"), 4,
+         "檔案大小確認失敗 (the size check failed): " + refused + "/a.bin: connection refused; each file's answer is in"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", home + "/causes", c.url}, {});
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     }
 }
 
