@@ -14,6 +14,8 @@
 #include "service/PortalFileList.h"
 
 #include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
 #include <strings.h>
 
 #include <filesystem>
@@ -140,8 +142,18 @@ int CDownloadRun::CheckFolder(long long total)
     std::error_code ignored;
     m_folder = std::filesystem::absolute(m_folder, ignored).lexically_normal().string();
     if (m_folder.empty() || m_folder.back() != '/') m_folder += '/';
+    const std::string bare = m_folder.size() > 1 ? m_folder.substr(0, m_folder.size() - 1) : m_folder;
+    if (!DirectoryExists(m_folder) && std::filesystem::exists(bare, ignored))
+        return Fail(CLI_DOWNLOAD_FAILED, "the download folder cannot be created: " + TerminalSafe(bare) +
+                                             " is a file, not a folder");
     if (!DirectoryExists(m_folder) && !CreateDirectoryChain(m_folder))
-        return Fail(CLI_DOWNLOAD_FAILED, "the download folder cannot be created: " + m_folder);
+        return Fail(CLI_DOWNLOAD_FAILED,
+                    "the download folder cannot be created: " + TerminalSafe(m_folder) + ": " + strerror(errno));
+    // Found now, the reason is the system's; found by the download, it would
+    // read as a failure to try again later.
+    if (access(m_folder.c_str(), W_OK | X_OK) != 0)
+        return Fail(CLI_DOWNLOAD_FAILED,
+                    "the download folder cannot be written: " + TerminalSafe(m_folder) + ": " + strerror(errno));
     const long long freeBytes = FreeDiskSpace(m_folder);
     if (freeBytes >= 0 && freeBytes < total) {
         return Fail(CLI_NO_SPACE, "硬碟(" + m_folder + ")的空間不足(" + FormatSize(static_cast<double>(total)) +

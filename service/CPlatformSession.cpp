@@ -14,6 +14,7 @@
 #include "service/CPlatformReporter.h"
 #include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/HttpConnection.h"
+#include "netlib/layers/nwCHttpClientExLayer.h"
 #include "netlib/layers/nwCDNLocalCodec.h"
 #include "netlib/http/SizeContradiction.h"
 #include "service/HttpTransferRules.h"
@@ -427,9 +428,36 @@ CPlatformSession::State CPlatformSession::DoRedirect()
     return State::kConnect;
 }
 
+std::string CPlatformSession::Explain(const std::string& reason) const
+{
+    if (reason == "NoConnection") {
+        const std::string why = nwCHttpClientExLayer::WhyUnusable(m_currentUrl.c_str());
+        return why.empty() ? "the connection could not be started" : why;
+    }
+    if (reason == "ConnectTimeout") return ConnectFailureText(m_connection, kTimeoutSeconds);
+    if (reason == "Closed") return "the connection closed before the whole answer arrived";
+    if (reason == "RecvTimeout") return "no data for " + std::to_string(kTimeoutSeconds) + " s";
+    if (reason == "NoData") return "no data for " + std::to_string(kMaxSilenceSeconds) + " s";
+    if (reason == "TooSlow")
+        return "fewer than " + std::to_string(kFloorBytes) + " bytes in " + std::to_string(kFloorWindowMs / 1000) + " s";
+    if (reason == "TooManyRedirects") return "more than " + std::to_string(kMaxRedirects) + " redirects";
+    if (reason == "BadChunk") return "a broken chunk in the answer";
+    if (reason == "LongBody") return "more bytes than the answer said it holds";
+    if (reason == "ShortBody") return "fewer bytes than the answer said it holds";
+    const std::string status = StatusText(Layer());
+    if (reason == "NoLength") return status + " without a Content-Length";
+    if (reason == "BadLength") return status + " with an unusable Content-Length";
+    if (reason == "BadRange") return status + " for another range than the one asked for";
+    if (reason == "OtherFile") return status + " of another file than the one begun";
+    if (reason == "Coding") return status + " in a transfer coding not read here";
+    return status;
+}
+
 CPlatformSession::State CPlatformSession::Fail(Failure failure, const char* reason, int retryAfterSeconds)
 {
     StopTimer();
+    const std::string why = Explain(reason);
+    m_failureText = m_currentUrl + ": " + why;
     DropConnection();
     std::string cause = reason;
     // A pause longer than the file may go without data is not waited for.
@@ -440,8 +468,8 @@ CPlatformSession::State CPlatformSession::Fail(Failure failure, const char* reas
     if (failure == Failure::kGiveUpAlternative) m_attempts = kAttemptsPerUrl;
     else ++m_attempts;
     // Also an attempt that a later one makes good leaves its cause behind.
-    LogPrintf("[MeshpullLib] Transfer Attempt Failed reason:%s try:%d url:%s", cause.c_str(), m_attempts,
-              m_currentUrl.c_str());
+    LogPrintf("[MeshpullLib] Transfer Attempt Failed reason:%s try:%d url:%s (%s)", cause.c_str(), m_attempts,
+              m_currentUrl.c_str(), why.c_str());
     m_retryAfter = failure == Failure::kRetryNow ? 0 : retryAfterSeconds;
     return State::kAttemptFailed;
 }

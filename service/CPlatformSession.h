@@ -177,6 +177,9 @@ private:
     // The attempt failed; how it counts, and why (logged with the URL).
     // Always answers kAttemptFailed.
     State Fail(Failure failure, const char* reason, int retryAfterSeconds = -1);
+    // The reason a failed attempt is logged under, said for a person (with
+    // the connection's or the answer's details while they are there).
+    std::string Explain(const std::string& reason) const;
     // The answer's length is not the size the job holds: a failed attempt,
     // whose cause names both sizes should the file fail for it.
     State FailOtherSize(int64_t answered);

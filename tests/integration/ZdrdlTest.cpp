@@ -263,6 +263,32 @@ TEST_F(ZdrdlTest, EveryFailureOfTheListOrTheSizeCheckSaysItsUrlAndCause)
     }
 }
 
+TEST_F(ZdrdlTest, AFolderThatCannotBeUsedSaysWhy)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    const std::string file = home + "/a-file";
+    std::ofstream(file) << "x";
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", file}, {"ZDR_PORTAL_HOST=" + portal.Host()});
+    EXPECT_EQ(run.status, 6) << run.err;
+    EXPECT_NE(run.err.find("the download folder cannot be created: " + file + " is a file, not a folder"), std::string::npos)
+        << run.err;
+    run = Run({ZDR_ZDRDL_PATH, "--folder", file + "/under"}, {"ZDR_PORTAL_HOST=" + portal.Host()});
+    EXPECT_EQ(run.status, 6) << run.err;
+    EXPECT_NE(run.err.find("the download folder cannot be created: " + file + "/under/: "), std::string::npos) << run.err;
+
+    if (system("unshare -rm true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no private mount namespace here";
+    const std::string readOnly = home + "/read-only";
+    std::filesystem::create_directories(readOnly);
+    const std::string command = "mount -t tmpfs -o ro tmpfs '" + readOnly + "' && exec '" + ZDR_ZDRDL_PATH +
+                                "' --folder '" + readOnly + "'";
+    run = Run({"unshare", "-rm", "sh", "-c", command}, {"ZDR_PORTAL_HOST=" + portal.Host()});
+    EXPECT_EQ(run.status, 6) << run.err;
+    EXPECT_NE(run.err.find("the download folder cannot be written: " + readOnly + "/: Read-only file system"),
+              std::string::npos)
+        << run.err;
+}
+
 TEST_F(ZdrdlTest, AListUrlsPasswordIsSentButNeverShownNorLogged)
 {
     const std::string list = "http://127.0.0.1:1/a.bin\nhttp://127.0.0.1:1/x/a.bin\n";
