@@ -99,8 +99,16 @@ int CDownloadRun::FetchList(std::vector<std::string>* entries)
     // Two entries for one file, or one named like another's temporary file,
     // would write into the same place.
     FileNameClash clash;
-    if (!PortalEntriesClash(*entries, &clash)) return CLI_OK;
     const std::string wrong = PortalListErrorText(PortalListResult::NameClash);
+    if (!PortalEntriesClash(*entries, &clash)) {
+        // A URL that ends without a name (a host alone, a folder) gives no file to write.
+        for (size_t i = 0; i < entries->size(); ++i)
+            if (!IsSafeFileName(EntryFileName((*entries)[i])))
+                return Fail(CLI_LIST_FAILED, wrong + " (line " + std::to_string(lines[i]) +
+                                                 " of the file list names no file it may write: " +
+                                                 TerminalSafe((*entries)[i]) + ")");
+        return CLI_OK;
+    }
     if (!clash.temporary)
         return Fail(CLI_LIST_FAILED, wrong + " (lines " + std::to_string(lines[clash.named]) + " and " +
                                          std::to_string(lines[clash.other]) + " of the file list both name " +

@@ -159,7 +159,8 @@ void CContentLengthCheckSession::OnReceiveComplete(int32_t) {}
 void CContentLengthCheckSession::OnClosed(int32_t)
 {
     m_reason = "Closed";
-    m_cause = "the connection closed before the answer's header";
+    const std::string tls = TlsFailureText(m_connection);
+    m_cause = tls.empty() ? "the connection closed before the answer's header" : tls;
     EndConnection();
     Probe();
 }

@@ -218,9 +218,11 @@ void CDataDownloadSession::OnClosed(int32_t)
 {
     // A completed fetch has detached before its close: this connection ended
     // before the whole body (or any answer) arrived.
+    const std::string tls = TlsFailureText(m_connection);
     Fail(DATA_FAILED_CLOSED, true,
-         m_chunked || m_contentLength > 0 ? "the connection closed before the whole answer arrived"
-                                          : "the connection closed before the answer's header");
+         !tls.empty()                         ? tls
+         : m_chunked || m_contentLength > 0 ? "the connection closed before the whole answer arrived"
+                                            : "the connection closed before the answer's header");
 }
 
 void CDataDownloadSession::OnConnectTimeout(int32_t)

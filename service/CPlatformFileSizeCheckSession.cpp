@@ -183,7 +183,8 @@ void CPlatformFileSizeCheckSession::OnClosed(int32_t)
     m_connection.Assign(nullptr);
     vqCGarbageCollector::Instance()->Add(connection);
     m_reason = "Closed";
-    m_cause = "the connection closed before the answer's header";
+    const std::string tls = TlsFailureText(connection);
+    m_cause = tls.empty() ? "the connection closed before the answer's header" : tls;
     Probe();
 }
 

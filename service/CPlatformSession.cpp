@@ -750,7 +750,11 @@ void CPlatformSession::OnClosed(int32_t)
     vqSmartPtr connection = m_connection;
     m_connection.Assign(nullptr);
     vqCGarbageCollector::Instance()->Add(connection);
-    if (Waiting()) Resume(Fail(Failure::kRetry, "Closed"));
+    if (!Waiting()) return;
+    const std::string tls = TlsFailureText(connection);
+    const State next = Fail(Failure::kRetry, "Closed");
+    if (!tls.empty()) m_failureText = m_currentUrl + ": " + tls;
+    Resume(next);
 }
 
 void CPlatformSession::OnConnectTimeout(int32_t)

@@ -3,6 +3,8 @@
 #include "netlib/core/vqCGarbageCollector.h"
 #include "netlib/http/CodePageConversion.h"
 #include "netlib/http/RedirectTarget.h"
+#include "netlib/Lib_SSL/vqISecureSocketClientLayer.h"
+#include "netlib/core/vqClassIds.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/vqIQoSContext.h"
 
@@ -53,6 +55,17 @@ std::string ConnectFailureText(const vqSmartPtr& connection, int32_t timeoutSeco
     if (failure == QOS_CONNECT_REFUSED) return "connection refused";
     if (failure == QOS_CONNECT_UNREACHABLE) return "no route to the host";
     return "no connection within " + std::to_string(timeoutSeconds) + " s";
+}
+
+std::string TlsFailureText(const vqSmartPtr& connection)
+{
+    auto* context = connection.As<vqIQoSContext>();
+    vqIUnknown* found = nullptr;
+    if (!context || VQ_FAILED(context->FindLayer(CLSID_nwCSecureSocketClientLayer, &found)) || !found)
+        return std::string();
+    vqCString text;
+    if (VQ_FAILED(static_cast<vqISecureSocketClientLayer*>(found)->GetFailureText(&text))) return std::string();
+    return text.GetString();
 }
 
 std::string StatusText(vqIHttpClientExLayer* layer)

@@ -30,6 +30,9 @@ BodyCoding BodyCodingOf(vqIHttpClientExLayer* layer);
 // the host", or "no connection within N s" (timeoutSeconds, the connect
 // timeout the session set).
 std::string ConnectFailureText(const vqSmartPtr& connection, int32_t timeoutSeconds);
+// Why TLS ended the connection ("TLS certificate of HOST not accepted:
+// verify result N (reason)"); empty when it did not.
+std::string TlsFailureText(const vqSmartPtr& connection);
 // The answer's status as a cause: "HTTP 404 Not Found" (the reason phrase
 // as the server gave it, without control bytes).
 std::string StatusText(vqIHttpClientExLayer* layer);

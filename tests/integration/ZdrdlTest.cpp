@@ -216,6 +216,9 @@ TEST_F(ZdrdlTest, ListsThatWouldMisleadAreRefusedNamingTheirLine)
         {"one name twice, blank lines between", "\n \t\nhttp://127.0.0.1:1/x/a.bin\n  \nhttp://127.0.0.1:1/y/a.bin\n",
          "lines 3 and 5 of the file list both name a.bin"},
         {"only blank lines", " \n\t\n \n", "(the file list names no file)"},
+        {"a host alone", "http://127.0.0.1:1/a.bin\n\nhttp://127.0.0.1:1\n",
+         "(line 3 of the file list names no file it may write: http://127.0.0.1:1)"},
+        {"a folder", "http://127.0.0.1:1/dir/\n", "(line 1 of the file list names no file it may write: http://127.0.0.1:1/dir/)"},
         {"control bytes in a name", "http://127.0.0.1:1/\x1b[2Ja.bin\nhttp://127.0.0.1:1/z/\x1b[2Ja.bin\n",
          "both name \\x1B[2Ja.bin"},
         {"a name of a temporary file", "http://127.0.0.1:1/a.bin\nhttp://127.0.0.1:1/b.bin\nhttp://127.0.0.1:1/a.bin.zdrpart\n",
@@ -330,6 +333,8 @@ TEST_F(ZdrdlTest, AnHttpsPortalWhoseCertificateIsNotTrustedGivesNothing)
     Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", folder, portal.FileListUrl()}, {"SSL_CERT_FILE=/dev/null"});
     EXPECT_EQ(run.status, 3) << run.out << run.err;
     EXPECT_NE(run.err.find("下載檔案目錄失敗"), std::string::npos) << run.err;
+    // The message carries the verifier's reason, not only the log.
+    EXPECT_NE(run.err.find(": TLS certificate of 127.0.0.1 not accepted: verify result "), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(folder + "/data1.bin"));
     char path[4096];
     snprintf(path, sizeof path, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
