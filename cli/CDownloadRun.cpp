@@ -109,6 +109,13 @@ int CDownloadRun::FetchList(std::vector<std::string>* entries)
                                                  TerminalSafe((*entries)[i]) + ")");
         return CLI_OK;
     }
+    const std::string named = EntryFileName((*entries)[clash.named]);
+    const std::string other = EntryFileName((*entries)[clash.other]);
+    if (!clash.temporary && named != other)
+        return Fail(CLI_LIST_FAILED, wrong + " (lines " + std::to_string(lines[clash.named]) + " and " +
+                                         std::to_string(lines[clash.other]) + " of the file list name " +
+                                         TerminalSafe(named) + " and " + TerminalSafe(other) +
+                                         ", one file here: letter case is not told apart)");
     if (!clash.temporary)
         return Fail(CLI_LIST_FAILED, wrong + " (lines " + std::to_string(lines[clash.named]) + " and " +
                                          std::to_string(lines[clash.other]) + " of the file list both name " +
@@ -185,7 +192,8 @@ int CDownloadRun::StartJob(const std::vector<std::string>& entries)
         // Unknown size (-1): the downloader learns it itself.
         int result = DlAddJobFile(m_job, entry.c_str(), m_folder.c_str(), nullptr, 0xFFFFFFFFu, -1, 1);
         if (result != DL_OK)
-            return Fail(CLI_DOWNLOAD_FAILED, "the file cannot be added (" + std::to_string(result) + "): " + TerminalSafe(entry));
+            return Fail(CLI_DOWNLOAD_FAILED, "the file cannot be added (" + std::to_string(result) + "): " + TerminalSafe(entry) +
+                                             (result == DL_ERR_GENERAL ? ": another file of the download takes its name" : ""));
     }
     int result = DlStartJob(m_job, m_options.engineConsent ? 1 : 0);
     if (result != DL_OK) return Fail(CLI_DOWNLOAD_FAILED, "the download did not start (" + std::to_string(result) + ")");

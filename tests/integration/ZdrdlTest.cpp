@@ -218,6 +218,8 @@ TEST_F(ZdrdlTest, ListsThatWouldMisleadAreRefusedNamingTheirLine)
         {"only blank lines", " \n\t\n \n", "(the file list names no file)"},
         {"a host alone", "http://127.0.0.1:1/a.bin\n\nhttp://127.0.0.1:1\n",
          "(line 3 of the file list names no file it may write: http://127.0.0.1:1)"},
+        {"names that differ in letter case only", "http://127.0.0.1:1/Same.bin\nhttp://127.0.0.1:1/same.bin\n",
+         "(lines 1 and 2 of the file list name Same.bin and same.bin, one file here: letter case is not told apart)"},
         {"a folder", "http://127.0.0.1:1/dir/\n", "(line 1 of the file list names no file it may write: http://127.0.0.1:1/dir/)"},
         {"control bytes in a name", "http://127.0.0.1:1/\x1b[2Ja.bin\nhttp://127.0.0.1:1/z/\x1b[2Ja.bin\n",
          "both name \\x1B[2Ja.bin"},
