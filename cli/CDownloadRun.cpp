@@ -4,6 +4,7 @@
 #include "cli/ProgressLine.h"
 #include "cli/TerminalText.h"
 #include "engine/ActivityLog.h"
+#include "netlib/http/UrlCredentials.h"
 #include "platform/COutputFile.h"
 #include "platform/FileSystem.h"
 #include "service/DlApi.h"
@@ -14,6 +15,8 @@
 #include "service/PortalFileList.h"
 
 #include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
 #include <strings.h>
 
 #include <csignal>
@@ -78,14 +81,19 @@ int CDownloadRun::FetchList(std::vector<std::string>* entries)
     if (DlFetchData(url.c_str()) != DL_OK) return Fail(CLI_LIST_FAILED, failed);
     DlEvent event;
     if (!WaitFor(DL_EVENT_FETCH_DONE, DL_EVENT_FETCH_FAILED, &event)) return Fail(InterruptedStatus(), "interrupted");
-    if (event.code == DL_EVENT_FETCH_FAILED) return Fail(CLI_LIST_FAILED, failed);
+    if (event.code == DL_EVENT_FETCH_FAILED) {
+        char cause[2048];
+        if (DlGetFetchFailure(cause, sizeof cause) != DL_OK) return Fail(CLI_LIST_FAILED, failed);
+        return Fail(CLI_LIST_FAILED, "下載檔案目錄失敗 (the file list could not be fetched: " + TerminalSafe(cause) + ")");
+    }
     long long size = 0;
     if (DlGetFetchedSize(&size) != DL_OK || size <= 0) return Fail(CLI_LIST_FAILED, failed);
     std::unique_ptr<char[]> body(new char[static_cast<size_t>(size)]);
     DlDataBuffer buffer{body.get(), size};
     if (DlGetFetchedData(&buffer) != DL_OK) return Fail(CLI_LIST_FAILED, failed);
     long long line = 0;
-    PortalListResult parsed = ParsePortalFileList(body.get(), size, entries, &line);
+    std::vector<long long> lines;
+    PortalListResult parsed = ParsePortalFileList(body.get(), size, entries, &line, &lines);
     if (parsed == PortalListResult::LineTooLong)
         return Fail(CLI_LIST_FAILED, std::string(PortalListErrorText(parsed)) + " (line " + std::to_string(line) +
                                          " of the file list is 1024 bytes or more)");
@@ -97,15 +105,30 @@ int CDownloadRun::FetchList(std::vector<std::string>* entries)
     // Two entries for one file, or one named like another's temporary file,
     // would write into the same place.
     FileNameClash clash;
-    if (!PortalEntriesClash(*entries, &clash)) return CLI_OK;
     const std::string wrong = PortalListErrorText(PortalListResult::NameClash);
+    if (!PortalEntriesClash(*entries, &clash)) {
+        // A URL that ends without a name (a host alone, a folder) gives no file to write.
+        for (size_t i = 0; i < entries->size(); ++i)
+            if (!IsSafeFileName(EntryFileName((*entries)[i])))
+                return Fail(CLI_LIST_FAILED, wrong + " (line " + std::to_string(lines[i]) +
+                                                 " of the file list names no file it may write: " +
+                                                 TerminalSafe((*entries)[i]) + ")");
+        return CLI_OK;
+    }
+    const std::string named = EntryFileName((*entries)[clash.named]);
+    const std::string other = EntryFileName((*entries)[clash.other]);
+    if (!clash.temporary && named != other)
+        return Fail(CLI_LIST_FAILED, wrong + " (lines " + std::to_string(lines[clash.named]) + " and " +
+                                         std::to_string(lines[clash.other]) + " of the file list name " +
+                                         TerminalSafe(named) + " and " + TerminalSafe(other) +
+                                         ", one file here: letter case is not told apart)");
     if (!clash.temporary)
-        return Fail(CLI_LIST_FAILED, wrong + " (entries " + std::to_string(clash.named + 1) + " and " +
-                                         std::to_string(clash.other + 1) + " of the file list both name " +
+        return Fail(CLI_LIST_FAILED, wrong + " (lines " + std::to_string(lines[clash.named]) + " and " +
+                                         std::to_string(lines[clash.other]) + " of the file list both name " +
                                          TerminalSafe(clash.name) + ")");
-    return Fail(CLI_LIST_FAILED, wrong + " (entry " + std::to_string(clash.named + 1) + " of the file list names " +
-                                     TerminalSafe(clash.name) + ", a temporary file of entry " +
-                                     std::to_string(clash.other + 1) + ")");
+    return Fail(CLI_LIST_FAILED, wrong + " (line " + std::to_string(lines[clash.named]) + " of the file list names " +
+                                     TerminalSafe(clash.name) + ", a temporary file of line " +
+                                     std::to_string(lines[clash.other]) + ")");
 }
 
 int CDownloadRun::CheckSizes(const std::vector<std::string>& entries, long long* total)
@@ -118,11 +141,14 @@ int CDownloadRun::CheckSizes(const std::vector<std::string>& entries, long long*
     if (!WaitFor(DL_EVENT_SIZE_CHECK_DONE, DL_EVENT_SIZE_CHECK_FAILED, &event))
         return Fail(InterruptedStatus(), "interrupted");
     if (event.code == DL_EVENT_SIZE_CHECK_FAILED || DlGetSizeCheckTotal(total) != DL_OK) {
-        // The service logs each probe's answer (status, or why its length was
-        // unusable); the user is pointed there.
+        // The file that failed and why; the activity log keeps every probe's answer.
+        char cause[2048];
         char log[4096];
         LogPath(log, sizeof log);
-        return Fail(CLI_SIZE_CHECK_FAILED, failed + ": each file's answer is in the activity log " + TerminalSafe(log));
+        const std::string more = "; each file's answer is in the activity log " + TerminalSafe(log);
+        if (DlGetSizeCheckFailure(cause, sizeof cause) != DL_OK)
+            return Fail(CLI_SIZE_CHECK_FAILED, failed + ": each file's answer is in the activity log " + TerminalSafe(log));
+        return Fail(CLI_SIZE_CHECK_FAILED, failed + ": " + TerminalSafe(cause) + more);
     }
     if (*total < 0 || *total >= (1LL << 53))
         return Fail(CLI_SIZE_CHECK_FAILED, failed + ": the server gave an unusable length (" + std::to_string(*total) + ")");
@@ -137,8 +163,18 @@ int CDownloadRun::CheckFolder(long long total)
     std::error_code ignored;
     m_folder = std::filesystem::absolute(m_folder, ignored).lexically_normal().string();
     if (m_folder.empty() || m_folder.back() != '/') m_folder += '/';
+    const std::string bare = m_folder.size() > 1 ? m_folder.substr(0, m_folder.size() - 1) : m_folder;
+    if (!DirectoryExists(m_folder) && std::filesystem::exists(bare, ignored))
+        return Fail(CLI_DOWNLOAD_FAILED, "the download folder cannot be created: " + TerminalSafe(bare) +
+                                             " is a file, not a folder");
     if (!DirectoryExists(m_folder) && !CreateDirectoryChain(m_folder))
-        return Fail(CLI_DOWNLOAD_FAILED, "the download folder cannot be created: " + m_folder);
+        return Fail(CLI_DOWNLOAD_FAILED,
+                    "the download folder cannot be created: " + TerminalSafe(m_folder) + ": " + strerror(errno));
+    // Found now, the reason is the system's; found by the download, it would
+    // read as a failure to try again later.
+    if (access(m_folder.c_str(), W_OK | X_OK) != 0)
+        return Fail(CLI_DOWNLOAD_FAILED,
+                    "the download folder cannot be written: " + TerminalSafe(m_folder) + ": " + strerror(errno));
     const long long freeBytes = FreeDiskSpace(m_folder);
     if (freeBytes >= 0 && freeBytes < total) {
         return Fail(CLI_NO_SPACE, "硬碟(" + m_folder + ")的空間不足(" + FormatSize(static_cast<double>(total)) +
@@ -163,7 +199,8 @@ int CDownloadRun::StartJob(const std::vector<std::string>& entries)
         // Unknown size (-1): the downloader learns it itself.
         int result = DlAddJobFile(m_job, entry.c_str(), m_folder.c_str(), nullptr, 0xFFFFFFFFu, -1, 1);
         if (result != DL_OK)
-            return Fail(CLI_DOWNLOAD_FAILED, "the file cannot be added (" + std::to_string(result) + "): " + TerminalSafe(entry));
+            return Fail(CLI_DOWNLOAD_FAILED, "the file cannot be added (" + std::to_string(result) + "): " + TerminalSafe(entry) +
+                                             (result == DL_ERR_GENERAL ? ": another file of the download takes its name" : ""));
     }
     int result = DlStartJob(m_job, m_options.engineConsent ? 1 : 0);
     if (result != DL_OK) return Fail(CLI_DOWNLOAD_FAILED, "the download did not start (" + std::to_string(result) + ")");
@@ -374,7 +411,8 @@ void CDownloadRun::Say(const std::string& line)
 {
     m_progress.Clear();
     if (m_options.quiet) return;
-    fprintf(m_out, "%s\n", line.c_str());
+    // A URL's user name and password are not for the screen or a captured log.
+    fprintf(m_out, "%s\n", HideUrlCredentials(line).c_str());
     fflush(m_out);
 }
 
@@ -387,6 +425,6 @@ int CDownloadRun::Fail(int status, const std::string& reason)
 {
     m_progress.Keep();
     fflush(m_out);
-    fprintf(stderr, "zdrdl: %s\n", reason.c_str());
+    fprintf(stderr, "zdrdl: %s\n", HideUrlCredentials(reason).c_str());
     return status;
 }

@@ -1,5 +1,6 @@
 #include "engine/ActivityLog.h"
 
+#include "netlib/http/UrlCredentials.h"
 #include "platform/FileSystem.h"
 #include "platform/UserFolders.h"
 
@@ -67,7 +68,8 @@ void LogWrite(const char* message)
     line += '[';
     line += stamp;
     line += "] ";
-    line += message;
+    // A URL's user name and password are the user's secret, not the log's.
+    line += HideUrlCredentials(message);
     line += "\r\n";
     ssize_t ignored = write(fd, line.data(), line.size());
     (void)ignored;

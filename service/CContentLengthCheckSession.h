@@ -39,6 +39,8 @@ public:
     void Detach();
     // The alternative being probed.
     const std::string& Url() const { return m_url; }
+    // After a failed report: the URL that failed last and why ("URL: cause").
+    std::string Failure() const;
 
     void OnResponseHeader(int32_t cookie) override;
     int32_t OnReceiveData(int32_t cookie, const unsigned char* data, int32_t length) override;
@@ -55,7 +57,9 @@ private:
     bool Connect();
     // Moves to the next alternative; false when there is none.
     bool NextAlternative();
-    void ReportUnreachable();
+    void ReportUnreachable(const std::string& cause);
+    // Why the current URL cannot be connected to at all.
+    std::string UnusableCause() const;
     vqIHttpClientExLayer* Layer() const;
 
     int m_attempts = 0;
@@ -67,6 +71,8 @@ private:
     std::string m_url;
     std::string m_redirectUrl;
     std::string m_reason;
+    // m_reason said for a person: the cause a message carries.
+    std::string m_cause;
     vqSmartPtr m_connection;
     IContentLengthCheckSessionEventListener* m_checker;
 };

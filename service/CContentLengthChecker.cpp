@@ -41,6 +41,7 @@ void CContentLengthChecker::Start()
 {
     cpCAutoLock guard(m_networkLock.As<cpCMutex>());
     m_startTime = NowSeconds();
+    m_failure.clear();
     LogPrintf("[MeshpullLib] Start ContentLength Check file:%d", static_cast<int>(m_sessions.size()));
     if (m_sessions.empty()) {
         if (m_listener) m_listener->OnSizeCheckDone(static_cast<unsigned int>(m_total), static_cast<int>(m_total >> 32));
@@ -79,16 +80,18 @@ void CContentLengthChecker::OnProbeDone(int, int64_t length)
     if (m_listener) m_listener->OnSizeCheckDone(static_cast<unsigned int>(m_total), static_cast<int>(m_total >> 32));
 }
 
-void CContentLengthChecker::OnProbeFailed(int, const char* url)
+void CContentLengthChecker::OnProbeFailed(int index, const char* url)
 {
     // The session that reports is destroyed by the reset: keep its URL.
     const std::string failed = url ? url : "";
+    KeepFailure(index);
     Reset();
     if (m_listener) m_listener->OnSizeCheckFailed(failed.c_str());
 }
 
-void CContentLengthChecker::OnProbeUnreachable(int)
+void CContentLengthChecker::OnProbeUnreachable(int index)
 {
+    KeepFailure(index);
     Reset();
     if (m_listener) m_listener->OnSizeCheckUnreachable();
 }
@@ -101,4 +104,10 @@ void CContentLengthChecker::Reset()
     m_sessions.clear();
     m_running = 0;
     m_next = 0;
+}
+
+void CContentLengthChecker::KeepFailure(int index)
+{
+    if (index >= 0 && static_cast<size_t>(index) < m_sessions.size())
+        m_failure = m_sessions[static_cast<size_t>(index)]->Failure();
 }

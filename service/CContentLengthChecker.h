@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 class cpCMutex;
@@ -31,6 +32,9 @@ public:
     int AddUrl(const char* entry);
     void Start();
     int64_t GetTotal() const { return m_total; }
+    // After a failed check: the URL that failed and why ("URL: cause");
+    // empty otherwise.
+    const std::string& GetFailure() const { return m_failure; }
     size_t SessionCount() const { return m_sessions.size(); }
     int Running() const { return m_running; }
 
@@ -41,8 +45,11 @@ public:
 private:
     void StartNext();
     void Reset();
+    // Keeps why the session of that index failed, before it is gone.
+    void KeepFailure(int index);
 
     int64_t m_total = 0;
+    std::string m_failure;
     int m_next = 0;
     int m_running = 0;
     int m_done = 0;

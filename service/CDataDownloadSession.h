@@ -3,7 +3,9 @@
 // following 301, 302, 303, 307 and 308 redirects (at most kMaxRedirects), and
 // keeps it for the application to copy. The body is stored as it arrives, up
 // to kMaxBodyBytes: an announced length is not trusted with memory, and a
-// longer answer fails as unusable (reason 4). A connection that brings fewer
+// longer answer fails as unusable (reason 4). A chunked body is read through
+// its framing and is whole only at its last chunk; broken framing is an
+// unusable answer, a close before the last chunk a cut one (reason 6). A connection that brings fewer
 // body bytes than the service's transfer floor (TransferFloor.h) in a
 // window fails as too slow (reason 8): a trickle never trips the idle limit.
 //
@@ -15,6 +17,7 @@
 // here until the next successful answer or the session's end.
 
 #include "netlib/core/vqSmartPtr.h"
+#include "netlib/http/nwCChunkedDecoder.h"
 #include "netlib/layers/nwCHttpGetListener.h"
 #include "service/DlApi.h"
 #include "service/IDataDownloadSessionEventListener.h"
@@ -59,6 +62,8 @@ public:
     // (nothing copied).
     int GetData(DlDataBuffer* buffer) const;
     bool Fetching() const { return m_connection.Get() != nullptr; }
+    // After OnDataFailed: the URL that failed and why ("URL: cause").
+    const std::string& GetFailure() const { return m_failure; }
 
     void OnConnected(int32_t cookie) override;
     void OnResponseHeader(int32_t cookie) override;
@@ -73,7 +78,12 @@ private:
     // False when the request could not even be started.
     bool Connect(const std::string& url);
     void EndFetch(bool markAddressFailed);
-    void Fail(int reason, bool markAddressFailed);
+    // The body is in: it becomes the one kept.
+    void Complete();
+    // Reads a chunked answer's framing off the bytes and keeps its body.
+    void TakeChunked(const unsigned char* data, int32_t length);
+    // cause says the reason for a person; the log and GetFailure carry it.
+    void Fail(int reason, bool markAddressFailed, const std::string& cause);
     vqIQoSContext* Context() const;
     vqIHttpClientExLayer* Layer() const;
     static void OnTick(void* self);
@@ -85,6 +95,9 @@ private:
     std::vector<unsigned char> m_body;
     std::vector<unsigned char> m_incoming;
     long long m_contentLength = 0;
+    // The answer's body comes in the chunked coding, read by m_chunks.
+    bool m_chunked = false;
+    nwCChunkedDecoder m_chunks;
     // The answered body's size, kept apart from the next fetch's length so a
     // failed later fetch leaves the last body readable.
     long long m_bodySize = 0;
@@ -94,6 +107,7 @@ private:
     std::string m_url;
     std::string m_redirectUrl;
     int m_redirects = 0;
+    std::string m_failure;
     // The floor's window: when it began (the connection's start, or the end
     // of the last window) and the body bytes it has seen.
     uint64_t m_windowStartMs = 0;

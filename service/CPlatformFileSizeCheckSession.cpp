@@ -3,6 +3,7 @@
 #include "netlib/core/vqCGarbageCollector.h"
 #include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/HttpConnection.h"
+#include "netlib/layers/nwCHttpClientExLayer.h"
 #include "netlib/core/vqClassIds.h"
 #include "netlib/layers/vqIHttpClientExLayer.h"
 #include "netlib/runtime/cpCQoSContextAction.h"
@@ -84,6 +85,8 @@ bool CPlatformFileSizeCheckSession::Connect()
     const std::string& target = m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl;
     if (!OpenHttpConnection(options, target.c_str(), m_connection)) {
         m_reason = "NoConnection";
+        const std::string why = nwCHttpClientExLayer::WhyUnusable(target.c_str());
+        m_cause = why.empty() ? "the connection could not be started" : why;
         DropConnection();
         return false;
     }
@@ -103,7 +106,8 @@ vqIHttpClientExLayer* CPlatformFileSizeCheckSession::Layer() const
 
 void CPlatformFileSizeCheckSession::Fail(int code)
 {
-    const std::string text = m_file->url;
+    // The URL asked last, and why it gave no size.
+    const std::string text = (m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl) + ": " + m_cause;
     LogPrintf("[MeshpullLib] FileSize Check Failed(%d) reason:%s url:%s", code, m_reason.c_str(), text.c_str());
     m_listener->OnSizeFailed(m_context, code, text.c_str());
 }
@@ -117,11 +121,13 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
     layer->GetStatusCode(&status);
     const bool lengthUsable = VQ_SUCCEEDED(layer->GetContentLength(&length));
     const std::string next = RedirectTargetOf(layer, m_redirectUrl.empty() ? m_currentUrl : m_redirectUrl);
+    const std::string statusText = StatusText(layer);
     // The header is all a probe needs; the body is never read.
     DropConnection();
     if (status == 200 && !lengthUsable) {
         // Two lengths, or one that is no number: this server cannot size it.
         m_reason = "BadLength";
+        m_cause = statusText + " with an unusable Content-Length";
         m_attempts = kAttemptsPerUrl;
         Probe();
         return;
@@ -135,6 +141,8 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
             return;
         }
         m_reason = length > 0 ? "NoRoom" : "NoLength";
+        m_cause = length > 0 ? std::to_string(length) + " bytes, with " + std::to_string(free) + " bytes free in the folder"
+                             : statusText + " without a Content-Length";
         Fail(length > 0 && length > free ? DL_NOTICE_DISK_FULL : DL_NOTICE_DOWNLOAD_FAILED);
         return;
     }
@@ -145,10 +153,13 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(int32_t)
             --m_attempts;
         } else {
             m_reason = next.empty() ? "NoLocation" : "TooManyRedirects";
+            m_cause = next.empty() ? statusText + " without a usable Location"
+                                   : "more than " + std::to_string(kMaxRedirects) + " redirects";
             m_attempts = kAttemptsPerUrl;
         }
     } else {
         m_reason = "ResCode:" + std::to_string(status);
+        m_cause = statusText;
         // Not found, refused, failing: another try would answer the same;
         // the next alternative may have the file.
         m_attempts = kAttemptsPerUrl;
@@ -172,12 +183,15 @@ void CPlatformFileSizeCheckSession::OnClosed(int32_t)
     m_connection.Assign(nullptr);
     vqCGarbageCollector::Instance()->Add(connection);
     m_reason = "Closed";
+    const std::string tls = TlsFailureText(connection);
+    m_cause = tls.empty() ? "the connection closed before the answer's header" : tls;
     Probe();
 }
 
 void CPlatformFileSizeCheckSession::OnConnectTimeout(int32_t)
 {
     m_reason = "ConnectTimeout";
+    m_cause = ConnectFailureText(m_connection, kTimeoutSeconds);
     DropConnection();
     Probe();
 }
@@ -185,6 +199,7 @@ void CPlatformFileSizeCheckSession::OnConnectTimeout(int32_t)
 void CPlatformFileSizeCheckSession::OnRecvTimeout(int32_t)
 {
     m_reason = "RecvTimeout";
+    m_cause = "no answer for " + std::to_string(kTimeoutSeconds) + " s";
     DropConnection();
     Probe();
 }

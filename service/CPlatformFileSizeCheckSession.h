@@ -74,6 +74,8 @@ private:
     std::string m_redirectUrl;
     // Why the last probe failed, for the log line of a failed check.
     std::string m_reason;
+    // m_reason said for a person: the cause the failure's text carries.
+    std::string m_cause;
     std::vector<std::string> m_alternatives;
     IPlatformFileSizeCheckSessionEventListener* m_listener = nullptr;
     void* m_context = nullptr;

@@ -14,6 +14,7 @@
 #include "service/CPlatformReporter.h"
 #include "netlib/layers/ConnectionOpener.h"
 #include "netlib/layers/HttpConnection.h"
+#include "netlib/layers/nwCHttpClientExLayer.h"
 #include "netlib/layers/nwCDNLocalCodec.h"
 #include "netlib/http/SizeContradiction.h"
 #include "service/HttpTransferRules.h"
@@ -312,20 +313,30 @@ CPlatformSession::State CPlatformSession::DoReadHeaderComplete()
     int32_t status = 0;
     int64_t length = 0;
     layer->GetStatusCode(&status);
-    const bool lengthUsable = VQ_SUCCEEDED(layer->GetContentLength(&length));
+    const BodyCoding coding = BodyCodingOf(layer);
+    m_chunked = coding == BodyCoding::kChunked;
+    m_chunks = nwCChunkedDecoder();
+    // A chunked body carries its own end; a Content-Length beside it is none.
+    const bool lengthUsable = m_chunked || VQ_SUCCEEDED(layer->GetContentLength(&length));
     // Without a length the end of the body cannot be told from a cut.
-    const bool hasLength = lengthUsable && !Header("Content-Length").empty();
+    const bool hasLength = !m_chunked && lengthUsable && !Header("Content-Length").empty();
     const std::string validator = ValidatorOf(Header("ETag"), Header("Last-Modified"));
     CJobFile& file = m_current->file;
     const int64_t offset = m_output.Length();
 
     if (IsRedirect(status)) return State::kRedirect;
+    // A body in a coding not read here cannot be written as the file.
+    if (coding == BodyCoding::kOther && (status == 200 || status == 206))
+        return Fail(Failure::kGiveUpAlternative, "Coding");
     if (!lengthUsable) {
         LogPrintf("[MeshpullLib] Bad Content-Length : %s", m_currentUrl.c_str());
         return Fail(Failure::kGiveUpAlternative, "BadLength");
     }
     if (status == 200) {
-        if (!hasLength) return Fail(Failure::kRetry, "NoLength");
+        // A chunked 200 is as long as the size the job holds; without one
+        // its end could not be checked against anything.
+        if (m_chunked && m_current->knownSize > 0) length = m_current->knownSize;
+        else if (!hasLength) return Fail(Failure::kRetry, "NoLength");
         // An answer of another length than the job's size (an empty one for
         // a file known to hold bytes) is no copy of the file.
         if (m_current->knownSize > 0 && length != m_current->knownSize) return FailOtherSize(length);
@@ -344,10 +355,11 @@ CPlatformSession::State CPlatformSession::DoReadHeaderComplete()
         int64_t first = 0;
         int64_t last = 0;
         int64_t total = 0;
-        if (!hasLength || length <= 0) return Fail(Failure::kRetry, "NoLength");
-        if (!ParseContentRange(Header("Content-Range").c_str(), &first, &last, &total) || first != offset ||
-            last - first + 1 != length)
-            return Fail(Failure::kRetry, "BadRange");
+        const bool rangeRead = ParseContentRange(Header("Content-Range").c_str(), &first, &last, &total);
+        // A chunked 206 is as long as the range it says it covers.
+        if (m_chunked && rangeRead && first >= 0) length = last - first + 1;
+        if (!(hasLength || m_chunked) || length <= 0) return Fail(Failure::kRetry, "NoLength");
+        if (!rangeRead || first != offset || last - first + 1 != length) return Fail(Failure::kRetry, "BadRange");
         if (total < 0) total = m_total;
         const bool sameFile = total > 0 && (m_total < 0 || total == m_total) &&
                               (validator.empty() || m_validator.empty() || validator == m_validator);
@@ -416,9 +428,36 @@ CPlatformSession::State CPlatformSession::DoRedirect()
     return State::kConnect;
 }
 
+std::string CPlatformSession::Explain(const std::string& reason) const
+{
+    if (reason == "NoConnection") {
+        const std::string why = nwCHttpClientExLayer::WhyUnusable(m_currentUrl.c_str());
+        return why.empty() ? "the connection could not be started" : why;
+    }
+    if (reason == "ConnectTimeout") return ConnectFailureText(m_connection, kTimeoutSeconds);
+    if (reason == "Closed") return "the connection closed before the whole answer arrived";
+    if (reason == "RecvTimeout") return "no data for " + std::to_string(kTimeoutSeconds) + " s";
+    if (reason == "NoData") return "no data for " + std::to_string(kMaxSilenceSeconds) + " s";
+    if (reason == "TooSlow")
+        return "fewer than " + std::to_string(kFloorBytes) + " bytes in " + std::to_string(kFloorWindowMs / 1000) + " s";
+    if (reason == "TooManyRedirects") return "more than " + std::to_string(kMaxRedirects) + " redirects";
+    if (reason == "BadChunk") return "a broken chunk in the answer";
+    if (reason == "LongBody") return "more bytes than the answer said it holds";
+    if (reason == "ShortBody") return "fewer bytes than the answer said it holds";
+    const std::string status = StatusText(Layer());
+    if (reason == "NoLength") return status + " without a Content-Length";
+    if (reason == "BadLength") return status + " with an unusable Content-Length";
+    if (reason == "BadRange") return status + " for another range than the one asked for";
+    if (reason == "OtherFile") return status + " of another file than the one begun";
+    if (reason == "Coding") return status + " in a transfer coding not read here";
+    return status;
+}
+
 CPlatformSession::State CPlatformSession::Fail(Failure failure, const char* reason, int retryAfterSeconds)
 {
     StopTimer();
+    const std::string why = Explain(reason);
+    m_failureText = m_currentUrl + ": " + why;
     DropConnection();
     std::string cause = reason;
     // A pause longer than the file may go without data is not waited for.
@@ -429,8 +468,8 @@ CPlatformSession::State CPlatformSession::Fail(Failure failure, const char* reas
     if (failure == Failure::kGiveUpAlternative) m_attempts = kAttemptsPerUrl;
     else ++m_attempts;
     // Also an attempt that a later one makes good leaves its cause behind.
-    LogPrintf("[MeshpullLib] Transfer Attempt Failed reason:%s try:%d url:%s", cause.c_str(), m_attempts,
-              m_currentUrl.c_str());
+    LogPrintf("[MeshpullLib] Transfer Attempt Failed reason:%s try:%d url:%s (%s)", cause.c_str(), m_attempts,
+              m_currentUrl.c_str(), why.c_str());
     m_retryAfter = failure == Failure::kRetryNow ? 0 : retryAfterSeconds;
     return State::kAttemptFailed;
 }
@@ -636,25 +675,72 @@ void CPlatformSession::OnResponseHeader(int32_t)
 int32_t CPlatformSession::OnReceiveData(int32_t, const unsigned char* data, int32_t length)
 {
     if (m_state != State::kReadBody || !m_output.IsOpen()) return length;
-    // Never past what this answer covers.
-    const int64_t room = m_answerEnd - m_output.Length();
-    const int64_t written = std::min<int64_t>(length, std::max<int64_t>(room, 0));
-    if (written > 0 && !m_output.Write(data, static_cast<size_t>(written))) {
-        WriteFailed();
+    if (m_chunked) {
+        TakeChunked(data, length);
         return length;
     }
-    m_bytesPresent += written;
-    m_current->file.bytesDone += written;
-    m_current->transferred += written;
-    m_windowBytes += written;
-    if (written > 0) m_lastDataMs = NowMs();
+    bool ended = false;
+    // Never past what this answer covers: bytes beyond its length are not the file's.
+    const int64_t room = std::max<int64_t>(m_answerEnd - m_output.Length(), 0);
+    TakeBody(data, std::min<int64_t>(length, room), &ended);
+    if (ended) return length;
     m_listener->OnProgress(m_context);
     return length;
 }
 
+bool CPlatformSession::TakeBody(const unsigned char* data, int64_t length, bool* ended)
+{
+    if (length > m_answerEnd - m_output.Length()) return false;
+    if (length > 0 && !m_output.Write(data, static_cast<size_t>(length))) {
+        *ended = true;
+        WriteFailed();
+        return true;
+    }
+    m_bytesPresent += length;
+    m_current->file.bytesDone += length;
+    m_current->transferred += length;
+    m_windowBytes += length;
+    if (length > 0) m_lastDataMs = NowMs();
+    return true;
+}
+
+void CPlatformSession::TakeChunked(const unsigned char* data, int32_t length)
+{
+    size_t at = 0;
+    nwCChunkedDecoder::Status status = m_chunks.GetStatus();
+    bool fits = true;
+    while (at < static_cast<size_t>(length) && status == nwCChunkedDecoder::Status::kMore && fits) {
+        size_t used = 0;
+        const unsigned char* body = nullptr;
+        size_t run = 0;
+        status = m_chunks.Next(data + at, static_cast<size_t>(length) - at, &used, &body, &run);
+        at += used;
+        bool ended = false;
+        fits = TakeBody(body, static_cast<int64_t>(run), &ended);
+        if (ended) return;
+    }
+    const auto alive = m_life.Watch();
+    m_listener->OnProgress(m_context);
+    if (!*alive) return;
+    if (!fits) {
+        // More than the answer said it covers: not the file asked for, and
+        // what it wrote before cannot be told apart from the file's bytes.
+        if (!RestartFromZero()) {
+            WriteFailed();
+            return;
+        }
+        Resume(Fail(Failure::kRetry, "LongBody"));
+    } else if (status == nwCChunkedDecoder::Status::kBad) {
+        Resume(Fail(Failure::kRetry, "BadChunk"));
+    } else if (status == nwCChunkedDecoder::Status::kDone) {
+        Resume(State::kReadBodyComplete);
+    }
+}
+
 void CPlatformSession::OnReceiveComplete(int32_t)
 {
-    if (m_state == State::kReadBody) Resume(State::kReadBodyComplete);
+    // A chunked body ends with its last chunk, whatever length was announced.
+    if (m_state == State::kReadBody && !m_chunked) Resume(State::kReadBodyComplete);
 }
 
 
@@ -664,7 +750,11 @@ void CPlatformSession::OnClosed(int32_t)
     vqSmartPtr connection = m_connection;
     m_connection.Assign(nullptr);
     vqCGarbageCollector::Instance()->Add(connection);
-    if (Waiting()) Resume(Fail(Failure::kRetry, "Closed"));
+    if (!Waiting()) return;
+    const std::string tls = TlsFailureText(connection);
+    const State next = Fail(Failure::kRetry, "Closed");
+    if (!tls.empty()) m_failureText = m_currentUrl + ": " + tls;
+    Resume(next);
 }
 
 void CPlatformSession::OnConnectTimeout(int32_t)

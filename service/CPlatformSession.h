@@ -23,6 +23,10 @@
 //   check; should every attempt say so, the failure names both sizes), a 206
 //   from another offset or of another total, a 416 whose total is not the
 //   part's length: each is a failed attempt, never a finished file.
+// - A chunked answer is read through its framing: its length is the range
+//   it covers (a 206) or the size the job holds (a 200), and only its last
+//   chunk ends it; a body cut or broken anywhere before is a failed attempt,
+//   one longer than its length too. Other transfer codings are refused.
 // - Once a file is whole, what the engine kept of it (its part and control
 //   files, left when it gave the file up) is removed.
 // - A character device named as the output (/dev/null) is written in place.
@@ -57,6 +61,7 @@
 #include "netlib/core/vqCLifeToken.h"
 #include "netlib/core/vqCString.h"
 #include "netlib/core/vqSmartPtr.h"
+#include "netlib/http/nwCChunkedDecoder.h"
 #include "netlib/layers/nwCHttpGetListener.h"
 #include "platform/COutputFile.h"
 #include "service/CJob.h"
@@ -172,6 +177,9 @@ private:
     // The attempt failed; how it counts, and why (logged with the URL).
     // Always answers kAttemptFailed.
     State Fail(Failure failure, const char* reason, int retryAfterSeconds = -1);
+    // The reason a failed attempt is logged under, said for a person (with
+    // the connection's or the answer's details while they are there).
+    std::string Explain(const std::string& reason) const;
     // The answer's length is not the size the job holds: a failed attempt,
     // whose cause names both sizes should the file fail for it.
     State FailOtherSize(int64_t answered);
@@ -182,6 +190,12 @@ private:
     bool RestartFromZero();
     // Writes the part's record once its total and validator are known.
     void SaveRecord() const;
+    // Writes body bytes of the current answer (never past its end: false, and
+    // nothing written, for bytes beyond it). On a failed write the session
+    // has ended and may be gone: *ended is set.
+    bool TakeBody(const unsigned char* data, int64_t length, bool* ended);
+    // Reads a chunked answer's framing off the bytes and writes its body.
+    void TakeChunked(const unsigned char* data, int32_t length);
     // Closes the output; keeps a resumable part, deletes any other.
     void CloseOutput();
     // Notice DL_NOTICE_DISK_FULL, then OnTransferFailed.
@@ -222,6 +236,9 @@ private:
     std::string m_validator;
     // Where the current answer's body ends on disk (a 206 may stop short).
     int64_t m_answerEnd = -1;
+    // The current answer comes in the chunked coding, read by m_chunks.
+    bool m_chunked = false;
+    nwCChunkedDecoder m_chunks;
     int m_retryAfter = -1;
     std::string m_failureText;
     // When the current file last had a body byte written, or was begun.

@@ -9,6 +9,8 @@
 
 #include "service/DlApi.h"
 
+#include "netlib/http/UrlCredentials.h"
+
 #include "netlib/core/cpCAutoLock.h"
 #include "platform/FileSystem.h"
 #include "engine/ActivityLog.h"
@@ -16,6 +18,7 @@
 #include "service/CJobManager.h"
 #include "service/DlTesting.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -182,6 +185,34 @@ int DlGetFetchedData(DlDataBuffer* buffer)
     return WithManager([&](CJobManager& manager) {
         const CDataDownloadSession* session = manager.ExistingFetchSession();
         return session ? session->GetData(buffer) : DL_ERR_GENERAL;
+    });
+}
+
+namespace {
+int CopyFailure(const std::string& failure, char* text, int capacity)
+{
+    if (failure.empty() || !text || capacity <= 0) return DL_ERR_GENERAL;
+    const std::string shown = HideUrlCredentials(failure);
+    const size_t length = std::min(shown.size(), static_cast<size_t>(capacity) - 1);
+    memcpy(text, shown.data(), length);
+    text[length] = '\0';
+    return DL_OK;
+}
+} // namespace
+
+int DlGetFetchFailure(char* text, int capacity)
+{
+    return WithManager([&](CJobManager& manager) {
+        const CDataDownloadSession* session = manager.ExistingFetchSession();
+        return session ? CopyFailure(session->GetFailure(), text, capacity) : DL_ERR_GENERAL;
+    });
+}
+
+int DlGetSizeCheckFailure(char* text, int capacity)
+{
+    return WithManager([&](CJobManager& manager) {
+        const CContentLengthChecker* checker = manager.ExistingSizeChecker();
+        return checker ? CopyFailure(checker->GetFailure(), text, capacity) : DL_ERR_GENERAL;
     });
 }
 

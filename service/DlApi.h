@@ -119,6 +119,11 @@ int DlGetFetchedSize(long long* size);
 // DlGetFetchedSize answers and data is not null; otherwise DL_ERR_GENERAL and
 // nothing is written.
 int DlGetFetchedData(DlDataBuffer* buffer);
+// After DL_EVENT_FETCH_FAILED: the URL that failed and why ("URL: cause",
+// its user name and password left out), copied into text and always
+// NUL-terminated (cut to capacity). DL_ERR_GENERAL without a failed fetch
+// or without room.
+int DlGetFetchFailure(char* text, int capacity);
 // Adds a URL to the service's size check (made on first use). The checker
 // reports to the job manager, which raises the size-check events.
 int DlAddSizeCheckUrl(const char* url);
@@ -127,6 +132,9 @@ int DlAddSizeCheckUrl(const char* url);
 int DlStartSizeCheck();
 // The size check's total so far; DL_ERR_GENERAL without a size check.
 int DlGetSizeCheckTotal(long long* total);
+// After DL_EVENT_SIZE_CHECK_FAILED: the URL that failed and why, as
+// DlGetFetchFailure gives it.
+int DlGetSizeCheckFailure(char* text, int capacity);
 // The identifier the engine downloader sends the engine with every
 // connection (null: empty); kept while the service runs. DL_OK.
 int DlSetServiceId(const char* id);

@@ -74,7 +74,10 @@ bool IsSafeFileName(const std::string& name)
 std::string EntryFileName(const std::string& entry)
 {
     const size_t slash = entry.find_last_of('/');
-    return slash == std::string::npos ? std::string() : entry.substr(slash + 1);
+    if (slash == std::string::npos) return std::string();
+    // The '/' of "://": a URL of a host alone names no file (not its host).
+    if (slash >= 2 && entry.compare(slash - 2, 3, "://") == 0) return std::string();
+    return entry.substr(slash + 1);
 }
 
 std::vector<std::string> NamesTakenBy(const std::string& name)

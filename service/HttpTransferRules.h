@@ -16,7 +16,7 @@ bool ParseContentRange(const char* value, int64_t* first, int64_t* last, int64_t
 bool IsSafeFileName(const std::string& name);
 
 // The name a URL entry's file gets by default: what follows its last '/'
-// (empty without one).
+// (empty without one, or when that '/' ends the scheme: a host alone).
 std::string EntryFileName(const std::string& entry);
 
 // Every name a file takes in its folder while it is downloaded: its own and

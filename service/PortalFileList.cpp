@@ -35,9 +35,16 @@ std::string Trimmed(const char* begin, const char* end)
 } // namespace
 
 PortalListResult ParsePortalFileList(const char* body, long long length, std::vector<std::string>* entries,
-                                     long long* faultLine)
+                                     long long* faultLine, std::vector<long long>* entryLines)
 {
     entries->clear();
+    if (entryLines) entryLines->clear();
+    auto take = [&](const char* begin, const char* end, long long line) {
+        std::string entry = Trimmed(begin, end);
+        if (entry.empty()) return;
+        entries->push_back(std::move(entry));
+        if (entryLines) entryLines->push_back(line);
+    };
     if (!body || length < 0) length = 0;
     long long lineStart = 0;
     long long line = 1;
@@ -53,7 +60,7 @@ PortalListResult ParsePortalFileList(const char* body, long long length, std::ve
         long long lineLength = i - lineStart;
         if (lineLength >= kLineLimit) return fault(PortalListResult::LineTooLong);
         if (memchr(body + lineStart, '\0', static_cast<size_t>(lineLength))) return fault(PortalListResult::NulByte);
-        if (lineLength > 0) entries->push_back(Trimmed(body + lineStart, body + i));
+        if (lineLength > 0) take(body + lineStart, body + i, line);
         i += breakLength - 1;
         lineStart = i + 1;
         ++line;
@@ -61,7 +68,7 @@ PortalListResult ParsePortalFileList(const char* body, long long length, std::ve
     long long rest = length - lineStart;
     if (rest >= kLineLimit) return fault(PortalListResult::LineTooLong);
     if (rest > 0 && memchr(body + lineStart, '\0', static_cast<size_t>(rest))) return fault(PortalListResult::NulByte);
-    if (rest > 2) entries->push_back(Trimmed(body + lineStart, body + length));
+    if (rest > 2) take(body + lineStart, body + length, line);
     return entries->empty() ? PortalListResult::Empty : PortalListResult::Ok;
 }
 

@@ -20,12 +20,14 @@ enum class PortalListResult {
 // with CR line ends is still one entry per line); empty lines are
 // skipped; a final line without a break counts only when longer than 2 bytes.
 // Each entry is trimmed of white space and its alternatives are trimmed, with
-// empty ones dropped ("a.bin|" is "a.bin"); a line of only white space gives
-// an empty entry. Nothing else of an entry is changed. On failure entries
-// holds what was parsed before the fault and *faultLine (when given) the
-// fault's line number, counted from 1.
+// empty ones dropped ("a.bin|" is "a.bin"); a line of only white space (or
+// of empty alternatives) names no file and is skipped like an empty one.
+// Nothing else of an entry is changed. On failure entries holds what was
+// parsed before the fault and *faultLine (when given) the fault's line
+// number, counted from 1. *entryLines (when given) receives each entry's
+// line number, so that a message about an entry can point at its line.
 PortalListResult ParsePortalFileList(const char* body, long long length, std::vector<std::string>* entries,
-                                     long long* faultLine = nullptr);
+                                     long long* faultLine = nullptr, std::vector<long long>* entryLines = nullptr);
 
 // Whether two entries' files, which share the download folder, would write
 // into one file: the same name, or one named like the other's temporary

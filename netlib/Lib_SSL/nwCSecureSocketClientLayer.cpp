@@ -72,8 +72,20 @@ void nwCSecureSocketClientLayer::FreeTls()
 
 void nwCSecureSocketClientLayer::CloseWithLogLine()
 {
-    if (m_tls) vqLogLine(m_tls->FailureText().c_str());
+    if (m_tls) {
+        const std::string line = m_tls->FailureText();
+        vqLogLine(line.c_str());
+        const std::string prefix = "[MeshpullLib] ";
+        m_failure = line.compare(0, prefix.size(), prefix) == 0 ? line.substr(prefix.size()) : line;
+    }
     Close();
+}
+
+vqRESULT nwCSecureSocketClientLayer::GetFailureText(vqCString* text)
+{
+    if (!text || m_failure.empty()) return VQ_E_NETWORK;
+    *text = m_failure.c_str();
+    return VQ_OK_NETWORK;
 }
 
 vqRESULT nwCSecureSocketClientLayer::SendDown(const vqBUFFER& buffer)

@@ -30,12 +30,14 @@
 
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <vector>
 
 class nwCSecureSocketClientLayer : public nwCApplicationStack, public vqISecureSocketClientLayer {
 public:
     nwCSecureSocketClientLayer();
     ~nwCSecureSocketClientLayer() override;
+    vqRESULT GetFailureText(vqCString* text) override;
     nwCSecureSocketClientLayer(const nwCSecureSocketClientLayer&) = delete;
     nwCSecureSocketClientLayer& operator=(const nwCSecureSocketClientLayer&) = delete;
 
@@ -69,6 +71,8 @@ private:
 
     int32_t m_refCount = 0;
     COpenSSL* m_tls = nullptr;
+    // What CloseWithLogLine logged, without its prefix.
+    std::string m_failure;
     bool m_handshakeComplete = false;
     std::deque<std::vector<unsigned char>> m_outbound;
     std::vector<unsigned char> m_remainder;

@@ -154,12 +154,13 @@ void nwCHttpRequestHeaderBuilder::WriteRemainingHeaders(std::string& out)
         if (header.emitted) continue;
         header.emitted = true;
         if (!IsToken(header.name.GetString())) continue;
-        // Cookie values and validators (If-Range's quoted ETag or date) have
-        // their own syntax, which escaping would change: a server would no
-        // longer recognise them.
+        // Cookie values, validators (If-Range's quoted ETag or date) and
+        // credentials have their own syntax, which escaping would change: a
+        // server would no longer recognise them.
         vqCString value = header.value;
         const bool verbatim = strcasecmp(header.name.GetString(), "Cookie") == 0 ||
-                              strcasecmp(header.name.GetString(), "If-Range") == 0;
+                              strcasecmp(header.name.GetString(), "If-Range") == 0 ||
+                              strcasecmp(header.name.GetString(), "Authorization") == 0;
         if (!verbatim) utCUriCodec().EncodeInPlace(value);
         AppendHeaderLine(out, header.name.GetString(), value.GetString());
     }

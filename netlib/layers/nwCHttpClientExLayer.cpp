@@ -2,6 +2,7 @@
 
 #include "netlib/core/vqCKeepAlive.h"
 #include "netlib/core/vqClassIds.h"
+#include "netlib/http/UrlCredentials.h"
 #include "netlib/runtime/cpADDRESS.h"
 #include "netlib/runtime/cpCAddressCache.h"
 #include "netlib/runtime/vqIQoSContext.h"
@@ -50,8 +51,17 @@ bool IsHostName(const std::string& host)
     return true;
 }
 
-bool ParseUrl(const char* url, ParsedUrl* parsed)
+// The texts say what is wrong with a URL that Connect refuses.
+constexpr const char* kNotHttp = "not an http:// or https:// URL";
+constexpr const char* kNoHost = "no host in the URL";
+constexpr const char* kBadPort = "the port is not a number from 1 to 65535";
+constexpr const char* kBadHost = "the host name holds blanks or control bytes, or is too long";
+
+bool ParseUrl(const char* url, ParsedUrl* parsed, const char** fault = nullptr)
 {
+    const char* ignored = nullptr;
+    const char*& why = fault ? *fault : ignored;
+    why = kNotHttp;
     if (!url || !*url) return false;
     const char* rest;
     if (strncasecmp(url, "http://", 7) == 0) {
@@ -65,16 +75,20 @@ bool ParseUrl(const char* url, ParsedUrl* parsed)
     } else {
         return false;
     }
+    why = kNoHost;
     if (!*rest) return false;
     const char* slash = strchr(rest, '/');
     const std::string authority = slash ? std::string(rest, slash) : std::string(rest);
     parsed->target = slash ? slash : "";
     const size_t colon = authority.find(':');
     parsed->host = authority.substr(0, colon);
+    if (parsed->host.empty()) return false;
+    why = kBadPort;
     // An empty port ("host:") means the scheme's default, as in any URI.
     if (colon != std::string::npos && colon + 1 < authority.size() &&
         !ParsePort(authority.substr(colon + 1), &parsed->port))
         return false;
+    why = kBadHost;
     return IsHostName(parsed->host);
 }
 
@@ -82,6 +96,19 @@ bool ParseUrl(const char* url, ParsedUrl* parsed)
 constexpr uint32_t kMaxDelivery = static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
 
 } // namespace
+
+std::string nwCHttpClientExLayer::WhyUnusable(const char* url)
+{
+    std::string credentials;
+    const std::string located = SplitUrlCredentials(url ? url : "", &credentials);
+    ParsedUrl parsed;
+    const char* fault = nullptr;
+    if (!ParseUrl(located.c_str(), &parsed, &fault)) return fault;
+    uint32_t ip = 0;
+    if (!cpCAddressCache::Instance().GetAddress(parsed.host.c_str(), parsed.port, &ip))
+        return "host " + parsed.host + " not found";
+    return std::string();
+}
 
 // Every notification runs under a vqCKeepAlive on the layer, so that a
 // listener releasing the last outside reference cannot free the layer (and
@@ -132,7 +159,9 @@ vqRESULT nwCHttpClientExLayer::Connect(const char* url)
 {
     if (!m_context || m_connectIssued) return VQ_E_NETWORK;
     ParsedUrl parsed;
-    if (!ParseUrl(url, &parsed)) return VQ_E_NETWORK;
+    std::string credentials;
+    const std::string located = SplitUrlCredentials(url ? url : "", &credentials);
+    if (!ParseUrl(located.c_str(), &parsed)) return VQ_E_NETWORK;
     cpADDRESS address{0, parsed.port};
     if (!cpCAddressCache::Instance().GetAddress(parsed.host.c_str(), parsed.port, &address.ip)) return VQ_E_NETWORK;
     if (parsed.secure) {
@@ -147,6 +176,7 @@ vqRESULT nwCHttpClientExLayer::Connect(const char* url)
     const std::string authority =
         parsed.port == schemePort ? parsed.host : parsed.host + ":" + std::to_string(parsed.port);
     m_request.SetHeader("Host", authority.c_str());
+    if (!credentials.empty()) m_request.SetHeader("Authorization", BasicAuthorization(credentials).c_str());
     RemoveEventMask(QOS_EVENT_SEND_DRAINED);
     m_context->SetHostName(parsed.host.c_str());
     m_context->SetAddress(address);

@@ -24,6 +24,7 @@
 #include "netlib/runtime/nwCApplicationStack.h"
 
 #include <cstdint>
+#include <string>
 
 class nwCHttpClientExLayer : public nwCApplicationStack, public vqIHttpClientExLayer {
 public:
@@ -31,6 +32,11 @@ public:
     // a file), small enough that a peer that never ends its header block
     // cannot grow our memory.
     static constexpr uint32_t kMaxHeaderBlock = 64 * 1024;
+
+    // Why Connect would refuse url before any connection is tried (no
+    // scheme we speak, no host, a bad port, a host that does not resolve),
+    // as a message's cause; empty when it would not.
+    static std::string WhyUnusable(const char* url);
 
     nwCHttpClientExLayer();
     ~nwCHttpClientExLayer() override;

@@ -163,7 +163,9 @@ void cpCQoSContext::StopConnectTimer()
 
 void cpCQoSContext::OnConnectTimer(void* self)
 {
-    static_cast<cpCQoSContext*>(self)->OnConnectFailed();
+    auto* context = static_cast<cpCQoSContext*>(self);
+    context->m_connectFailure = QOS_CONNECT_TIMED_OUT;
+    context->OnConnectFailed();
 }
 
 template <class Notify>
@@ -195,6 +197,9 @@ void cpCQoSContext::OnConnected()
 
 void cpCQoSContext::OnConnectFailed()
 {
+    // The socket's own report is a refusal; the timer and an unreachable
+    // host have said theirs already.
+    if (m_connectFailure == QOS_CONNECT_NOT_FAILED) m_connectFailure = QOS_CONNECT_REFUSED;
     m_state = QOS_CONNECT_FAILED;
     StopConnectTimer();
     if (m_record) QueueEvent(QOS_EVENT_CONNECT_TIMEOUT);
@@ -202,6 +207,7 @@ void cpCQoSContext::OnConnectFailed()
 
 void cpCQoSContext::OnConnectUnreachable()
 {
+    m_connectFailure = QOS_CONNECT_UNREACHABLE;
     OnConnectFailed();
     WalkUp([](nwIQoSNetStack* layer) { return layer->OnUnreachable(); });
 }
@@ -442,6 +448,12 @@ vqRESULT cpCQoSContext::SetAddress(const cpADDRESS& address)
 vqRESULT cpCQoSContext::GetAddress(const cpADDRESS** address)
 {
     if (address) *address = &m_address;
+    return VQ_OK_PLATFORM;
+}
+
+vqRESULT cpCQoSContext::GetConnectFailure(int32_t* failure)
+{
+    if (failure) *failure = m_connectFailure;
     return VQ_OK_PLATFORM;
 }
 

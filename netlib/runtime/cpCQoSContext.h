@@ -65,6 +65,7 @@ public:
     vqRESULT MarkAddressGood() override;
     vqRESULT MarkAddressFailed() override;
     vqRESULT GetLocalAddress(cpADDRESS* address) override;
+    vqRESULT GetConnectFailure(int32_t* failure) override;
 
     // Socket manager events.
     void OnReadable() override;
@@ -120,6 +121,7 @@ private:
     uint32_t m_receiveRound = 0;
     uint32_t m_eventMask = 0;
     int32_t m_state = QOS_CREATED;
+    int32_t m_connectFailure = QOS_CONNECT_NOT_FAILED;
     std::deque<QueuedBuffer> m_sendQueue;
     int32_t m_idleTicks = 0;
     int32_t m_totalTicks = 0;

@@ -53,6 +53,14 @@ enum QoSContextState : int32_t {
     QOS_CLOSED = 10,
 };
 
+// Why a connect failed, once the context is in QOS_CONNECT_FAILED.
+enum QoSConnectFailure : int32_t {
+    QOS_CONNECT_NOT_FAILED = 0,
+    QOS_CONNECT_REFUSED = 1,     // the peer refused (nothing listens there)
+    QOS_CONNECT_UNREACHABLE = 2, // no route to the host
+    QOS_CONNECT_TIMED_OUT = 3,   // no answer within the connect timeout
+};
+
 // Every operation answers VQ_OK_PLATFORM unless its line names a failure
 // (VQ_E_PLATFORM); "events" are the layer callbacks of nwIQoSNetStack, run
 // from inside the call unless they are said to be deferred (queued, then
@@ -148,4 +156,7 @@ public:
     // Once connected: this end's address (the port the peer sees us on);
     // fails without a socket.
     virtual vqRESULT GetLocalAddress(cpADDRESS* address) = 0;
+    // Any time; one of QoSConnectFailure (QOS_CONNECT_NOT_FAILED until a
+    // connect has failed).
+    virtual vqRESULT GetConnectFailure(int32_t* failure) = 0;
 };

@@ -306,7 +306,104 @@ const std::vector<Case> kTransfer = {
          });
          return true;
      },
-     {DL_NOTICE_DOWNLOAD_FAILED}, "[MeshpullLib] Transfer Attempt Failed reason:NoLength try:3"},
+     {}, "[MeshpullLib] CPlatFormDownloader FileSizeCheck Completed",
+     [](Rig& rig) { EXPECT_EQ(rig.transfers.load(), 1); }},
+    {"ChunkedMany", "chunked answer in 1000-byte chunks with extensions and trailer fields",
+     [](Rig& rig) {
+         rig.OnPeerTransfer(kSize, [](const std::string& request, int, const std::string& bytes) {
+             return Raw(Chunked(request, bytes, 1000, ";part=\"a;b\"", "Digest: x\r\nExpires: 0\r\n"));
+         });
+         return true;
+     },
+     {}, "[MeshpullLib] CPlatFormDownloader FileSizeCheck Completed",
+     [](Rig& rig) { EXPECT_EQ(rig.transfers.load(), 1); }},
+    {"ChunkCutOnce", "chunked answer cut inside a chunk once, then resumed",
+     [](Rig& rig) {
+         rig.OnPeerTransfer(kSize, [](const std::string& request, int number, const std::string& bytes) {
+             PeerAnswer answer{Chunked(request, bytes, 1000)};
+             // 100 whole chunks of 1007 bytes framed, then 500 of the next.
+             if (number == 0) answer.cutAfter = answer.bytes.find("\r\n\r\n") + 4 + 100 * 1007 + 5 + 500;
+             return answer;
+         });
+         return true;
+     },
+     {}, "[MeshpullLib] Transfer Attempt Failed reason:Closed try:1",
+     [](Rig& rig) {
+         const auto requests = rig.peer->Requests();
+         ASSERT_EQ(requests.size(), 3u);
+         EXPECT_EQ(FaultHttpServer::Header(requests[2].text, "Range"), "bytes=100500-");
+     }},
+    {"ChunkCutAlways", "chunked answer cut inside a chunk, every attempt",
+     [](Rig& rig) {
+         rig.OnPeerTransfer(kSize, [](const std::string& request, int, const std::string& bytes) {
+             PeerAnswer answer{Chunked(request, bytes, 1000)};
+             answer.cutAfter = answer.bytes.find("\r\n\r\n") + 4 + 5000;
+             return answer;
+         });
+         return true;
+     },
+     {DL_NOTICE_DOWNLOAD_FAILED}, "[MeshpullLib] Transfer Attempt Failed reason:Closed try:3"},
+    {"ChunkEndMissing", "chunked answer with every byte but without its last chunk, every attempt (no validator)",
+     [](Rig& rig) {
+         rig.OnPeerTransfer(kSize, [](const std::string& request, int, const std::string& bytes) {
+             if (RangeStart(request) >= static_cast<long long>(bytes.size()))
+                 return Raw(fault::Answer("416 Range Not Satisfiable",
+                                          {"Content-Range: bytes */" + std::to_string(bytes.size()), "Content-Length: 0"}));
+             PeerAnswer answer{Chunked(request, bytes, 1000)};
+             answer.cutAfter = answer.bytes.size() - std::string("0\r\n\r\n").size();
+             return answer;
+         });
+         return true;
+     },
+     {DL_NOTICE_DOWNLOAD_FAILED}, "[MeshpullLib] Transfer Attempt Failed reason:Closed try:3"},
+    {"ChunkBroken", "chunked answer with a chunk longer than its size line, every attempt",
+     [](Rig& rig) {
+         rig.OnPeerTransfer(kSize, [](const std::string& request, int, const std::string& bytes) {
+             std::string answer = Chunked(request, bytes, 1000);
+             // The third chunk's size line says 999 for its 1000 bytes.
+             const size_t third = answer.find("\r\n\r\n") + 4 + 2 * 1007;
+             return Raw(answer.replace(third, 3, "3e7"));
+         });
+         return true;
+     },
+     {DL_NOTICE_DOWNLOAD_FAILED}, "[MeshpullLib] Transfer Attempt Failed reason:BadChunk try:3"},
+    {"ChunkedLongerThanRange", "chunked answer with a chunk more than the range it covers, every attempt",
+     [](Rig& rig) {
+         rig.OnPeerTransfer(kSize, [](const std::string& request, int, const std::string& bytes) {
+             std::string answer = Chunked(request, bytes, 1000);
+             return Raw(answer.insert(answer.size() - std::string("0\r\n\r\n").size(), Chunk("extra")));
+         });
+         return true;
+     },
+     {DL_NOTICE_DOWNLOAD_FAILED}, "[MeshpullLib] Transfer Attempt Failed reason:LongBody try:3"},
+    {"Credentials", "user:password@host URL, 401 without them; the first attempt cut (logged without them)",
+     [](Rig& rig) {
+         rig.OnPeer(kSize, [](const std::string& request, int number, const std::string& bytes) {
+             if (FaultHttpServer::Header(request, "Authorization") != "Basic emRyOnBAc3Mvdw==")
+                 return Raw(fault::Answer("401 Unauthorized", {"WWW-Authenticate: Basic realm=\"zdr\"", "Content-Length: 0"}));
+             PeerAnswer answer{fault::Serve(request, bytes)};
+             if (number == 1) answer.cutAfter = answer.bytes.find("\r\n\r\n") + 4 + 1000;
+             return answer;
+         });
+         rig.files.back().url.insert(std::string("http://").size(), "zdr:p%40ss%2Fw@");
+         return true;
+     },
+     {}, "[MeshpullLib] Transfer Attempt Failed reason:Closed try:1 url:http://127.0.0.1:",
+     [](Rig& rig) {
+         EXPECT_EQ(rig.peer->Requests().size(), 3u);
+         const std::string log = ReadLog();
+         EXPECT_EQ(log.find("p%40ss"), std::string::npos) << log;
+         EXPECT_EQ(log.find("zdr:"), std::string::npos) << log;
+     }},
+    {"OtherCoding", "gzip transfer coding",
+     [](Rig& rig) {
+         rig.OnPeerTransfer(kSize, [](const std::string& request, int, const std::string& bytes) {
+             std::string answer = fault::Serve(request, bytes);
+             return Raw(answer.insert(answer.find("\r\n") + 2, "Transfer-Encoding: gzip\r\n"));
+         });
+         return true;
+     },
+     {DL_NOTICE_DOWNLOAD_FAILED}, "[MeshpullLib] Transfer Attempt Failed reason:Coding try:3"},
     {"LengthOtherThanChecked", "200 with Content-Length 0 (the size check found 300000 bytes)",
      [](Rig& rig) {
          rig.OnPeerTransfer(kSize, [](const std::string&, int, const std::string&) {

@@ -286,7 +286,7 @@ const std::vector<Case> kFetch = Cases(
         {"LengthNotANumber", false, kFetchFailed + "4 url:"},
         {"LengthTwice", false, kFetchFailed + "4 url:"},
         {"LengthAbove63Bits", false, kFetchFailed + "4 url:"},
-        {"Chunked", false, kFetchFailed + "4 url:"},
+        {"Chunked", true, ""},
         {"RedirectChain", true, ""},
         {"RedirectLoop", false, kFetchFailed + "4 url:"},
         {"RedirectRelative", true, ""},
@@ -316,6 +316,44 @@ const std::vector<Case> kFetch = Cases(
              return true;
          },
          false, kFetchFailed + "6 url:"},
+        {"ChunkedMany", "chunked answer in 1000-byte chunks with extensions and trailer fields",
+         [](Rig& rig) {
+             rig.OnPeer(kSize, Always([](const std::string& request, const std::string& bytes) {
+                            return Raw(Chunked(request, bytes, 1000, ";part=1", "Digest: x\r\n"));
+                        }));
+             return true;
+         },
+         true, ""},
+        {"ChunkCut", "chunked answer cut inside a chunk",
+         [](Rig& rig) {
+             rig.OnPeer(kSize, Always([](const std::string& request, const std::string& bytes) {
+                            PeerAnswer answer{Chunked(request, bytes, 1000)};
+                            answer.cutAfter = answer.bytes.find("\r\n\r\n") + 4 + 100 * 1007 + 5 + 500;
+                            return answer;
+                        }));
+             return true;
+         },
+         false, kFetchFailed + "6 url:"},
+        {"ChunkEndMissing", "chunked answer with every byte but without its last chunk",
+         [](Rig& rig) {
+             rig.OnPeer(kSize, Always([](const std::string& request, const std::string& bytes) {
+                            PeerAnswer answer{Chunked(request, bytes, 1000)};
+                            answer.cutAfter = answer.bytes.size() - std::string("0\r\n\r\n").size();
+                            return answer;
+                        }));
+             return true;
+         },
+         false, kFetchFailed + "6 url:"},
+        {"ChunkBroken", "chunked answer with a chunk longer than its size line",
+         [](Rig& rig) {
+             rig.OnPeer(kSize, Always([](const std::string& request, const std::string& bytes) {
+                            std::string answer = Chunked(request, bytes, 1000);
+                            const size_t third = answer.find("\r\n\r\n") + 4 + 2 * 1007;
+                            return Raw(answer.replace(third, 3, "3e7"));
+                        }));
+             return true;
+         },
+         false, kFetchFailed + "4 url:"},
         {"BodyLongerThanLength", "body longer than Content-Length",
          [](Rig& rig) {
              rig.OnPeer(kSize, Always([](const std::string& request, const std::string& bytes) {

@@ -173,18 +173,29 @@ inline std::string WithLength(const std::string& request, const std::string& byt
     for (const std::string& line : length) lines += line + "\r\n";
     return answer.replace(at, end - at, lines);
 }
-inline std::string Chunked(const std::string& request, const std::string& bytes)
+// The chunked coding's frame of one chunk: its size line, its bytes, CR LF.
+inline std::string Chunk(const std::string& bytes, const std::string& extension = "")
+{
+    char size[32];
+    snprintf(size, sizeof size, "%zx", bytes.size());
+    return std::string(size) + extension + "\r\n" + bytes + "\r\n";
+}
+// The file's answer in the chunked coding: chunks of chunkSize bytes (0: one
+// chunk), each with the extension, then the last chunk and the trailer lines.
+inline std::string Chunked(const std::string& request, const std::string& bytes, size_t chunkSize = 0,
+                           const std::string& extension = "", const std::string& trailer = "")
 {
     const long long start = std::max(0LL, RangeStart(request));
     const std::string body = bytes.substr(static_cast<size_t>(start));
-    char size[32];
-    snprintf(size, sizeof size, "%zx", body.size());
     std::vector<std::string> headers = {"Transfer-Encoding: chunked"};
     if (RangeStart(request) >= 0)
         headers.push_back("Content-Range: bytes " + std::to_string(start) + "-" + std::to_string(bytes.size() - 1) + "/" +
                           std::to_string(bytes.size()));
+    const size_t step = chunkSize ? chunkSize : std::max<size_t>(body.size(), 1);
+    std::string chunks;
+    for (size_t at = 0; at < body.size(); at += step) chunks += Chunk(body.substr(at, step), extension);
     return Answer(start >= 0 && RangeStart(request) >= 0 ? "206 Partial Content" : "200 OK", headers,
-                         std::string(size) + "\r\n" + body + "\r\n0\r\n\r\n");
+                  chunks + "0\r\n" + trailer + "\r\n");
 }
 inline std::string HeaderOf(const std::string& answer, size_t keep)
 {

@@ -238,7 +238,9 @@ TEST_F(PlainDownload, FailuresBecomeNoticesAndNeverCompletion)
         ASSERT_TRUE(events.WaitFor(DL_EVENT_NOTICE, before + static_cast<int>(c.notices.size())));
         std::vector<int> codes;
         // A local failure names the path and why; the others the URL.
-        const std::string text = c.file == "a.bin" ? target + "a.bin: Is a directory" : url;
+        const std::string text = c.file == "a.bin"         ? target + "a.bin: Is a directory"
+                                 : c.file == "missing.bin" ? url + ": HTTP 404 Not Found"
+                                                           : url;
         for (const Notice& notice : Notices(job)) {
             codes.push_back(notice.code);
             EXPECT_EQ(notice.text, text);

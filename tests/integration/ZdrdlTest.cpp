@@ -2,6 +2,7 @@
 
 #include "AgentServerProcess.h"
 #include "DemoPortal.h"
+#include "LoopbackSockets.h"
 #include "ScriptedHttpServer.h"
 
 #include <gtest/gtest.h>
@@ -230,13 +231,21 @@ TEST_F(ZdrdlTest, ListsThatWouldMisleadAreRefusedNamingTheirLine)
     const Case cases[] = {
         {"a NUL byte", std::string("http://127.0.0.1:1/a.bin\nhttp://127.0.0.1:1/b") + std::string(1, '\0') + ".exe\n", "line 2 of the file list holds a NUL byte"},
         {"one name twice", "http://127.0.0.1:1/x/a.bin\nhttp://127.0.0.1:1/y/a.bin|\n",
-         "entries 1 and 2 of the file list both name a.bin"},
+         "lines 1 and 2 of the file list both name a.bin"},
+        {"one name twice, blank lines between", "\n \t\nhttp://127.0.0.1:1/x/a.bin\n  \nhttp://127.0.0.1:1/y/a.bin\n",
+         "lines 3 and 5 of the file list both name a.bin"},
+        {"only blank lines", " \n\t\n \n", "(the file list names no file)"},
+        {"a host alone", "http://127.0.0.1:1/a.bin\n\nhttp://127.0.0.1:1\n",
+         "(line 3 of the file list names no file it may write: http://127.0.0.1:1)"},
+        {"names that differ in letter case only", "http://127.0.0.1:1/Same.bin\nhttp://127.0.0.1:1/same.bin\n",
+         "(lines 1 and 2 of the file list name Same.bin and same.bin, one file here: letter case is not told apart)"},
+        {"a folder", "http://127.0.0.1:1/dir/\n", "(line 1 of the file list names no file it may write: http://127.0.0.1:1/dir/)"},
         {"control bytes in a name", "http://127.0.0.1:1/\x1b[2Ja.bin\nhttp://127.0.0.1:1/z/\x1b[2Ja.bin\n",
          "both name \\x1B[2Ja.bin"},
         {"a name of a temporary file", "http://127.0.0.1:1/a.bin\nhttp://127.0.0.1:1/b.bin\nhttp://127.0.0.1:1/a.bin.zdrpart\n",
-         "entry 3 of the file list names a.bin.zdrpart, a temporary file of entry 1"},
+         "line 3 of the file list names a.bin.zdrpart, a temporary file of line 1"},
         {"a name whose temporary is listed first", "http://127.0.0.1:1/a.bin.part.state\nhttp://127.0.0.1:1/a.bin\n",
-         "entry 1 of the file list names a.bin.part.state, a temporary file of entry 2"},
+         "line 1 of the file list names a.bin.part.state, a temporary file of line 2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -247,6 +256,78 @@ TEST_F(ZdrdlTest, ListsThatWouldMisleadAreRefusedNamingTheirLine)
         // Nothing the server sent reaches the terminal as a control byte.
         EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
     }
+}
+
+TEST_F(ZdrdlTest, EveryFailureOfTheListOrTheSizeCheckSaysItsUrlAndCause)
+{
+    const std::string refused = "http://127.0.0.1:" + std::to_string(RefusedPort());
+    const std::string notFound = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+    ScriptedHttpServer missing({{notFound}});
+    const std::string list = refused + "/a.bin\n";
+    ScriptedHttpServer lister({{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(list.size()) + "\r\n\r\n" + list}});
+    const struct {
+        const char* name;
+        std::string url;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"list refused", refused + "/list.txt", 3,
+         "下載檔案目錄失敗 (the file list could not be fetched: " + refused + "/list.txt: connection refused)"},
+        {"list not found", missing.Url("/list.txt"), 3,
+         "(the file list could not be fetched: " + missing.Url("/list.txt") + ": HTTP 404 Not Found)"},
+        {"list URL without a host", "http:///list.txt", 3, "http:///list.txt: no host in the URL)"},
+        {"a listed file refused", lister.Url("/list.txt"), 4,
+         "檔案大小確認失敗 (the size check failed): " + refused + "/a.bin: connection refused; each file's answer is in"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", home + "/causes", c.url}, {});
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+}
+
+TEST_F(ZdrdlTest, AFolderThatCannotBeUsedSaysWhy)
+{
+    DemoPortal portal;
+    ASSERT_TRUE(portal.Start());
+    const std::string file = home + "/a-file";
+    std::ofstream(file) << "x";
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", file}, {"ZDR_PORTAL_HOST=" + portal.Host()});
+    EXPECT_EQ(run.status, 6) << run.err;
+    EXPECT_NE(run.err.find("the download folder cannot be created: " + file + " is a file, not a folder"), std::string::npos)
+        << run.err;
+    run = Run({ZDR_ZDRDL_PATH, "--folder", file + "/under"}, {"ZDR_PORTAL_HOST=" + portal.Host()});
+    EXPECT_EQ(run.status, 6) << run.err;
+    EXPECT_NE(run.err.find("the download folder cannot be created: " + file + "/under/: "), std::string::npos) << run.err;
+
+    if (system("unshare -rm true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no private mount namespace here";
+    const std::string readOnly = home + "/read-only";
+    std::filesystem::create_directories(readOnly);
+    const std::string command = "mount -t tmpfs -o ro tmpfs '" + readOnly + "' && exec '" + ZDR_ZDRDL_PATH +
+                                "' --folder '" + readOnly + "'";
+    run = Run({"unshare", "-rm", "sh", "-c", command}, {"ZDR_PORTAL_HOST=" + portal.Host()});
+    EXPECT_EQ(run.status, 6) << run.err;
+    EXPECT_NE(run.err.find("the download folder cannot be written: " + readOnly + "/: Read-only file system"),
+              std::string::npos)
+        << run.err;
+}
+
+TEST_F(ZdrdlTest, AListUrlsPasswordIsSentButNeverShownNorLogged)
+{
+    const std::string list = "http://127.0.0.1:1/a.bin\nhttp://127.0.0.1:1/x/a.bin\n";
+    ScriptedHttpServer server({{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(list.size()) + "\r\n\r\n" + list}});
+    std::string url = server.Url("/list.txt");
+    url.insert(std::string("http://").size(), "zdr:s3cret@");
+    Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", home + "/credentials", url}, {});
+    EXPECT_EQ(run.status, 3) << run.err;
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].find("\r\nAuthorization: Basic emRyOnMzY3JldA==\r\n"), std::string::npos) << requests[0];
+    EXPECT_NE(run.out.find("File list: http://127.0.0.1:"), std::string::npos) << run.out;
+    char log[4096];
+    snprintf(log, sizeof log, "%s/.local/share/Ostrel/zdrDownloadV32/config/service.log", home.c_str());
+    for (const std::string& shown : {run.out, run.err, ReadFile(log)}) EXPECT_EQ(shown.find("s3cret"), std::string::npos) << shown;
 }
 
 TEST_F(ZdrdlTest, DownloadsTheDemoClientOverHttpsFromAPortalItsCertificateAuthorityTrusts)
@@ -273,6 +354,8 @@ TEST_F(ZdrdlTest, AnHttpsPortalWhoseCertificateIsNotTrustedGivesNothing)
     Outcome run = Run({ZDR_ZDRDL_PATH, "--folder", folder, portal.FileListUrl()}, {"SSL_CERT_FILE=/dev/null"});
     EXPECT_EQ(run.status, 3) << run.out << run.err;
     EXPECT_NE(run.err.find("下載檔案目錄失敗"), std::string::npos) << run.err;
+    // The message carries the verifier's reason, not only the log.
+    EXPECT_NE(run.err.find(": TLS certificate of 127.0.0.1 not accepted: verify result "), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(folder + "/data1.bin"));
     char path[4096];
     snprintf(path, sizeof path, "%s/.local/state/zdr-downloader/service.log", home.c_str());

@@ -190,7 +190,7 @@ TEST_F(PlatFormDownloader, AFileThatCannotBeSizedDropsTheJobWithItsEntry)
     notice.text = text.data();
     job->PopNotice(&notice);
     EXPECT_EQ(notice.code, DL_NOTICE_DOWNLOAD_FAILED);
-    EXPECT_STREQ(text.data(), "http://files.test/1.bin");
+    EXPECT_STREQ(text.data(), "http://files.test/1.bin: HTTP 404 Not Found");
     EXPECT_EQ(Count(DL_EVENT_JOB_SIZE, job->Handle()), 0);
 }
 

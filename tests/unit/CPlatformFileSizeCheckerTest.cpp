@@ -130,16 +130,19 @@ TEST_F(PlatformFileSizeChecker, EachAnswerSizesTheFileOrFailsIt)
     const Case cases[] = {
         {"200", "http://files.test/a", {Length(100)}, {"/a"}, "done"},
         {"302 then 200", "http://files.test/a", {HttpAnswer("302 Found", {"Location: /b"}), Length(100)}, {"/a", "/b"}, "done"},
-        {"404", "http://files.test/a", {notFound}, {"/a"}, "failed:517:http://files.test/a"},
+        {"404", "http://files.test/a", {notFound}, {"/a"}, "failed:517:http://files.test/a: HTTP 404 Not Found"},
         {"404 then the second alternative", "http://files.test/a|http://mirror.test/m", {notFound, Length(100)},
          {"/a", "/m"}, "done"},
         {"refused three times then the second alternative", "http://files.test/a|http://mirror.test/m",
          {"", "", "", Length(100)}, {"/a", "/a", "/a", "/m"}, "done"},
         {"refused on every alternative", "http://files.test/a", {"", "", ""}, {"/a", "/a", "/a"},
-         "failed:517:http://files.test/a"},
-        {"larger than the free space", "http://files.test/a", {Length(1001)}, {"/a"}, "failed:513:http://files.test/a"},
-        {"exactly the free space", "http://files.test/a", {Length(1000)}, {"/a"}, "failed:517:http://files.test/a"},
-        {"no length", "http://files.test/a", {HttpAnswer("200 OK", {})}, {"/a"}, "failed:517:http://files.test/a"},
+         "failed:517:http://files.test/a: connection refused"},
+        {"larger than the free space", "http://files.test/a", {Length(1001)}, {"/a"},
+         "failed:513:http://files.test/a: 1001 bytes, with 1000 bytes free in the folder"},
+        {"exactly the free space", "http://files.test/a", {Length(1000)}, {"/a"},
+         "failed:517:http://files.test/a: 1000 bytes, with 1000 bytes free in the folder"},
+        {"no length", "http://files.test/a", {HttpAnswer("200 OK", {})}, {"/a"},
+         "failed:517:http://files.test/a: HTTP 200 OK without a Content-Length"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -168,7 +171,7 @@ TEST_F(PlatformFileSizeChecker, AProbeThatFailsAtOnceEndsTheCheckInsideBegin)
     Add("http://files.test/c");
     Begin();
     EXPECT_EQ(checker, nullptr); // the listener destroyed it from inside Begin
-    EXPECT_EQ(listener.events, (std::vector<std::string>{"failed:517:http://nowhere.test/b"}));
+    EXPECT_EQ(listener.events, (std::vector<std::string>{"failed:517:http://nowhere.test/b: host nowhere.test not found"}));
     EXPECT_EQ(ScriptedConnection::Count(), 4u); // one probe for a, three tries for b
     EXPECT_TRUE(ScriptedConnection::At(0).closed);
 }

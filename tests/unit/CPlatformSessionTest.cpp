@@ -227,13 +227,13 @@ TEST_F(PlatformSession, AnswersDecideWhatIsWrittenWhereAndWhatFollows)
         {"a drop mid-body then resumption", "", "", "", {{Ok(kBody).substr(0, Ok(kBody).size() - 6), true}, {Partial("bytes 4-9/10", "456789")}},
          {"bytes=0-", "bytes=4-"}, kBody, {"done:a.bin", "all"}, 10},
         {"206 from another offset", "", "0123", v1, {{wrongStart}, {wrongStart}, {wrongStart}},
-         {"bytes=4-", "bytes=4-", "bytes=4-"}, "", {failed}, 4},
-        {"404 is not retried", "", "", "", {{HttpAnswer("404 Not Found", {"Content-Length: 0"})}}, {"bytes=0-"}, "", {failed}, 0},
+         {"bytes=4-", "bytes=4-", "bytes=4-"}, "", {failed + ": HTTP 206 Partial Content for another range than the one asked for"}, 4},
+        {"404 is not retried", "", "", "", {{HttpAnswer("404 Not Found", {"Content-Length: 0"})}}, {"bytes=0-"}, "", {failed + ": HTTP 404 Not Found"}, 0},
         {"500 is retried", "", "", "", {{server}, {server}, {Ok(kBody)}}, {"bytes=0-", "bytes=0-", "bytes=0-"}, kBody,
          {"done:a.bin", "all"}, 10},
         {"no Content-Length", "", "", "", {{HttpAnswer("200 OK", {}, "01"), true}, {HttpAnswer("200 OK", {}, "01"), true},
-         {HttpAnswer("200 OK", {}, "01"), true}}, {"bytes=0-", "bytes=0-", "bytes=0-"}, "", {failed}, 0},
-        {"refused three times", "", "", "", {{""}, {""}, {""}}, {"bytes=0-", "bytes=0-", "bytes=0-"}, "", {failed}, 0},
+         {HttpAnswer("200 OK", {}, "01"), true}}, {"bytes=0-", "bytes=0-", "bytes=0-"}, "", {failed + ": HTTP 200 OK without a Content-Length"}, 0},
+        {"refused three times", "", "", "", {{""}, {""}, {""}}, {"bytes=0-", "bytes=0-", "bytes=0-"}, "", {failed + ": connection refused"}, 0},
         {"an idle connection", "", "", "", {{Ok(kBody).substr(0, 20)}, {Ok(kBody)}}, {"bytes=0-", "bytes=0-"}, kBody,
          {"done:a.bin", "all"}, 10},
     };
@@ -321,7 +321,7 @@ TEST_F(PlatformSession, AlternativesAreTriedInOrderThreeTimesEach)
         Last().RefuseConnect();
     }
     EXPECT_EQ(ScriptedConnection::Count(), 6u);
-    EXPECT_EQ(listener.events, (std::vector<std::string>{"failed:http://mirror.test/m/a.bin"}));
+    EXPECT_EQ(listener.events, (std::vector<std::string>{"failed:http://mirror.test/m/a.bin: connection refused"}));
     EXPECT_NE(ReadLog().find("[MeshpullLib] TryMax Over : http://mirror.test/m/a.bin\r\n"), std::string::npos);
 }
 
@@ -329,7 +329,7 @@ TEST_F(PlatformSession, AHostThatDoesNotResolveIsGivenUpWithoutWaitingForEvents)
 {
     StartOne("http://nowhere.test/a.bin|http://nowhere.test/b.bin");
     EXPECT_EQ(ScriptedConnection::Count(), 6u);
-    EXPECT_EQ(listener.events, (std::vector<std::string>{"failed:http://nowhere.test/b.bin"}));
+    EXPECT_EQ(listener.events, (std::vector<std::string>{"failed:http://nowhere.test/b.bin: host nowhere.test not found"}));
 }
 
 TEST_F(PlatformSession, RedirectsAreFollowedWithinTheirBound)
@@ -359,7 +359,7 @@ TEST_F(PlatformSession, RedirectsAreFollowedWithinTheirBound)
         Last().Answer(HttpAnswer("302 Found", {"Location: http://files.test/loop"}));
     }
     EXPECT_EQ(ScriptedConnection::Count(), size_t(CPlatformSession::kMaxRedirects) + 1);
-    EXPECT_EQ(listener.events, (std::vector<std::string>{"failed:http://files.test/loop"}));
+    EXPECT_EQ(listener.events, (std::vector<std::string>{"failed:http://files.test/loop: more than 10 redirects"}));
 }
 
 TEST_F(PlatformSession, ARedirectWithoutLocationGivesUp)
@@ -605,7 +605,10 @@ TEST_F(PlatformSession, NoFaultOfTheServerLeavesAWrongFileUnderTheFinalName)
             EXPECT_FALSE(PathExists(path + ".part"));
             EXPECT_FALSE(PathExists(path + ".part.state"));
         } else {
-            EXPECT_EQ(listener.events, (std::vector<std::string>{std::string("failed:") + kUrl}));
+            // The failure names the URL and a cause after it.
+            ASSERT_EQ(listener.events.size(), 1u);
+            EXPECT_EQ(listener.events[0].rfind(std::string("failed:") + kUrl + ": ", 0), 0u) << listener.events[0];
+            EXPECT_GT(listener.events[0].size(), std::string("failed:").size() + strlen(kUrl) + 2);
             EXPECT_FALSE(PathExists(path));
         }
     }
@@ -732,7 +735,7 @@ TEST_F(PlatformSession, TheEnginesFilesBesideAFileGoOnlyOnceTheFileIsWhole)
     StartOne();
     ASSERT_EQ(ScriptedConnection::Count(), 1u);
     Last().Answer(HttpAnswer("404 Not Found", {"Content-Length: 0"}));
-    EXPECT_EQ(listener.events, (std::vector<std::string>{std::string("failed:") + kUrl}));
+    EXPECT_EQ(listener.events, (std::vector<std::string>{std::string("failed:") + kUrl + ": HTTP 404 Not Found"}));
     EXPECT_TRUE(PathExists(path + ".zdrpart"));
     EXPECT_TRUE(PathExists(path + ".zdrctl"));
 

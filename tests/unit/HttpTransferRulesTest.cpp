@@ -45,6 +45,20 @@ TEST(HttpTransferRules, OnlyNamesThatStayInTheirFolderAreSafe)
         EXPECT_FALSE(IsSafeFileName(name)) << name;
 }
 
+TEST(HttpTransferRules, AnEntrysFileIsNamedAfterItsPathNeverItsHost)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"http://h/a.bin", "a.bin"},
+        {"http://h/dir/a.bin?x=1", "a.bin?x=1"},
+        {"http://h/dir/", ""},
+        {"http://h:8080", ""},
+        {"https://user:pw@h", ""},
+        {"http://h/a.bin|http://m", ""},
+        {"no slash", ""},
+    };
+    for (const auto& [entry, name] : cases) EXPECT_EQ(EntryFileName(entry), name) << entry;
+}
+
 TEST(HttpTransferRules, AlternativesAreTheNonEmptyPartsOfAnEntry)
 {
     EXPECT_EQ(SplitAlternatives("http://a/x| http://b/x |"), (std::vector<std::string>{"http://a/x", "http://b/x"}));

@@ -39,4 +39,5 @@ public:
     MOCK_METHOD(vqRESULT, MarkAddressGood, (), (override));
     MOCK_METHOD(vqRESULT, MarkAddressFailed, (), (override));
     MOCK_METHOD(vqRESULT, GetLocalAddress, (cpADDRESS*), (override));
+    MOCK_METHOD(vqRESULT, GetConnectFailure, (int32_t*), (override));
 };

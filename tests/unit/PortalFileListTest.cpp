@@ -31,7 +31,9 @@ TEST(PortalFileList, Table)
         {"lf cr is two line ends", "a1\n\rb1\n", PortalListResult::Ok, {"a1", "b1"}},
         {"trailing cr trimmed", "abc\r", PortalListResult::Ok, {"abc"}},
         {"entries trimmed", "  http://h/a|http://m/a \t\r\n", PortalListResult::Ok, {"http://h/a|http://m/a"}},
-        {"white space line is an empty entry", "a\n   \nb\n", PortalListResult::Ok, {"a", "", "b"}},
+        {"white space line skipped", "a\n   \nb\n", PortalListResult::Ok, {"a", "b"}},
+        {"line of empty alternatives skipped", "a\n | \t|\nb\n", PortalListResult::Ok, {"a", "b"}},
+        {"only white space lines", " \n\t\n   \n", PortalListResult::Empty, {}},
         {"1023 bytes accepted", line1023 + "\n", PortalListResult::Ok, {line1023}},
         {"1023 bytes accepted at the end", line1023, PortalListResult::Ok, {line1023}},
         {"1024 bytes stop", "a\n" + line1024 + "\nb\n", PortalListResult::LineTooLong, {"a"}},
@@ -85,4 +87,15 @@ TEST(PortalFileList, AFaultNamesItsLine)
                   PortalListResult::Ok);
         EXPECT_EQ(fault, line);
     }
+}
+
+TEST(PortalFileList, EachEntryKnowsItsLine)
+{
+    const std::string body = "\n  \na\r\n\r\n | \nb\rc\n\t\nlast";
+    std::vector<std::string> entries;
+    std::vector<long long> lines;
+    ASSERT_EQ(ParsePortalFileList(body.data(), static_cast<long long>(body.size()), &entries, nullptr, &lines),
+              PortalListResult::Ok);
+    EXPECT_EQ(entries, (std::vector<std::string>{"a", "b", "c", "last"}));
+    EXPECT_EQ(lines, (std::vector<long long>{3, 6, 7, 9}));
 }

@@ -102,6 +102,7 @@ public:
     void RefuseConnect()
     {
         if (closed) return;
+        connectFailure = QOS_CONNECT_REFUSED;
         m_stack->OnEvent(QOS_EVENT_CONNECT_TIMEOUT, 0);
         Close();
     }
@@ -110,10 +111,12 @@ public:
     void Unreachable()
     {
         if (closed) return;
+        connectFailure = QOS_CONNECT_UNREACHABLE;
         m_stack->OnUnreachable();
         m_stack->OnEvent(QOS_EVENT_CONNECT_TIMEOUT, 0);
         Close();
     }
+    int32_t connectFailure = QOS_CONNECT_NOT_FAILED;
     void IdleTimeout()
     {
         if (!closed) m_stack->OnEvent(QOS_EVENT_IDLE, 0);
@@ -205,6 +208,11 @@ public:
     }
     vqRESULT MarkAddressGood() override { return VQ_OK_PLATFORM; }
     vqRESULT MarkAddressFailed() override { return VQ_OK_PLATFORM; }
+    vqRESULT GetConnectFailure(int32_t* failure) override
+    {
+        *failure = connectFailure;
+        return VQ_OK_PLATFORM;
+    }
     vqRESULT GetLocalAddress(cpADDRESS* address) override
     {
         if (!connected || closed) return VQ_E_PLATFORM;
