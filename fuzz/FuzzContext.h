@@ -88,6 +88,11 @@ public:
     vqRESULT MarkAddressGood() override { return VQ_OK_PLATFORM; }
     vqRESULT MarkAddressFailed() override { return VQ_OK_PLATFORM; }
     vqRESULT GetLocalAddress(cpADDRESS*) override { return VQ_E_PLATFORM; }
+    vqRESULT GetConnectFailure(int32_t* failure) override
+    {
+        *failure = QOS_CONNECT_NOT_FAILED;
+        return VQ_OK_PLATFORM;
+    }
 
 private:
     nwIQoSNetStack* m_stack = nullptr;
