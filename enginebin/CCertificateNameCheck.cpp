@@ -1,6 +1,7 @@
 #include "enginebin/CCertificateNameCheck.h"
 
 #include "enginebin/CurlApi.h"
+#include "enginebin/FindSymbol.h"
 
 #include <dlfcn.h>
 #include <openssl/ssl.h>
@@ -24,18 +25,6 @@ struct OpenSslApi {
 };
 
 OpenSslApi g_ssl{};
-
-template <typename Function>
-bool Find(void* library, const char* name, Function* function, std::string* error)
-{
-    void* symbol = dlsym(library, name);
-    if (!symbol) {
-        *error = std::string("OpenSSL has no ") + name;
-        return false;
-    }
-    *function = reinterpret_cast<Function>(symbol);
-    return true;
-}
 
 // Whether the certificate names its server in subjectAltName: a DNS name or
 // an IP address there (the only entries a host is checked against).
@@ -83,15 +72,15 @@ bool CCertificateNameCheck::Load(std::string* error)
         return false;
     }
     OpenSslApi api{};
-    const bool found = Find(ssl, "SSL_CTX_get_verify_mode", &api.ctx_get_verify_mode, error) &&
-                       Find(ssl, "SSL_CTX_set_verify", &api.ctx_set_verify, error) &&
-                       Find(crypto, "X509_STORE_CTX_get_error_depth", &api.store_get_error_depth, error) &&
-                       Find(crypto, "X509_STORE_CTX_get_current_cert", &api.store_get_current_cert, error) &&
-                       Find(crypto, "X509_STORE_CTX_set_error", &api.store_set_error, error) &&
-                       Find(crypto, "X509_get_ext_d2i", &api.get_ext_d2i, error) &&
-                       Find(crypto, "OPENSSL_sk_num", &api.stack_num, error) &&
-                       Find(crypto, "OPENSSL_sk_value", &api.stack_value, error) &&
-                       Find(crypto, "GENERAL_NAMES_free", &api.general_names_free, error);
+    const bool found = FindSymbol(ssl, "OpenSSL", "SSL_CTX_get_verify_mode", &api.ctx_get_verify_mode, error) &&
+                       FindSymbol(ssl, "OpenSSL", "SSL_CTX_set_verify", &api.ctx_set_verify, error) &&
+                       FindSymbol(crypto, "OpenSSL", "X509_STORE_CTX_get_error_depth", &api.store_get_error_depth, error) &&
+                       FindSymbol(crypto, "OpenSSL", "X509_STORE_CTX_get_current_cert", &api.store_get_current_cert, error) &&
+                       FindSymbol(crypto, "OpenSSL", "X509_STORE_CTX_set_error", &api.store_set_error, error) &&
+                       FindSymbol(crypto, "OpenSSL", "X509_get_ext_d2i", &api.get_ext_d2i, error) &&
+                       FindSymbol(crypto, "OpenSSL", "OPENSSL_sk_num", &api.stack_num, error) &&
+                       FindSymbol(crypto, "OpenSSL", "OPENSSL_sk_value", &api.stack_value, error) &&
+                       FindSymbol(crypto, "OpenSSL", "GENERAL_NAMES_free", &api.general_names_free, error);
     // The references keep what libcurl loaded; nothing is ever unloaded.
     if (!found) return false;
     g_ssl = api;

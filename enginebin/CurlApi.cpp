@@ -1,22 +1,12 @@
 #include "enginebin/CurlApi.h"
 
+#include "enginebin/FindSymbol.h"
+
 #include <dlfcn.h>
 
 namespace {
 
 CurlApi g_curl{};
-
-template <typename Function>
-bool Find(void* library, const char* name, Function* function, std::string* error)
-{
-    void* symbol = dlsym(library, name);
-    if (!symbol) {
-        *error = std::string("libcurl has no ") + name;
-        return false;
-    }
-    *function = reinterpret_cast<Function>(symbol);
-    return true;
-}
 
 } // namespace
 
@@ -30,21 +20,21 @@ bool CurlApi::Load(std::string* error)
         return false;
     }
     CurlApi api{};
-    const bool found = Find(library, "curl_global_init", &api.global_init, error) &&
-                       Find(library, "curl_global_cleanup", &api.global_cleanup, error) &&
-                       Find(library, "curl_easy_init", &api.easy_init, error) &&
-                       Find(library, "curl_easy_setopt", &api.easy_setopt, error) &&
-                       Find(library, "curl_easy_getinfo", &api.easy_getinfo, error) &&
-                       Find(library, "curl_easy_cleanup", &api.easy_cleanup, error) &&
-                       Find(library, "curl_multi_init", &api.multi_init, error) &&
-                       Find(library, "curl_multi_setopt", &api.multi_setopt, error) &&
-                       Find(library, "curl_multi_add_handle", &api.multi_add_handle, error) &&
-                       Find(library, "curl_multi_remove_handle", &api.multi_remove_handle, error) &&
-                       Find(library, "curl_multi_socket_action", &api.multi_socket_action, error) &&
-                       Find(library, "curl_multi_info_read", &api.multi_info_read, error) &&
-                       Find(library, "curl_multi_cleanup", &api.multi_cleanup, error) &&
-                       Find(library, "curl_slist_append", &api.slist_append, error) &&
-                       Find(library, "curl_slist_free_all", &api.slist_free_all, error);
+    const bool found = FindSymbol(library, "libcurl", "curl_global_init", &api.global_init, error) &&
+                       FindSymbol(library, "libcurl", "curl_global_cleanup", &api.global_cleanup, error) &&
+                       FindSymbol(library, "libcurl", "curl_easy_init", &api.easy_init, error) &&
+                       FindSymbol(library, "libcurl", "curl_easy_setopt", &api.easy_setopt, error) &&
+                       FindSymbol(library, "libcurl", "curl_easy_getinfo", &api.easy_getinfo, error) &&
+                       FindSymbol(library, "libcurl", "curl_easy_cleanup", &api.easy_cleanup, error) &&
+                       FindSymbol(library, "libcurl", "curl_multi_init", &api.multi_init, error) &&
+                       FindSymbol(library, "libcurl", "curl_multi_setopt", &api.multi_setopt, error) &&
+                       FindSymbol(library, "libcurl", "curl_multi_add_handle", &api.multi_add_handle, error) &&
+                       FindSymbol(library, "libcurl", "curl_multi_remove_handle", &api.multi_remove_handle, error) &&
+                       FindSymbol(library, "libcurl", "curl_multi_socket_action", &api.multi_socket_action, error) &&
+                       FindSymbol(library, "libcurl", "curl_multi_info_read", &api.multi_info_read, error) &&
+                       FindSymbol(library, "libcurl", "curl_multi_cleanup", &api.multi_cleanup, error) &&
+                       FindSymbol(library, "libcurl", "curl_slist_append", &api.slist_append, error) &&
+                       FindSymbol(library, "libcurl", "curl_slist_free_all", &api.slist_free_all, error);
     if (!found) {
         dlclose(library);
         return false;
